@@ -1,0 +1,38 @@
+# Vantoro Image Viewer: the two commands of a fresh machine are `make run` and `make test`.
+BUILD    ?= build
+JOBS     ?= $(shell nproc)
+CMAKE_ARGS ?=
+SAMPLES  ?= samples
+PREFIX   ?= /usr/local
+SECONDS  ?= 60
+
+.PHONY: all deps configure build test run bench install clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+$(BUILD)/CMakeCache.txt:
+	@$(MAKE) --no-print-directory deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_ARGS)
+
+configure: $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+run: build
+	@for f in $(SAMPLES)/*; do $(BUILD)/tools/vtimg info "$$f"; done
+
+bench: build
+	bench/run.sh $(BUILD)
+
+install: build
+	cmake --install $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The library's trace log. Off unless someone sets a level and a file; each line opens the
+// file in append mode, writes and closes it, so a crash never loses the lines before it.
+void SetTraceLevel(int level);
+int TraceLevel();
+void SetTraceFileName(std::string name);
+const std::string& TraceFileName();
+
+void Trace(int level, std::string_view text);
+
+// printf-style formatting into a std::string; used for trace lines and error messages.
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Traces "Decoder error: <text>\n" at level 0 and throws CTextException(code, that line).
+[[noreturn]] void RaiseError(int code, std::string_view text);

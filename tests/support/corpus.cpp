@@ -1,0 +1,166 @@
+#include "corpus.h"
+
+#include "codecs/auto_decoder.h"
+#include "imagelib/image_bitmap.h"
+#include "imagelib/mem_bitmap.h"
+#include "imagelib/text_exception.h"
+
+#include <QImage>
+#include <QString>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string SharedDir() { return VT_SHARED_DIR; }
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+    std::vector<std::string> cols;
+    std::stringstream stream(line);
+    std::string col;
+    while (std::getline(stream, col, '\t')) cols.push_back(col);
+    return cols;
+}
+
+int Channel(const BGRA& p, int c) { return c == 0 ? p.r : c == 1 ? p.g : p.b; }
+
+}  // namespace
+
+bool CorpusAvailable() { return std::filesystem::exists(SharedDir() + "/corpus/CHECK.tsv"); }
+
+std::vector<CorpusEntry> CorpusEntries(const std::string& format) {
+    std::vector<CorpusEntry> entries;
+    std::ifstream in(SharedDir() + "/corpus/CHECK.tsv");
+    std::string line;
+    std::vector<std::string> header;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        const auto cols = SplitTabs(line);
+        if (header.empty()) {
+            header = cols;
+            continue;
+        }
+        auto column = [&](const std::string& name) -> std::string {
+            const auto it = std::find(header.begin(), header.end(), name);
+            const auto index = static_cast<size_t>(it - header.begin());
+            return index < cols.size() ? cols[index] : std::string();
+        };
+        if (column("format") != format) continue;
+        CorpusEntry e;
+        e.relPath = column("relpath");
+        e.file = SharedDir() + "/" + e.relPath;
+        e.format = format;
+        e.expect = column("expect");
+        const std::string ref = column("ref");
+        if (!ref.empty() && ref != "-") e.reference = SharedDir() + "/" + ref;
+        e.compare = column("compare");
+        if (e.compare.empty() || e.compare == "-")
+            e.compare = format == "jpeg" ? "psnr:30" : (format == "wmf" || format == "emf") ? "meta:25" : "exact";
+        entries.push_back(e);
+    }
+    return entries;
+}
+
+std::string CompareWithReference(const CImageBitmap& bitmap, const CorpusEntry& entry) {
+    const QImage reference = QImage(QString::fromStdString(entry.reference)).convertToFormat(QImage::Format_RGBA8888);
+    if (reference.isNull()) return "reference cannot be read";
+    const std::string kind = entry.compare.substr(0, entry.compare.find(':'));
+    const double arg = entry.compare.find(':') == std::string::npos ? 0 : std::atof(entry.compare.c_str() + kind.size() + 1);
+    const int rw = reference.width();
+    const int rh = reference.height();
+    auto ref = [&](int x, int y, int c) { return static_cast<int>(reference.constScanLine(y)[4 * x + c]); };
+    std::ostringstream why;
+
+    if (kind == "meta") {
+        if (std::abs(bitmap.Width() - rw) > 2 || std::abs(bitmap.Height() - rh) > 2) {
+            why << "size " << bitmap.Width() << "x" << bitmap.Height() << ", reference " << rw << "x" << rh;
+            return why.str();
+        }
+        const int w = std::min(rw, bitmap.Width());
+        const int h = std::min(rh, bitmap.Height());
+        double sum = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int c = 0; c < 3; ++c) sum += std::abs(Channel(bitmap.PixelLine(y)[x], c) - ref(x, y, c));
+        const double mean = sum / (3.0 * w * h);
+        if (mean > arg) why << "mean absolute difference " << mean << " over " << arg;
+        return why.str();
+    }
+    if (bitmap.Width() != rw || bitmap.Height() != rh) {
+        why << "size " << bitmap.Width() << "x" << bitmap.Height() << ", reference " << rw << "x" << rh;
+        return why.str();
+    }
+    if (kind == "psnr") {
+        double squares = 0;
+        for (int y = 0; y < rh; ++y)
+            for (int x = 0; x < rw; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    const double d = Channel(bitmap.PixelLine(y)[x], c) - ref(x, y, c);
+                    squares += d * d;
+                }
+        const double mse = squares / (3.0 * rw * rh);
+        const double psnr = mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+        if (psnr < arg) why << "PSNR " << psnr << " dB below " << arg;
+        return why.str();
+    }
+    const int tolerance = kind == "exact" ? 0 : static_cast<int>(arg);
+    int worst = 0, worstX = 0, worstY = 0;
+    for (int y = 0; y < rh; ++y)
+        for (int x = 0; x < rw; ++x) {
+            const int alpha = ref(x, y, 3);
+            if (alpha == 0) continue;
+            const BGRA p = bitmap.PixelLine(y)[x];
+            int straight = 0, premultiplied = 0, overWhite = 0;
+            for (int c = 0; c < 3; ++c) {
+                const int r = ref(x, y, c);
+                straight = std::max(straight, std::abs(Channel(p, c) - r));
+                premultiplied = std::max(premultiplied, std::abs(Channel(p, c) - (r * alpha + 127) / 255));
+                overWhite = std::max(overWhite, std::abs(Channel(p, c) - (r * alpha + 255 * (255 - alpha) + 127) / 255));
+            }
+            const int error = alpha == 255 ? straight : std::max(0, std::min({straight, premultiplied, overWhite}) - 1);
+            if (error > worst) {
+                worst = error;
+                worstX = x;
+                worstY = y;
+            }
+        }
+    if (worst > tolerance)
+        why << "channel differs by " << worst << " (tolerance " << tolerance << ") at (" << worstX << ", " << worstY << ")";
+    return why.str();
+}
+
+void CheckCorpusFormat(const std::string& format) {
+    if (!CorpusAvailable()) GTEST_SKIP() << "the shared corpus is not present";
+    const auto entries = CorpusEntries(format);
+    ASSERT_FALSE(entries.empty()) << "no corpus entries for " << format;
+    CAutoDecoder decoder;
+    for (const CorpusEntry& e : entries) {
+        SCOPED_TRACE(e.relPath);
+        CMemBitmap bitmap;
+        std::string failure;
+        bool decoded = false;
+        try {
+            decoder.DecodeFile(e.file, bitmap, 32);
+            decoded = true;
+        } catch (const CTextException& ex) {
+            failure = ex.Text();
+        }
+        if (e.expect == "bad") {
+            EXPECT_FALSE(decoded) << e.relPath << " is damaged but decoded";
+        } else if (e.expect == "ok") {
+            if (!decoded) {
+                ADD_FAILURE() << e.relPath << " failed: " << failure;
+            } else if (!e.reference.empty()) {
+                ASSERT_EQ(bitmap.BitsPerPixel(), 32);
+                const std::string mismatch = CompareWithReference(bitmap, e);
+                EXPECT_TRUE(mismatch.empty()) << e.relPath << ": " << mismatch;
+            }
+        }
+    }
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CImageBitmap;
+
+// One row of the shared corpus's check list: a real file from a public test suite, what
+// a decoder must do with it, and its reference decode.
+struct CorpusEntry {
+    std::string file;      // absolute path
+    std::string relPath;   // as listed, for messages
+    std::string format;
+    std::string expect;    // "ok", "bad" or "either"
+    std::string reference; // absolute path of the reference PNG, empty when none
+    std::string compare;   // "exact", "tol:N", "psnr:T" or "meta:M"
+};
+
+bool CorpusAvailable();
+// The entries of one format (empty when the corpus is absent).
+std::vector<CorpusEntry> CorpusEntries(const std::string& format);
+
+// Compares a decoded 32-bit bitmap with the entry's reference by its compare rule, on the
+// pixels the reference shows opaque (half-transparent ones may be straight, premultiplied
+// or composited on white). Returns an empty string on a match, else what differs.
+std::string CompareWithReference(const CImageBitmap& bitmap, const CorpusEntry& entry);
+
+// Decodes every entry of a format at 32 bits: "ok" ones must match their references, "bad"
+// ones must fail with a CTextException, "either" ones may do either. Reports each
+// mismatch as a test failure naming the file.
+void CheckCorpusFormat(const std::string& format);

@@ -1,0 +1,42 @@
+#!/bin/sh
+# The tool end to end: convert, info, exit statuses and messages.
+set -eu
+vtimg=$1
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# A 3 x 2 24-bit BMP written by hand: bottom row blue, green, red; top row white, black, grey.
+printf 'BM\116\0\0\0\0\0\0\0\066\0\0\0\050\0\0\0\003\0\0\0\002\0\0\0\001\0\030\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0' >"$dir/in.bmp"
+printf '\377\0\0\0\377\0\0\0\377\0\0\0\377\377\377\0\0\0\200\200\200\0\0\0' >>"$dir/in.bmp"
+
+"$vtimg" convert "$dir/in.bmp" "$dir/out.bmp" || fail "convert failed"
+cmp -s "$dir/in.bmp" "$dir/out.bmp" || fail "a 24-bit file did not round-trip byte for byte"
+
+line=$("$vtimg" info "$dir/in.bmp")
+[ "$line" = "$dir/in.bmp: BMP 3 x 2, 32 bits per pixel, no alpha" ] || fail "info printed: $line"
+
+"$vtimg" convert "$dir/in.bmp" "$dir/out8.bmp" --depth 8 || fail "convert --depth 8 of a true-colour file failed"
+
+printf 'not an image at all' >"$dir/junk.bmp"
+set +e
+msg=$("$vtimg" info "$dir/junk.bmp" 2>&1 >/dev/null); status=$?
+set -e
+[ $status -eq 1 ] || fail "info of junk exited $status"
+case $msg in *"code 8: Decoder error: Unknown file type."*) ;; *) fail "junk message: $msg" ;; esac
+
+set +e
+"$vtimg" convert "$dir/missing.bmp" "$dir/x.bmp" 2>/dev/null; status=$?
+[ $status -eq 1 ] || fail "convert of a missing file exited $status"
+[ ! -e "$dir/x.bmp" ] || fail "a failed convert left an output file"
+"$vtimg" convert 2>/dev/null; status=$?
+[ $status -eq 2 ] || fail "convert without arguments exited $status"
+"$vtimg" convert "$dir/in.bmp" "$dir/y.bmp" --depth 7 2>/dev/null; status=$?
+[ $status -eq 2 ] || fail "an unknown depth exited $status"
+set -e
+
+"$vtimg" --trace 3 "$dir/trace.log" info "$dir/in.bmp" >/dev/null
+grep -q "Windows bitmap recognized." "$dir/trace.log" || fail "the trace log misses the recognition line"
+"$vtimg" info "$dir/in.bmp" >/dev/null
+[ "$(ls "$dir" | grep -c log)" -eq 1 ] || fail "a trace file appeared without --trace"
+echo "vtimg end-to-end: ok"
