@@ -108,6 +108,11 @@ BmpHeader ReadHeaders(CByteSource& source) {
 int ReadColourTable(CByteSource& source, const BmpHeader& h, BGRA* table) {
     uint64_t count = h.coloursUsed != 0 ? h.coloursUsed : (uint64_t{1} << h.bitsPerPixel);
     const size_t entrySize = h.core ? 3 : 4;
+    // Without a colour count, OS/2 writers store only the colours used; the data offset
+    // tells how many.
+    const uint64_t tableStart = 14 + uint64_t{h.headerSize};
+    if (h.coloursUsed == 0 && h.dataOffset > tableStart)
+        count = std::min<uint64_t>(count, (h.dataOffset - tableStart) / entrySize);
     if (count > source.Available() / entrySize) Bad("Bitmap decoder: the colour table is larger than the file.");
     Trace(3, "Reading palette.\n");
     const uint8_t* entries = source.Read(count * entrySize);
@@ -120,24 +125,22 @@ int ReadColourTable(CByteSource& source, const BmpHeader& h, BGRA* table) {
     return used;
 }
 
-// One channel described by a bit mask, scaled to 8 bits over its full range.
+// One channel described by a bit mask: its top eight bits, or fewer bits placed at the top
+// of the byte as 5-5-5 and 5-6-5 pixels always were.
 struct Channel {
     uint32_t mask = 0;
     int shift = 0;
     int bits = 0;
-    uint32_t max = 0;
 
     explicit Channel(uint32_t m) : mask(m) {
         if (m == 0) return;
         shift = std::countr_zero(m);
-        bits = std::min(std::popcount(m >> shift), 32);
-        max = m >> shift;
+        bits = std::popcount(m >> shift);
     }
     uint8_t operator()(uint32_t v) const {
         if (mask == 0) return 0;
         const uint32_t value = (v & mask) >> shift;
-        if (bits >= 8) return static_cast<uint8_t>(value >> (bits - 8));
-        return static_cast<uint8_t>((value * 255 + max / 2) / max);
+        return static_cast<uint8_t>(bits >= 8 ? value >> (bits - 8) : value << (8 - bits));
     }
 };
 
@@ -232,9 +235,14 @@ void DecodeRunLength(CByteSource& source, const BmpHeader& h, CImageBitmap& bitm
     writer.Fill(table[0]);
     int x = 0;
     int r = 0;
+    // Writers pad encoded rows to the 4-byte row length of the uncompressed layout; pixels
+    // in that padding are dropped. A run that goes further is damage.
+    const int paddedWidth = static_cast<int>(PaddedLineBytes(int64_t{width} * h.bitsPerPixel, 1) * 8 / h.bitsPerPixel);
     auto put = [&](int index) {
-        if (x >= width || r >= height) RaiseError(ERR_CANNOT_HANDLE, "Bitmap decoder: a run passes the end of a row.");
-        writer.PutIndex(writer.RowOf(r), x++, index);
+        if (r >= height || x >= paddedWidth)
+            RaiseError(ERR_CANNOT_HANDLE, "Bitmap decoder: a run passes the end of a row.");
+        if (x < width) writer.PutIndex(writer.RowOf(r), x, index);
+        ++x;
     };
     for (;;) {
         const uint8_t* pair = source.Read(2);
