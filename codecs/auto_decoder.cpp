@@ -1,6 +1,7 @@
 #include "auto_decoder.h"
 
 #include "bmp_decoder.h"
+#include "pcx_decoder.h"
 #include "imagelib/byte_order.h"
 #include "imagelib/byte_source.h"
 #include "imagelib/text_exception.h"
@@ -42,6 +43,7 @@ Decoder* CAutoDecoder::Add(std::initializer_list<ImageFormat> formats, Args&&...
 
 CAutoDecoder::CAutoDecoder() {
     Add<CBMPDecoder>({ImageFormat::BMP});
+    Add<CPCXDecoder>({ImageFormat::PCX});
 }
 
 CAutoDecoder::~CAutoDecoder() = default;

@@ -4,3 +4,4 @@
 
 // Real files from public test suites, decoded and compared with their reference decodes.
 TEST(CorpusTest, Bmp) { CheckCorpusFormat("bmp"); }
+TEST(CorpusTest, Pcx) { CheckCorpusFormat("pcx"); }
