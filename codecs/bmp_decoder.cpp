@@ -301,14 +301,17 @@ void CBMPDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& 
 
     const int width = static_cast<int>(std::min<int64_t>(h.width, INT32_MAX));
     const int height = static_cast<int>(std::min<int64_t>(h.height < 0 ? -h.height : h.height, INT32_MAX));
+    ResolveDepth(bpp, depth);
+    if (depth != 8 || !indexed) depth = 32;
+    // Refuse a size over the storage limit before anything else, then pixel data the file
+    // cannot hold, so a lying header never causes a large allocation.
+    CheckBitmapStorage(width, height, depth, PaddedLineBytes(width, depth));
     if (!runLength) {
         const uint64_t rowBytes = PaddedLineBytes(h.width * bpp, 1);
         if (rowBytes != 0 && static_cast<uint64_t>(height) > source.Available() / rowBytes)
             throw CTextException(ERR_END_OF_DATA, "End of file reached while decoding.\n");
     }
 
-    ResolveDepth(bpp, depth);
-    if (depth != 8 || !indexed) depth = 32;
     const bool hasAlpha = depth == 32 && bitFields && header.masks[3] != 0;
     bitmap.Create(width, height, depth, hasAlpha);
     if (depth == 8) bitmap.LoadPalette(palette.get());

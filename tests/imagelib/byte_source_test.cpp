@@ -1,1 +1,92 @@
+#include "imagelib/byte_source.h"
+#include "imagelib/text_exception.h"
+#include "support/test_files.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+class RecordingListener : public CProgressListener {
+public:
+    void Progress(double fraction) override { heard.push_back(fraction); }
+    std::vector<double> heard;
+};
+
+}  // namespace
+
+TEST(ByteSourceTest, ReadsUpToTheLastByteAndFailsBeyond) {
+    const std::vector<uint8_t> data = {1, 2, 3, 4};
+    CMemoryBlockSource source;
+    ASSERT_EQ(source.Open(data.data(), data.size()), 0);
+    EXPECT_EQ(source.Name(), "Mem");
+    EXPECT_EQ(*source.Read(1), 1);
+    EXPECT_EQ(source.Read(0), data.data() + 1);
+    EXPECT_EQ(*source.Peek(1), 2);
+    EXPECT_EQ(source.Read(3)[2], 4);
+    EXPECT_EQ(source.Available(), 0u);
+    EXPECT_NE(source.Peek(1), nullptr);
+    try {
+        source.Read(1);
+        FAIL() << "read past the end";
+    } catch (const CTextException& e) {
+        EXPECT_EQ(e.Code(), ERR_END_OF_DATA);
+        EXPECT_EQ(e.Text(), "End of file reached while decoding.\n");
+    }
+}
+
+TEST(ByteSourceTest, HugeCountsFailInsteadOfWrapping) {
+    const std::vector<uint8_t> data(16);
+    CMemoryBlockSource source;
+    source.Open(data.data(), data.size());
+    source.Read(8);
+    EXPECT_THROW(source.Read(SIZE_MAX - 4), CTextException);
+}
+
+TEST(ByteSourceTest, ProgressIsReportedPerKilobyteCrossed) {
+    const std::vector<uint8_t> data(3000);
+    RecordingListener steps;
+    {
+        CMemoryBlockSource source(&steps);
+        source.Open(data.data(), data.size());
+        for (int i = 0; i < 30; ++i) source.Read(100);
+        source.Close();
+    }
+    ASSERT_EQ(steps.heard.size(), 3u);
+    EXPECT_NEAR(steps.heard[0], 1100.0 / 3000, 1e-9);
+    EXPECT_NEAR(steps.heard[1], 2100.0 / 3000, 1e-9);
+    EXPECT_EQ(steps.heard[2], 1.0);
+
+    RecordingListener whole;
+    CMemoryBlockSource source(&whole);
+    source.Open(data.data(), data.size());
+    source.Read(3000);
+    source.Close();
+    EXPECT_EQ(whole.heard, (std::vector<double>{1.0, 1.0}));
+}
+
+TEST(ByteSourceTest, MappedFilesReportWhyTheyCannotOpen) {
+    TempDir dir;
+    CMappedFileSource source;
+    EXPECT_EQ(source.Open(dir.File("no-such-folder/picture.bmp")), ERR_NO_SUCH_PATH);
+    EXPECT_EQ(source.Open(dir.File("missing.bmp")), ERR_CANNOT_OPEN);
+    WriteBytes(dir.File("empty.bmp"), {});
+    EXPECT_EQ(source.Open(dir.File("empty.bmp")), ERR_NO_ACCESS);
+    EXPECT_EQ(source.Open(dir.Path().string()), ERR_NO_ACCESS) << "a folder cannot be mapped";
+    WriteBytes(dir.File("locked.bmp"), {1});
+    std::filesystem::permissions(dir.File("locked.bmp"), std::filesystem::perms::none);
+    if (::geteuid() != 0) {
+        EXPECT_EQ(source.Open(dir.File("locked.bmp")), ERR_NO_ACCESS);
+    }
+
+    WriteBytes(dir.File("data.bin"), {7, 8, 9});
+    ASSERT_EQ(source.Open(dir.File("data.bin")), 0);
+    EXPECT_EQ(source.Name(), dir.File("data.bin"));
+    EXPECT_EQ(source.DataSize(), 3u);
+    EXPECT_EQ(source.Read(3)[2], 9);
+    EXPECT_THROW(source.Read(1), CTextException);
+    source.Close();
+}

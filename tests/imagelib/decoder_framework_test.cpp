@@ -1,1 +1,187 @@
+#include "codecs/auto_decoder.h"
+#include "imagelib/format_detection.h"
+#include "imagelib/image_decoder.h"
+#include "imagelib/mem_bitmap.h"
+#include "imagelib/text_exception.h"
+#include "imagelib/trace.h"
+#include "support/test_files.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+ImageFormat Detect(std::vector<uint8_t> bytes) { return DetectFormat(bytes.data(), bytes.size()); }
+
+std::vector<uint8_t> PictVersionAt522(size_t size) {
+    std::vector<uint8_t> bytes(size, 0);
+    bytes[522] = 0x00;
+    bytes[523] = 0x11;
+    bytes[524] = 0x02;
+    bytes[525] = 0xFF;
+    return bytes;
+}
+
+}  // namespace
+
+TEST(FormatDetectionTest, SignaturesAreTestedInOrder) {
+    EXPECT_EQ(Detect({'B', 'M'}), ImageFormat::BMP);
+    std::vector<uint8_t> tga(18, 0);
+    tga[2] = 2;
+    tga[16] = 24;
+    EXPECT_EQ(Detect(tga), ImageFormat::TGA);
+    tga[1] = 0xD8;  // a JPEG's second byte can never pass the TGA test
+    EXPECT_EQ(Detect(tga), ImageFormat::None);
+    EXPECT_EQ(Detect({'G', 'I', 'F', '8', '9', 'a'}), ImageFormat::GIF);
+    EXPECT_EQ(Detect({0x49, 0x49, 0x2A, 0x00}), ImageFormat::TIFF);
+    EXPECT_EQ(Detect({0x4D, 0x4D, 0x00, 0x2A}), ImageFormat::TIFF);
+    EXPECT_EQ(Detect({0xFF, 0xD8, 0xFF, 0xE0}), ImageFormat::JPEG);
+    EXPECT_EQ(Detect({0x89, 'P', 'N', 'G'}), ImageFormat::PNG);
+    EXPECT_EQ(Detect({0x0A, 5, 1, 8}), ImageFormat::PCX);
+    EXPECT_EQ(Detect({'P', '2'}), ImageFormat::PGM);
+    EXPECT_EQ(Detect({'P', '5'}), ImageFormat::PGM);
+    EXPECT_EQ(Detect({'P', '6'}), ImageFormat::None);
+    EXPECT_EQ(Detect({}), ImageFormat::None);
+}
+
+TEST(FormatDetectionTest, PictNeedsMoreThan540Bytes) {
+    EXPECT_EQ(Detect(PictVersionAt522(540)), ImageFormat::None);
+    EXPECT_EQ(Detect(PictVersionAt522(541)), ImageFormat::PICT);
+    auto version1 = PictVersionAt522(600);
+    version1[524] = 0x01;
+    version1[525] = 0x00;
+    EXPECT_EQ(Detect(version1), ImageFormat::PICT);
+}
+
+TEST(FormatDetectionTest, EpsNeedsAPreviewOffsetAndLength) {
+    std::vector<uint8_t> eps(32, 0);
+    eps[0] = 0xC5;
+    eps[1] = 0xD0;
+    eps[2] = 0xD3;
+    eps[3] = 0xC6;
+    eps[20] = 30;
+    EXPECT_EQ(Detect(eps), ImageFormat::None) << "preview length 0";
+    eps[24] = 10;
+    EXPECT_EQ(Detect(eps), ImageFormat::EPS);
+}
+
+TEST(FormatDetectionTest, MetafilesAreKnownByName) {
+    EXPECT_EQ(DetectFormatByName("/pictures/photo.wmf.jpg"), ImageFormat::WMF);
+    EXPECT_EQ(DetectFormatByName("clip.Emf"), ImageFormat::EMF);
+    EXPECT_EQ(DetectFormatByName("Mem"), ImageFormat::None);
+    EXPECT_EQ(DetectFormatByName("photo.jpg"), ImageFormat::None);
+}
+
+TEST(DecoderFrameworkTest, NamesDecideBeforeBytesButMemoryIsNeverAMetafile) {
+    TempDir dir;
+    const std::vector<uint8_t> bitmapBytes = {'B', 'M'};
+    WriteBytes(dir.File("photo.wmf.bmp"), bitmapBytes);
+    CAutoDecoder decoder;
+    CMemBitmap bitmap;
+    EXPECT_THROW(decoder.DecodeFile(dir.File("photo.wmf.bmp"), bitmap, 32), CTextException);
+    EXPECT_EQ(decoder.LastFormat(), ImageFormat::WMF);
+    EXPECT_THROW(decoder.DecodeMemory(bitmapBytes.data(), bitmapBytes.size(), bitmap, 32), CTextException);
+    EXPECT_EQ(decoder.LastFormat(), ImageFormat::BMP);
+}
+
+TEST(DecoderFrameworkTest, FailuresCarryCodesAndMessages) {
+    TempDir dir;
+    CAutoDecoder decoder;
+    CMemBitmap bitmap;
+    const std::string missing = dir.File("missing.png");
+    try {
+        decoder.DecodeFile(missing, bitmap, 32);
+        FAIL();
+    } catch (const CTextException& e) {
+        EXPECT_EQ(e.Code(), ERR_CANNOT_OPEN);
+        EXPECT_EQ(e.Text(), "Decoder error: Opening " + missing + " failed\n");
+    }
+    WriteBytes(dir.File("junk.jpg"), std::vector<uint8_t>(600, 'x'));
+    try {
+        decoder.DecodeFile(dir.File("junk.jpg"), bitmap, 32);
+        FAIL();
+    } catch (const CTextException& e) {
+        EXPECT_EQ(e.Code(), ERR_UNKNOWN_TYPE);
+        EXPECT_EQ(e.Text(), "Decoder error: Unknown file type.\n");
+    }
+}
+
+TEST(DecoderFrameworkTest, EpsPreviewsOutsideTheFileFailCleanly) {
+    std::vector<uint8_t> eps(64, 0);
+    eps[0] = 0xC5;
+    eps[1] = 0xD0;
+    eps[2] = 0xD3;
+    eps[3] = 0xC6;
+    eps[20] = 40;
+    eps[24] = 200;  // 40 + 200 is beyond the 64 bytes
+    CAutoDecoder decoder;
+    CMemBitmap bitmap;
+    try {
+        decoder.DecodeMemory(eps.data(), eps.size(), bitmap, 32);
+        FAIL();
+    } catch (const CTextException& e) {
+        EXPECT_EQ(e.Code(), ERR_BAD_DATA);
+    }
+    eps[20] = 0xFF;
+    eps[21] = 0xFF;
+    eps[22] = 0xFF;
+    eps[23] = 0xFF;
+    EXPECT_THROW(decoder.DecodeMemory(eps.data(), eps.size(), bitmap, 32), CTextException);
+}
+
+TEST(DecoderFrameworkTest, ResolveDepthLetsTheFileChooseOnlyWhenAskedTo) {
+    for (auto [fileDepth, wanted, expected] : {std::tuple{1, 0, 8}, {8, 0, 8}, {24, 0, 32}, {24, 8, 8}, {8, 32, 32}}) {
+        int depth = wanted;
+        ResolveDepth(fileDepth, depth);
+        EXPECT_EQ(depth, expected) << fileDepth << " " << wanted;
+    }
+}
+
+TEST(DecoderFrameworkTest, RowExpansionTakesIndicesFromTheHighBitsFirst) {
+    std::vector<BGRA> table(256);
+    for (int i = 0; i < 256; ++i) table[static_cast<size_t>(i)] = BGRA{static_cast<uint8_t>(i), 0, 0, 255};
+    std::vector<BGRA> out(10);
+    const uint8_t ones[] = {0b10110000, 0b01000000};
+    ExpandRow1(out.data(), ones, 10, table.data());
+    const int expected1[] = {1, 0, 1, 1, 0, 0, 0, 0, 0, 1};
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(out[static_cast<size_t>(i)].b, expected1[i]) << i;
+
+    const uint8_t twos[] = {0b11100100, 0b10000000};
+    ExpandRow2(out.data(), twos, 5, table.data());
+    EXPECT_EQ(out[0].b, 3);
+    EXPECT_EQ(out[3].b, 0);
+    EXPECT_EQ(out[4].b, 2);
+
+    const uint8_t fours[] = {0xAB, 0xC0};
+    ExpandRow4(out.data(), fours, 3, table.data());
+    EXPECT_EQ(out[0].b, 0xA);
+    EXPECT_EQ(out[2].b, 0xC);
+}
+
+TEST(TraceTest, NothingIsWrittenUntilAFileAndLevelAreSet) {
+    TempDir dir;
+    const std::string log = dir.File("trace.log");
+    EXPECT_THROW(RaiseError(ERR_BAD_DATA, "quiet"), CTextException);
+    EXPECT_FALSE(std::filesystem::exists(log));
+
+    SetTraceFileName(log);
+    SetTraceLevel(1);
+    Trace(2, "too detailed\n");
+    Trace(1, "first\n");
+    try {
+        RaiseError(ERR_CANNOT_HANDLE, "second");
+    } catch (const CTextException& e) {
+        EXPECT_EQ(e.Code(), ERR_CANNOT_HANDLE);
+        EXPECT_EQ(e.Text(), "Decoder error: second\n");
+    }
+    SetTraceLevel(0);
+    SetTraceFileName("");
+    std::ifstream in(log);
+    std::stringstream content;
+    content << in.rdbuf();
+    EXPECT_EQ(content.str(), "first\nDecoder error: second\n");
+}
