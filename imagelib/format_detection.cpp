@@ -18,7 +18,7 @@ bool OneOf(uint8_t value, std::initializer_list<uint8_t> values) {
 
 ImageFormat DetectFormat(const uint8_t* header, size_t size) {
     std::array<uint8_t, kDetectionHeaderSize> b{};
-    std::memcpy(b.data(), header, std::min(size, b.size()));
+    if (size != 0) std::memcpy(b.data(), header, std::min(size, b.size()));
 
     if (b[0] == 'B' && b[1] == 'M') return ImageFormat::BMP;
     if (b[1] <= 1 && OneOf(b[2], {0, 1, 2, 3, 9, 10, 11}) && OneOf(b[7], {0, 8, 15, 16, 24, 32}) &&
