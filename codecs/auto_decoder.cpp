@@ -51,7 +51,7 @@ CAutoDecoder::~CAutoDecoder() = default;
 void CAutoDecoder::DecodeSource(CByteSource& source, CImageBitmap& bitmap, int& depth) {
     ImageFormat format = DetectFormatByName(source.Name());
     if (format == ImageFormat::None)
-        format = DetectFormat(source.Peek(kDetectionHeaderSize), std::min(source.Available(), kDetectionHeaderSize));
+        format = DetectFormat(source.Peek(kDetectionHeaderSize), source.Available());
     lastFormat_ = format;
     if (format == ImageFormat::None) RaiseError(ERR_UNKNOWN_TYPE, "Unknown file type.");
     Trace(2, RecognitionLine(format));

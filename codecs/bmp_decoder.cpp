@@ -196,6 +196,21 @@ void DecodeIndexed(CByteSource& source, const BmpHeader& h, const BmpPixelWriter
     for (int r = 0; r < height; ++r) writer.IndexedRow(writer.RowOf(r), source.Read(rowBytes), h.bitsPerPixel);
 }
 
+// Three bytes per pixel to four with opaque alpha: whole 4-byte loads for every pixel but
+// the last, whose fourth byte may lie beyond the row.
+void Expand24To32(const uint8_t* in, BGRA* out, int width) {
+    int x = 0;
+    for (; x + 1 < width; ++x, in += 3) {
+        uint32_t v;
+        std::memcpy(&v, in, 4);
+        v = ReadLE32(reinterpret_cast<const uint8_t*>(&v)) | 0xFF000000u;
+        uint8_t bytes[4];
+        WriteLE32(bytes, v);
+        std::memcpy(&out[x], bytes, 4);
+    }
+    if (x < width) out[x] = BGRA{in[0], in[1], in[2], 255};
+}
+
 void DecodeTrueColour(CByteSource& source, const BmpHeader& h, CImageBitmap& bitmap, const BmpPixelWriter& writer) {
     const int width = bitmap.Width();
     const size_t rowBytes = PaddedLineBytes(h.width * h.bitsPerPixel, 1);
@@ -212,7 +227,7 @@ void DecodeTrueColour(CByteSource& source, const BmpHeader& h, CImageBitmap& bit
         const uint8_t* in = source.Read(rowBytes);
         BGRA* out = bitmap.PixelLine(writer.RowOf(r));
         if (plain && h.bitsPerPixel == 24) {
-            for (int x = 0; x < width; ++x, in += 3) out[x] = BGRA{in[0], in[1], in[2], 255};
+            Expand24To32(in, out, width);
         } else if (plain) {
             std::memcpy(out, in, static_cast<size_t>(width) * 4);
         } else {

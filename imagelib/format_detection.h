@@ -6,11 +6,12 @@
 
 enum class ImageFormat { None, BMP, PICT, TGA, TIFF, JPEG, PNG, EPS, WMF, EMF, PCX, PGM, GIF };
 
-// Bytes DetectFormat looks at; fewer may be given, the missing ones count as 0. A PICT
-// file's version opcode sits at bytes 522 to 525, after its 512-byte preamble.
+// Bytes DetectFormat looks at. A PICT file's version opcode sits at bytes 522 to 525,
+// after its 512-byte preamble.
 constexpr size_t kDetectionHeaderSize = 528;
 
-// Classifies a file by its first bytes. The tests run in a fixed order and the first match
+// Classifies data of size bytes by its first kDetectionHeaderSize bytes (bytes past the
+// end of the data count as 0). The tests run in a fixed order and the first match
 // wins: BMP, TGA, GIF, TIFF, PICT, JPEG, PNG, EPS with TIFF preview, PCX, PGM.
 ImageFormat DetectFormat(const uint8_t* header, size_t size);
 

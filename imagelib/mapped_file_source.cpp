@@ -47,7 +47,8 @@ int CMappedFileSource::Open(const std::string& fileName) {
         return ERR_NO_ACCESS;
     }
     const auto size = static_cast<size_t>(info.st_size);
-    void* view = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    // Populating the whole mapping at once costs far less than a page fault per 4 KiB.
+    void* view = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
     if (view == MAP_FAILED) {
         ::close(fd);
         return ERR_NO_ACCESS;

@@ -21,5 +21,10 @@ protected:
 
 private:
     std::unique_ptr<uint8_t[]> pixels_;
+    size_t pixelBytes_ = 0;
+    // The pixel block of the previous storage, kept across one Create so that decoding a
+    // picture of a similar size into the same bitmap needs no new pages.
+    std::unique_ptr<uint8_t[]> spare_;
+    size_t spareBytes_ = 0;
     std::unique_ptr<BGRA[]> paletteBlock_;
 };

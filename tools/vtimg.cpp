@@ -105,8 +105,9 @@ int Bench(const std::vector<std::string>& args) {
     std::vector<double> times;
     try {
         CAutoDecoder decoder;
+        // One bitmap for every run, as the viewer keeps one for the current picture.
+        CMemBitmap bitmap;
         for (int i = 0; i < runs; ++i) {
-            CMemBitmap bitmap;
             const auto start = std::chrono::steady_clock::now();
             decoder.DecodeFile(file, bitmap, 32);
             const auto stop = std::chrono::steady_clock::now();
