@@ -6,7 +6,7 @@ SAMPLES  ?= samples
 PREFIX   ?= /usr/local
 SECONDS  ?= 60
 
-.PHONY: all deps configure build test run bench install clean
+.PHONY: all deps configure build test run bench fuzz install clean
 
 all: build
 
@@ -30,6 +30,9 @@ run: build
 
 bench: build
 	bench/run.sh $(BUILD)
+
+fuzz: deps
+	scripts/run-fuzzers.sh $(SECONDS)
 
 install: build
 	cmake --install $(BUILD)
