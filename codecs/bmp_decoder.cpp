@@ -5,6 +5,7 @@
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
+#include "imagelib/work_budget.h"
 
 #include <algorithm>
 #include <bit>
@@ -260,6 +261,7 @@ void DecodeRunLength(CByteSource& source, const BmpHeader& h, CImageBitmap& bitm
         ++x;
     };
     for (;;) {
+        CWorkBudget::Charge();
         const uint8_t* pair = source.Read(2);
         const int count = pair[0];
         if (count != 0) {

@@ -2,6 +2,7 @@
 
 #include "storage_limit.h"
 #include "text_exception.h"
+#include "work_budget.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 void CImageBitmap::Create(int width, int height, int depth, bool hasAlpha) {
     CheckBitmapStorage(width, height, depth, PaddedLineBytes(width, depth));
+    CWorkBudget::GrantPixels(static_cast<uint64_t>(width) * static_cast<uint64_t>(height));
     FreeStorage();
     ClearFields();
     try {

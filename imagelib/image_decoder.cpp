@@ -3,6 +3,7 @@
 #include "byte_source.h"
 #include "text_exception.h"
 #include "trace.h"
+#include "work_budget.h"
 
 void CImageDecoder::DecodeFile(const std::string& fileName, CImageBitmap& bitmap, int depth,
                                CProgressListener* listener) {
@@ -10,6 +11,7 @@ void CImageDecoder::DecodeFile(const std::string& fileName, CImageBitmap& bitmap
     CMappedFileSource source(listener);
     if (const int result = source.Open(fileName); result != 0)
         RaiseError(result, FormatText("Opening %s failed", fileName.c_str()));
+    CWorkBudget budget(source.DataSize());
     DecodeSource(source, bitmap, depth);
     source.Close();
 }
@@ -18,6 +20,7 @@ void CImageDecoder::DecodeMemory(const uint8_t* start, size_t size, CImageBitmap
     Trace(1, FormatText("--- Decoding from memory at %p. ---\n", static_cast<const void*>(start)));
     CMemoryBlockSource source;
     source.Open(start, size);
+    CWorkBudget budget(size);
     DecodeSource(source, bitmap, depth);
     source.Close();
 }
