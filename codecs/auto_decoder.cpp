@@ -1,6 +1,7 @@
 #include "auto_decoder.h"
 
 #include "bmp_decoder.h"
+#include "jpeg_decoder.h"
 #include "pcx_decoder.h"
 #include "imagelib/byte_order.h"
 #include "imagelib/byte_source.h"
@@ -43,6 +44,7 @@ Decoder* CAutoDecoder::Add(std::initializer_list<ImageFormat> formats, Args&&...
 
 CAutoDecoder::CAutoDecoder() {
     Add<CBMPDecoder>({ImageFormat::BMP});
+    Add<CJPEGDecoder>({ImageFormat::JPEG});
     Add<CPCXDecoder>({ImageFormat::PCX});
 }
 

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "imagelib/image_decoder.h"
+
+#include <memory>
+
+// JPEG files (JFIF, Exif, Adobe) through libjpeg-turbo's libjpeg 6b interface: baseline,
+// extended, progressive and arithmetic-coded 8-bit streams. Greyscale images decode to 8
+// bits with the grey-ramp palette (or to 32 bits when asked); everything else decodes to
+// 32-bit BGRA with alpha 255, written by libjpeg straight into the bitmap's rows. CMYK and
+// YCCK images are converted to RGB; Adobe's files store CMYK inverted.
+//
+// The decoder reads from the source's current position and consumes the JPEG stream, so
+// a container (a PICT picture) can hand it embedded JPEG data through DecodeSource.
+//
+// Corruption policy. Fatal, code 6 with libjpeg's own message: damaged or missing headers,
+// markers out of place, processes libjpeg-turbo does not decode (lossless, 12-bit),
+// colour spaces it cannot turn into RGB, and progressive streams of more than 1000 scans
+// (a known way to make a small file decode for minutes). Code 10: images whose bitmap
+// would exceed the storage limit, refused before libjpeg allocates its buffers.
+// Tolerated, as libjpeg tolerates them (its warnings go to the trace log): a stream that
+// ends early decodes the rows it holds and libjpeg fills the rest; damaged entropy-coded
+// data is resynchronised at the next restart marker.
+class CJPEGDecoder : public CImageDecoder {
+public:
+    CJPEGDecoder();
+    ~CJPEGDecoder() override;
+
+    void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;
+
+private:
+    struct Codec;
+    std::unique_ptr<Codec> codec_;
+};

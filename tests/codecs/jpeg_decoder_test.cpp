@@ -1,0 +1,274 @@
+#include "codecs/jpeg_decoder.h"
+#include "codecs/jpeg_memory_source.h"
+
+#include "imagelib/byte_source.h"
+#include "imagelib/mem_bitmap.h"
+#include "imagelib/storage_limit.h"
+#include "imagelib/text_exception.h"
+#include "imagelib/trace.h"
+#include "support/test_files.h"
+
+#include <gtest/gtest.h>
+#include <jerror.h>
+
+#include <cstdlib>
+#include <functional>
+#include <stdexcept>
+
+namespace {
+
+using PixelFunction = std::function<void(int x, int y, uint8_t* components)>;
+
+// Encodes a picture with libjpeg itself, so that every colour space and damage can be
+// made to measure. setup may change the compressor's parameters after the defaults.
+std::vector<uint8_t> EncodeJpeg(int width, int height, int components, J_COLOR_SPACE space, const PixelFunction& pixel,
+                                const std::function<void(jpeg_compress_struct&)>& setup = {}) {
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = components;
+    cinfo.in_color_space = space;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 95, TRUE);
+    if (setup) setup(cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<uint8_t> row(static_cast<size_t>(width * components));
+    while (cinfo.next_scanline < cinfo.image_height) {
+        for (int x = 0; x < width; ++x) pixel(x, static_cast<int>(cinfo.next_scanline), &row[static_cast<size_t>(x * components)]);
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::vector<uint8_t> bytes(buffer, buffer + size);
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+    return bytes;
+}
+
+// Four flat quadrants: red, green, blue and white.
+void Quadrants(int x, int y, uint8_t* rgb) {
+    static const uint8_t colours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+    const uint8_t* c = colours[(y >= 16 ? 2 : 0) + (x >= 16 ? 1 : 0)];
+    rgb[0] = c[0], rgb[1] = c[1], rgb[2] = c[2];
+}
+
+void GreyRamp(int x, int y, uint8_t* grey) { *grey = static_cast<uint8_t>((x + y) * 4); }
+
+std::vector<uint8_t> ColourJpeg() { return EncodeJpeg(32, 32, 3, JCS_RGB, Quadrants); }
+
+void Decode(CImageDecoder& decoder, const std::vector<uint8_t>& bytes, CImageBitmap& bitmap, int& depth) {
+    CMemoryBlockSource source;
+    source.Open(bytes.data(), bytes.size());
+    decoder.DecodeSource(source, bitmap, depth);
+}
+
+int DecodeError(CImageDecoder& decoder, const std::vector<uint8_t>& bytes, std::string* text = nullptr) {
+    CMemBitmap bitmap;
+    int depth = 32;
+    try {
+        Decode(decoder, bytes, bitmap, depth);
+    } catch (const CTextException& e) {
+        if (text) *text = e.Text();
+        return e.Code();
+    }
+    return 0;
+}
+
+bool Near(const BGRA& p, int r, int g, int b) {
+    return std::abs(p.r - r) <= 8 && std::abs(p.g - g) <= 8 && std::abs(p.b - b) <= 8 && p.a == 255;
+}
+
+}  // namespace
+
+TEST(JpegDecoderTest, GreyscaleKeepsEightBitsUnlessThirtyTwoAreAsked) {
+    const auto bytes = EncodeJpeg(24, 16, 1, JCS_GRAYSCALE, GreyRamp);
+    CJPEGDecoder decoder;
+    CMemBitmap grey;
+    int depth = 0;
+    Decode(decoder, bytes, grey, depth);
+    EXPECT_EQ(depth, 8);
+    ASSERT_EQ(grey.BitsPerPixel(), 8);
+    EXPECT_EQ(grey.Palette()[200], (BGRA{200, 200, 200, 255}));
+
+    CMemBitmap colour;
+    depth = 32;
+    Decode(decoder, bytes, colour, depth);
+    ASSERT_EQ(colour.BitsPerPixel(), 32);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 24; ++x) {
+            const uint8_t g = grey.Line(y)[x];
+            ASSERT_EQ(colour.PixelLine(y)[x], (BGRA{g, g, g, 255})) << x << ", " << y;
+            ASSERT_NEAR(g, (x + y) * 4, 3);
+        }
+}
+
+TEST(JpegDecoderTest, ColourImagesAlwaysComeBackAsThirtyTwoBitsWithOpaqueAlpha) {
+    const auto bytes = ColourJpeg();
+    CJPEGDecoder decoder;
+    for (int asked : {0, 8, 32}) {
+        CMemBitmap bitmap;
+        int depth = asked;
+        Decode(decoder, bytes, bitmap, depth);
+        EXPECT_EQ(depth, 32);
+        ASSERT_EQ(bitmap.BitsPerPixel(), 32);
+        EXPECT_FALSE(bitmap.HasAlpha());
+        EXPECT_TRUE(Near(bitmap.PixelLine(4)[4], 255, 0, 0));
+        EXPECT_TRUE(Near(bitmap.PixelLine(4)[28], 0, 255, 0));
+        EXPECT_TRUE(Near(bitmap.PixelLine(28)[4], 0, 0, 255));
+        EXPECT_TRUE(Near(bitmap.PixelLine(28)[28], 255, 255, 255));
+    }
+}
+
+// The same colours stored as inks: plainly (0 = no ink), inverted with Adobe's marker as
+// Adobe's applications write them, and as YCCK, which also carries Adobe's marker.
+TEST(JpegDecoderTest, FourComponentFilesBecomeTheirRgbColours) {
+    auto inks = [](bool inverted) {
+        return [inverted](int x, int y, uint8_t* cmyk) {
+            uint8_t rgb[3];
+            Quadrants(x, y, rgb);
+            for (int i = 0; i < 3; ++i) cmyk[i] = static_cast<uint8_t>(255 - rgb[i]);
+            cmyk[3] = 0;
+            if (inverted)
+                for (int i = 0; i < 4; ++i) cmyk[i] = static_cast<uint8_t>(255 - cmyk[i]);
+        };
+    };
+    const std::vector<std::pair<const char*, std::vector<uint8_t>>> files = {
+        {"plain CMYK", EncodeJpeg(32, 32, 4, JCS_CMYK, inks(false),
+                                  [](jpeg_compress_struct& c) { c.write_Adobe_marker = FALSE; })},
+        {"Adobe CMYK", EncodeJpeg(32, 32, 4, JCS_CMYK, inks(true))},
+        {"Adobe YCCK", EncodeJpeg(32, 32, 4, JCS_CMYK, inks(true),
+                                  [](jpeg_compress_struct& c) { jpeg_set_colorspace(&c, JCS_YCCK); })},
+    };
+    CJPEGDecoder decoder;
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        CMemBitmap bitmap;
+        int depth = 0;
+        Decode(decoder, bytes, bitmap, depth);
+        ASSERT_EQ(bitmap.BitsPerPixel(), 32);
+        EXPECT_TRUE(Near(bitmap.PixelLine(4)[4], 255, 0, 0));
+        EXPECT_TRUE(Near(bitmap.PixelLine(4)[28], 0, 255, 0));
+        EXPECT_TRUE(Near(bitmap.PixelLine(28)[4], 0, 0, 255));
+        EXPECT_TRUE(Near(bitmap.PixelLine(28)[28], 255, 255, 255));
+    }
+}
+
+TEST(JpegDecoderTest, TruncatedStreamDecodesTheRowsItHoldsAndWarnsInTheTrace) {
+    const auto whole = EncodeJpeg(64, 64, 3, JCS_RGB, [](int x, int y, uint8_t* rgb) {
+        rgb[0] = static_cast<uint8_t>(x * 4), rgb[1] = static_cast<uint8_t>(y * 4), rgb[2] = 128;
+    });
+    const std::vector<uint8_t> cut(whole.begin(), whole.begin() + static_cast<long>(whole.size() * 6 / 10));
+    TempDir dir;
+    SetTraceFileName(dir.File("trace.log"));
+    SetTraceLevel(2);
+    CJPEGDecoder decoder;
+    CMemBitmap full, partial;
+    int depth = 32;
+    Decode(decoder, whole, full, depth);
+    Decode(decoder, cut, partial, depth);
+    SetTraceLevel(0);
+    SetTraceFileName("");
+    for (int x = 0; x < 64; ++x) EXPECT_EQ(partial.PixelLine(8)[x], full.PixelLine(8)[x]);
+    const auto log = ReadBytes(dir.File("trace.log"));
+    EXPECT_NE(std::string(log.begin(), log.end()).find("Premature end of JPEG file"), std::string::npos);
+}
+
+TEST(JpegDecoderTest, DamagedFilesFailWithLibjpegsMessageAndTheDecoderStaysUsable) {
+    CJPEGDecoder decoder;
+    std::string text;
+    EXPECT_EQ(DecodeError(decoder, {'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'}, &text), ERR_FEATURE_UNAVAILABLE);
+    EXPECT_EQ(text, "Decoder error: Not a JPEG file: starts with 0x6e 0x6f\n\n");
+
+    auto bytes = ColourJpeg();
+    for (size_t i = 2; i + 4 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {  // the frame header: claim 12-bit samples
+            bytes[i + 4] = 12;
+            break;
+        }
+    EXPECT_EQ(DecodeError(decoder, bytes, &text), ERR_FEATURE_UNAVAILABLE);
+    EXPECT_EQ(text, "Decoder error: Unsupported JPEG data precision 12\n\n");
+    EXPECT_EQ(DecodeError(decoder, ColourJpeg()), 0);
+}
+
+// A crafted progressive stream repeats one refinement scan over and over.
+TEST(JpegDecoderTest, EndlessProgressiveScansAreRefused) {
+    auto bytes = EncodeJpeg(16, 16, 1, JCS_GRAYSCALE, GreyRamp, [](jpeg_compress_struct& c) { jpeg_simple_progression(&c); });
+    size_t lastScan = 0;
+    for (size_t i = 0; i + 1 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) lastScan = i;
+    const std::vector<uint8_t> scan(bytes.begin() + static_cast<long>(lastScan), bytes.end() - 2);
+    std::vector<uint8_t> crafted(bytes.begin(), bytes.end() - 2);
+    for (int i = 0; i < 1200; ++i) crafted.insert(crafted.end(), scan.begin(), scan.end());
+    crafted.insert(crafted.end(), {0xFF, 0xD9});
+    CJPEGDecoder decoder;
+    std::string text;
+    EXPECT_EQ(DecodeError(decoder, crafted, &text), ERR_FEATURE_UNAVAILABLE);
+    EXPECT_NE(text.find("more than 1000 scans"), std::string::npos) << text;
+}
+
+TEST(JpegDecoderTest, ImagesOverTheStorageLimitAreRefusedBeforeDecoding) {
+    SetBitmapStorageLimit(32 * 32 * 4 - 1);
+    CJPEGDecoder decoder;
+    const int code = DecodeError(decoder, ColourJpeg());
+    SetBitmapStorageLimit(kDefaultBitmapStorageLimit);
+    EXPECT_EQ(code, ERR_OUT_OF_MEMORY);
+}
+
+// The way a container hands over embedded JPEG data: a source positioned at the stream.
+TEST(JpegDecoderTest, EmbeddedStreamIsDecodedAndConsumedFromTheSourcePosition) {
+    const auto jpeg = ColourJpeg();
+    std::vector<uint8_t> block(100, 0xAB);
+    block.insert(block.end(), jpeg.begin(), jpeg.end());
+    block.insert(block.end(), 50, 0xCD);
+    CMemoryBlockSource source;
+    source.Open(block.data(), block.size());
+    source.Skip(100);
+    CJPEGDecoder decoder;
+    CMemBitmap bitmap;
+    int depth = 32;
+    decoder.DecodeSource(source, bitmap, depth);
+    EXPECT_EQ(source.Position(), 100 + jpeg.size());
+    EXPECT_TRUE(Near(bitmap.PixelLine(4)[4], 255, 0, 0));
+}
+
+TEST(JpegDecoderTest, FailureOfAProgressListenerPassesThroughLibjpegUnchanged) {
+    struct Refusing : CProgressListener {
+        // The source's own final report (1.0) comes while it closes; only the decode's may fail.
+        void Progress(double fraction) override {
+            if (fraction < 1.0) throw std::runtime_error("cancelled");
+        }
+    } listener;
+    TempDir dir;
+    WriteBytes(dir.File("a.jpg"), ColourJpeg());
+    CJPEGDecoder decoder;
+    CMemBitmap bitmap;
+    EXPECT_THROW(decoder.DecodeFile(dir.File("a.jpg"), bitmap, 32, &listener), std::runtime_error);
+    EXPECT_EQ(DecodeError(decoder, ColourJpeg()), 0);
+}
+
+TEST(JpegMemorySourceTest, SkippingToTheEndWarnsAndServesAnEndOfImageMarker) {
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    errors.output_message = [](j_common_ptr) {};
+    jpeg_create_decompress(&cinfo);
+    const uint8_t data[6] = {1, 2, 3, 4, 5, 6};
+    JpegMemorySource(&cinfo, data, sizeof data, nullptr, nullptr);
+    (*cinfo.src->skip_input_data)(&cinfo, 4);
+    EXPECT_EQ(cinfo.src->bytes_in_buffer, 2u);
+    EXPECT_EQ(*cinfo.src->next_input_byte, 5);
+    EXPECT_EQ(errors.num_warnings, 0);
+    (*cinfo.src->skip_input_data)(&cinfo, 2);
+    ASSERT_EQ(cinfo.src->bytes_in_buffer, 2u);
+    EXPECT_EQ(cinfo.src->next_input_byte[0], 0xFF);
+    EXPECT_EQ(cinfo.src->next_input_byte[1], JPEG_EOI);
+    EXPECT_EQ(errors.num_warnings, 1);
+    EXPECT_EQ(errors.msg_code, JWRN_JPEG_EOF);
+    jpeg_destroy_decompress(&cinfo);
+}
