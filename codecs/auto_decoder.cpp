@@ -3,6 +3,7 @@
 #include "bmp_decoder.h"
 #include "jpeg_decoder.h"
 #include "pcx_decoder.h"
+#include "tga_decoder.h"
 #include "imagelib/byte_order.h"
 #include "imagelib/byte_source.h"
 #include "imagelib/text_exception.h"
@@ -44,6 +45,7 @@ Decoder* CAutoDecoder::Add(std::initializer_list<ImageFormat> formats, Args&&...
 
 CAutoDecoder::CAutoDecoder() {
     Add<CBMPDecoder>({ImageFormat::BMP});
+    Add<CTGADecoder>({ImageFormat::TGA});
     Add<CJPEGDecoder>({ImageFormat::JPEG});
     Add<CPCXDecoder>({ImageFormat::PCX});
 }

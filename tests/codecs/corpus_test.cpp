@@ -5,6 +5,7 @@
 // Real files from public test suites, decoded and compared with their reference decodes.
 TEST(CorpusTest, Bmp) { CheckCorpusFormat("bmp"); }
 TEST(CorpusTest, Pcx) { CheckCorpusFormat("pcx"); }
+TEST(CorpusTest, Tga) { CheckCorpusFormat("tga"); }
 
 TEST(CorpusTest, Jpeg) {
     const char* decodesWhatItHolds = "libjpeg decodes the damaged stream, and so does the library by design";

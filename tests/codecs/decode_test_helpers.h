@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
@@ -51,6 +52,23 @@ inline int DecodeBytes(const Bytes& bytes, CImageBitmap& bitmap) {
 inline int ErrorOf(const Bytes& bytes) {
     CMemBitmap bitmap;
     return DecodeBytes(bytes, bitmap);
+}
+
+// The error code one format's decoder fails with on bytes (for files the any-format
+// decoder would not recognise), or 0.
+template <typename Decoder, typename... Args>
+int ErrorFrom(const Bytes& bytes, Args&&... args) {
+    Decoder decoder(std::forward<Args>(args)...);
+    CMemBitmap bitmap;
+    int depth = 32;
+    CMemoryBlockSource source;
+    source.Open(bytes.data(), bytes.size());
+    try {
+        decoder.DecodeSource(source, bitmap, depth);
+    } catch (const CTextException& e) {
+        return e.Code();
+    }
+    return 0;
 }
 
 inline BGRA PixelOf(const CImageBitmap& bitmap, int x, int y) {

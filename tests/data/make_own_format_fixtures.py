@@ -23,6 +23,14 @@ def picture():
     return im
 
 
+def with_alpha(im):
+    alpha = Image.new('L', im.size)
+    alpha.putdata([(x * 23 + y * 5) % 256 for y in range(H) for x in range(W)])
+    out = im.convert('RGBA')
+    out.putalpha(alpha)
+    return out
+
+
 def magick(src, dst, *options):
     subprocess.run(['convert', src, *options, dst], check=True)
 
@@ -47,8 +55,50 @@ def pcx(folder):
     mono.save(f'{folder}/mono1_pillow.pcx')
 
 
+def tga(folder):
+    # ImageMagick 6.9 stores rows top first even when its header says bottom-up (its
+    # default), so its files here are written with an explicit top-down origin.
+    top = ('-orient', 'TopLeft')
+    rgb = picture()
+    rgb.save(f'{folder}/rgb.png')
+    rgb.save(f'{folder}/rgb24_pillow.tga')
+    rgb.save(f'{folder}/rgb24_top_pillow.tga', orientation=1)
+    rgb.save(f'{folder}/rgb24_rle_pillow.tga', rle=True)
+    magick(f'{folder}/rgb.png', f'{folder}/rgb24_top_magick.tga', *top)
+    magick(f'{folder}/rgb.png', f'{folder}/rgb24_rle_top_magick.tga', *top, '-compress', 'RLE')
+
+    rgba = with_alpha(rgb)
+    rgba.save(f'{folder}/rgba.png')
+    rgba.save(f'{folder}/rgba32_pillow.tga')
+    rgba.save(f'{folder}/rgba32_rle_top_pillow.tga', rle=True, orientation=1)
+
+    # 5 bits per channel; the picture is ImageMagick's own reading of its file.
+    magick(f'{folder}/rgb.png', f'{folder}/rgb16_top_magick.tga', *top, '-depth', '5')
+    magick(f'{folder}/rgb.png', f'{folder}/rgb16_rle_top_magick.tga', *top, '-depth', '5', '-compress', 'RLE')
+    magick(f'{folder}/rgb16_top_magick.tga', f'{folder}/rgb16.png')
+
+    palette = rgb.quantize(50)
+    palette.save(f'{folder}/palette.png')
+    palette.save(f'{folder}/palette8_pillow.tga')
+    palette.save(f'{folder}/palette8_rle_top_pillow.tga', rle=True, orientation=1)
+    magick(f'{folder}/palette.png', f'{folder}/palette8_rle_top_magick.tga', *top, '-type', 'Palette',
+           '-compress', 'RLE')
+
+    grey = rgb.convert('L')
+    grey.save(f'{folder}/grey.png')
+    grey.save(f'{folder}/grey8_pillow.tga')
+    grey.save(f'{folder}/grey8_top_pillow.tga', orientation=1)
+    magick(f'{folder}/grey.png', f'{folder}/grey8_rle_top_magick.tga', *top, '-type', 'Grayscale',
+           '-compress', 'RLE')
+
+    grey_alpha = with_alpha(grey).convert('LA')
+    grey_alpha.save(f'{folder}/greyalpha.png')
+    grey_alpha.save(f'{folder}/greyalpha16_pillow.tga')
+    grey_alpha.save(f'{folder}/greyalpha16_rle_top_pillow.tga', rle=True, orientation=1)
+
+
 def main():
-    for name, writer in (('pcx', pcx),):
+    for name, writer in (('pcx', pcx), ('tga', tga)):
         folder = os.path.join(HERE, name)
         os.makedirs(folder, exist_ok=True)
         writer(folder)
