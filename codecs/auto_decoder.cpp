@@ -3,6 +3,7 @@
 #include "bmp_decoder.h"
 #include "jpeg_decoder.h"
 #include "pcx_decoder.h"
+#include "pgm_decoder.h"
 #include "tga_decoder.h"
 #include "imagelib/byte_order.h"
 #include "imagelib/byte_source.h"
@@ -48,6 +49,7 @@ CAutoDecoder::CAutoDecoder() {
     Add<CTGADecoder>({ImageFormat::TGA});
     Add<CJPEGDecoder>({ImageFormat::JPEG});
     Add<CPCXDecoder>({ImageFormat::PCX});
+    Add<CPGMDecoder>({ImageFormat::PGM});
 }
 
 CAutoDecoder::~CAutoDecoder() = default;

@@ -6,6 +6,7 @@
 TEST(CorpusTest, Bmp) { CheckCorpusFormat("bmp"); }
 TEST(CorpusTest, Pcx) { CheckCorpusFormat("pcx"); }
 TEST(CorpusTest, Tga) { CheckCorpusFormat("tga"); }
+TEST(CorpusTest, Pgm) { CheckCorpusFormat("pgm"); }
 
 TEST(CorpusTest, Jpeg) {
     const char* decodesWhatItHolds = "libjpeg decodes the damaged stream, and so does the library by design";

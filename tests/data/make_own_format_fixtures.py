@@ -32,7 +32,9 @@ def with_alpha(im):
 
 
 def magick(src, dst, *options):
-    subprocess.run(['convert', src, *options, dst], check=True)
+    # -strip keeps time stamps out of the PNG pictures, so a rerun changes nothing.
+    strip = ('-strip',) if dst.endswith('.png') else ()
+    subprocess.run(['convert', src, *options, *strip, dst], check=True)
 
 
 def pcx(folder):
@@ -97,8 +99,23 @@ def tga(folder):
     grey_alpha.save(f'{folder}/greyalpha16_rle_top_pillow.tga', rle=True, orientation=1)
 
 
+def pgm(folder):
+    grey = picture().convert('L')
+    grey.save(f'{folder}/grey.png')
+    grey.save(f'{folder}/p5_255_pillow.pgm')
+    grey.point(lambda v: v * 257, 'I').save(f'{folder}/p5_65535_pillow.pgm')
+    comment = ('-set', 'comment', 'written by ImageMagick\nover two lines')
+    magick(f'{folder}/grey.png', f'{folder}/p5_255_magick.pgm', *comment)
+    magick(f'{folder}/grey.png', f'{folder}/p2_255_magick.pgm', *comment, '-compress', 'none')
+    magick(f'{folder}/grey.png', f'{folder}/p5_65535_magick.pgm', *comment, '-depth', '16')
+    magick(f'{folder}/grey.png', f'{folder}/p2_65535_magick.pgm', *comment, '-depth', '16', '-compress', 'none')
+    # 4 bits: the picture is ImageMagick's own reading of its file.
+    magick(f'{folder}/grey.png', f'{folder}/p5_15_magick.pgm', *comment, '-depth', '4')
+    magick(f'{folder}/p5_15_magick.pgm', f'{folder}/grey15.png')
+
+
 def main():
-    for name, writer in (('pcx', pcx), ('tga', tga)):
+    for name, writer in (('pcx', pcx), ('tga', tga), ('pgm', pgm)):
         folder = os.path.join(HERE, name)
         os.makedirs(folder, exist_ok=True)
         writer(folder)
