@@ -41,6 +41,30 @@ void FillGradient(CImageBitmap& bitmap) {
     }
 }
 
+void CreatePattern(CImageBitmap& bitmap, int width, int height, int depth) {
+    bitmap.Create(width, height, depth, false);
+    if (depth == 32) {
+        FillGradient(bitmap);
+        return;
+    }
+    CBitmapLock lock(bitmap, false, true);
+    for (int i = 0; i < PaletteEntries(depth); ++i)
+        bitmap.Palette()[i] = BGRA{static_cast<uint8_t>(i * 37), static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i * 11 + 5), 255};
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = bitmap.Line(y);
+        for (int x = 0; x < width; ++x) {
+            const int value = x * 7 + y * 3 + (x * y) % 5;
+            if (depth == 8) {
+                row[x] = static_cast<uint8_t>(value);
+            } else if (value & 1) {
+                row[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+            } else {
+                row[x >> 3] &= static_cast<uint8_t>(~(0x80 >> (x & 7)));
+            }
+        }
+    }
+}
+
 namespace {
 
 BGRA PixelAt(const CImageBitmap& bitmap, int x, int y) {

@@ -30,6 +30,9 @@ std::string TestDataPath(const std::string& name);
 
 // Fills a 32-bit bitmap with a pattern where every pixel differs from its neighbours.
 void FillGradient(CImageBitmap& bitmap);
+// Creates width x height at depth and fills it with a pattern of distinct neighbours: the
+// gradient at 32 bits, a varied index pattern over a colourful palette at 8 and 1 bits.
+void CreatePattern(CImageBitmap& bitmap, int width, int height, int depth);
 // True when both bitmaps have the same size and depth and equal pixels (RGB and alpha for
 // 32 bits; indices and the palette entries they use for 1 and 8 bits).
 bool SamePixels(const CImageBitmap& a, const CImageBitmap& b, std::string* why = nullptr);

@@ -1,0 +1,86 @@
+// Every decoder writes into the window-system bitmaps exactly what it writes into plain
+// memory: each fixture and corpus file decoded into a CMemBitmap and a CDIBSectionBitmap.
+#include "codecs/auto_decoder.h"
+#include "imagelib/dib_section_bitmap.h"
+#include "imagelib/image_encoder.h"
+#include "imagelib/mem_bitmap.h"
+#include "imagelib/text_exception.h"
+#include "support/corpus.h"
+#include "support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+struct Outcome {
+    bool decoded = false;
+    int code = 0;
+};
+
+Outcome Decode(CAutoDecoder& decoder, const std::string& file, CImageBitmap& bitmap, int depth) {
+    try {
+        decoder.DecodeFile(file, bitmap, depth);
+        return {true, 0};
+    } catch (const CTextException& e) {
+        return {false, e.Code()};
+    }
+}
+
+void ExpectSameDecodes(const std::string& file) {
+    CAutoDecoder decoder;
+    for (int depth : {32, 0}) {
+        SCOPED_TRACE(file + " at depth " + std::to_string(depth));
+        CMemBitmap plain;
+        CDIBSectionBitmap section;
+        const Outcome a = Decode(decoder, file, plain, depth);
+        const Outcome b = Decode(decoder, file, section, depth);
+        ASSERT_EQ(a.decoded, b.decoded);
+        if (!a.decoded) {
+            EXPECT_EQ(a.code, b.code);
+            continue;
+        }
+        EXPECT_EQ(plain.BitsPerPixel(), section.BitsPerPixel());
+        EXPECT_EQ(plain.HasAlpha(), section.HasAlpha());
+        std::string why;
+        EXPECT_TRUE(SamePixels(plain, section, &why)) << why;
+    }
+}
+
+class DibDecode : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(DibDecode, CorpusFilesDecodeAlikeIntoBothKinds) {
+    if (!CorpusAvailable()) GTEST_SKIP() << "the shared corpus is not present";
+    const auto entries = CorpusEntries(GetParam());
+    if (entries.empty()) GTEST_SKIP() << "no corpus files of this format";
+    for (const CorpusEntry& e : entries) ExpectSameDecodes(e.file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, DibDecode,
+                         ::testing::Values("bmp", "jpeg", "png", "gif", "tiff", "eps", "pcx", "tga", "pgm", "pict",
+                                           "wmf", "emf"));
+
+TEST(DibDecodeFixtures, FixturesDecodeAlikeIntoBothKinds) {
+    const std::filesystem::path folder = TestDataPath("");
+    int files = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (!entry.is_regular_file()) continue;
+        ExpectSameDecodes(entry.path().string());
+        ++files;
+    }
+    EXPECT_GT(files, 0);
+}
+
+TEST(DibDecodeFixtures, GeneratedPicturesDecodeAlikeAtEveryDepth) {
+    TempDir dir;
+    for (int depth : {1, 8, 32}) {
+        CMemBitmap converted;
+        CreatePattern(converted, 29, 11, depth);
+        const std::string file = dir.File("depth" + std::to_string(depth) + ".bmp");
+        CBMPEncoder().EncodeFile(file, converted);
+        ExpectSameDecodes(file);
+    }
+}
+
+}  // namespace
