@@ -4,6 +4,7 @@
 #include "jpeg_decoder.h"
 #include "pcx_decoder.h"
 #include "pgm_decoder.h"
+#include "png_decoder.h"
 #include "tga_decoder.h"
 #include "imagelib/byte_order.h"
 #include "imagelib/byte_source.h"
@@ -48,6 +49,7 @@ CAutoDecoder::CAutoDecoder() {
     Add<CBMPDecoder>({ImageFormat::BMP});
     Add<CTGADecoder>({ImageFormat::TGA});
     Add<CJPEGDecoder>({ImageFormat::JPEG});
+    Add<CPNGDecoder>({ImageFormat::PNG});
     Add<CPCXDecoder>({ImageFormat::PCX});
     Add<CPGMDecoder>({ImageFormat::PGM});
 }

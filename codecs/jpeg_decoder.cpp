@@ -1,13 +1,13 @@
 #include "jpeg_decoder.h"
 
 #include "jpeg_memory_source.h"
+#include "longjmp_guard.h"
 
 #include "imagelib/byte_source.h"
 #include "imagelib/image_bitmap.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
 
-#include <csetjmp>
 #include <exception>
 #include <string>
 #include <type_traits>
@@ -20,9 +20,7 @@ namespace {
 // more; real encoders write at most a few dozen. Far more only comes from crafted files.
 constexpr int kMaxScans = 1000;
 
-// libjpeg's error manager and the way back into the decoder's own frames. libjpeg calls
-// error_exit deep inside its C code, where unwinding a C++ exception is undefined: the
-// routine records libjpeg's message and longjmps back to the guarded call instead.
+// libjpeg's error manager and the way back into the decoder's own frames (RunGuarded).
 struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
@@ -115,14 +113,10 @@ struct CJPEGDecoder::Codec {
     Codec(const Codec&) = delete;
     Codec& operator=(const Codec&) = delete;
 
-    // Runs libjpeg calls; returns false when libjpeg failed. Between setjmp and a longjmp lie
-    // only libjpeg's frames, the callbacks above and the call's own trivial frame, so the
-    // jump skips no destructor.
+    // Runs libjpeg calls; returns false when libjpeg failed.
     template <typename Call>
     bool Guarded(Call&& call) {
-        if (setjmp(errors.jump) != 0) return false;
-        call();
-        return true;
+        return RunGuarded(errors.jump, std::forward<Call>(call));
     }
 
     [[noreturn]] void Fail() {

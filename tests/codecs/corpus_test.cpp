@@ -20,3 +20,29 @@ TEST(CorpusTest, Jpeg) {
          "JPEG is recognised by FF D8 FF; this file has garbage right after its start marker"},
     });
 }
+
+TEST(CorpusTest, Png) {
+    // These references come from another tool than the rest of the format's.
+    const char* gamma = "the reference applies the file's gamma; the library ignores gamma, as the other references do";
+    const char* rounding = "the reference rounds 16-bit samples; libpng keeps the high byte, as in the other references";
+    CheckCorpusFormat("png", {
+        {"corpus/png/lpng_gray-16-linear.png", gamma},
+        {"corpus/png/lpng_gray-16-linear-tRNS.png", gamma},
+        {"corpus/png/pngs_basi0g16.png", gamma},
+        {"corpus/png/pngs_basn0g16.png", gamma},
+        {"corpus/png/pngs_g10n0g16.png", gamma},
+        {"corpus/png/pngs_g25n0g16.png", gamma},
+        {"corpus/png/pngs_oi1n0g16.png", gamma},
+        {"corpus/png/pngs_oi2n0g16.png", gamma},
+        {"corpus/png/pngs_oi4n0g16.png", gamma},
+        {"corpus/png/pngs_oi9n0g16.png", gamma},
+        {"corpus/png/pngs_tbwn0g16.png", gamma},
+        {"corpus/png/lpng_gray-16.png", rounding},
+        {"corpus/png/lpng_gray-16-tRNS.png", rounding},
+        {"corpus/png/lpng_gray-16-1.8.png", rounding},
+        {"corpus/png/lpng_gray-16-1.8-tRNS.png", rounding},
+        {"corpus/png/lpng_gray-16-sRGB.png", rounding},
+        {"corpus/png/lpng_gray-16-sRGB-tRNS.png", rounding},
+        {"corpus/png/lpng_crash_empty_ancillary_chunks.png", "libpng drops empty ancillary chunks and decodes the image"},
+    });
+}

@@ -1,0 +1,179 @@
+#include "png_decoder.h"
+
+#include "longjmp_guard.h"
+
+#include "imagelib/byte_source.h"
+#include "imagelib/image_bitmap.h"
+#include "imagelib/text_exception.h"
+#include "imagelib/trace.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+namespace {
+
+// libpng allocates a chunk's data as its header claims, before reading it. No chunk holds
+// more than the data left, and libpng's own buffers stay below 8 MB (a row of a million
+// 16-bit RGBA pixels); 16 MB leaves room for text and profiles that expand. A larger
+// request comes from a lying header: refused, libpng drops an ancillary chunk or fails.
+constexpr size_t kAllocationFloor = 16 << 20;
+
+// What libpng's callbacks hand back to the decoder's frames.
+struct PngContext {
+    CByteSource* source = nullptr;
+    size_t largestAllocation = kAllocationFloor;
+    std::jmp_buf jump;
+    char message[256] = {};
+    std::exception_ptr pending;  // the data source's own failure (running out of data)
+};
+
+[[noreturn]] void ErrorRoutine(png_structp png, png_const_charp message) {
+    auto* context = static_cast<PngContext*>(png_get_error_ptr(png));
+    std::snprintf(context->message, sizeof context->message, "%s", message);
+    std::longjmp(context->jump, 1);
+}
+
+void WarningRoutine(png_structp, png_const_charp) {}
+
+png_voidp Allocate(png_structp png, png_alloc_size_t size) {
+    const auto* context = static_cast<const PngContext*>(png_get_mem_ptr(png));
+    return size <= context->largestAllocation ? std::malloc(size) : nullptr;
+}
+
+void Free(png_structp, png_voidp block) { std::free(block); }
+
+void ReadRoutine(png_structp png, png_bytep out, size_t count) {
+    auto* context = static_cast<PngContext*>(png_get_io_ptr(png));
+    const uint8_t* bytes = nullptr;
+    bool failed = false;
+    try {
+        bytes = context->source->Read(count);
+    } catch (...) {
+        context->pending = std::current_exception();
+        failed = true;
+    }
+    // libpng's way out of a read routine is its error routine; the pending failure wins.
+    if (failed) png_error(png, "Read error");
+    std::memcpy(out, bytes, count);
+}
+
+[[noreturn]] void Fail(PngContext& context) {
+    if (context.pending) std::rethrow_exception(context.pending);
+    RaiseError(ERR_BAD_DATA, context.message);
+}
+
+// Owns libpng's read and info structures for one decode, whichever way it ends.
+struct PngReader {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+
+    PngReader() = default;
+    ~PngReader() {
+        if (png != nullptr) png_destroy_read_struct(&png, &info, nullptr);
+    }
+    PngReader(const PngReader&) = delete;
+    PngReader& operator=(const PngReader&) = delete;
+};
+
+// Palette of an 8-bit greyscale bitmap: a ramp over the levels of bits (1, 2, 4 or 8).
+void LoadGreyRamp(CImageBitmap& bitmap, int bits) {
+    const int levels = 1 << bits;
+    for (int i = 0; i < levels; ++i) {
+        const auto v = static_cast<uint8_t>(i * 255 / (levels - 1));
+        bitmap.Palette()[i] = BGRA{v, v, v, 255};
+    }
+}
+
+}  // namespace
+
+void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, CByteSource& source) {
+    PngContext context;
+    context.source = &source;
+    context.largestAllocation = std::max(kAllocationFloor, source.Available());
+    PngReader reader;
+    if (!RunGuarded(context.jump, [&] {
+            reader.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &context, ErrorRoutine, WarningRoutine,
+                                                  &context, Allocate, Free);
+            if (reader.png != nullptr) reader.info = png_create_info_struct(reader.png);
+        }))
+        Fail(context);
+    if (reader.info == nullptr) RaiseError(ERR_OUT_OF_MEMORY, "Out of memory creating the PNG reader.");
+    png_structp png = reader.png;
+    png_infop info = reader.info;
+
+    png_uint_32 width = 0, height = 0;
+    int bitDepth = 0, colourType = 0;
+    if (!RunGuarded(context.jump, [&] {
+            png_set_read_fn(png, &context, ReadRoutine);
+            png_read_info(png, info);
+            png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
+        }))
+        Fail(context);
+
+    // Only greyscale and palette images fit 8 bits; the rest always take 32. Palette images
+    // are read as indices, which are checked against the palette, and expanded here.
+    const bool palette = colourType == PNG_COLOR_TYPE_PALETTE;
+    depth = (palette || colourType == PNG_COLOR_TYPE_GRAY) && depth != 32 ? 8 : 32;
+    const bool transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+    const bool alpha = depth == 32 && ((colourType & PNG_COLOR_MASK_ALPHA) != 0 || transparency);
+    const bool expandPalette = palette && depth == 32;
+    size_t rowBytes = 0;
+    if (!RunGuarded(context.jump, [&] {
+            if (bitDepth == 16) png_set_strip_16(png);
+            if (depth == 32 && !palette) {
+                png_set_expand(png);  // low grey depths to 8 bits, tRNS to alpha
+                if ((colourType & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
+                png_set_bgr(png);
+                if (!alpha) png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+            } else if (bitDepth < 8) {
+                png_set_packing(png);
+            }
+            png_set_interlace_handling(png);
+            png_read_update_info(png, info);
+            rowBytes = png_get_rowbytes(png, info);
+        }))
+        Fail(context);
+    if (rowBytes != static_cast<size_t>(width) * (expandPalette ? 1 : static_cast<size_t>(depth / 8)))
+        RaiseError(ERR_CANNOT_HANDLE, "PNG decoder: libpng's rows do not fit the bitmap.");
+
+    bitmap.Create(static_cast<int>(width), static_cast<int>(height), depth, alpha);
+    BGRA colours[256] = {};
+    int paletteEntries = 0;
+    if (palette) {
+        png_colorp entries = nullptr;
+        png_get_PLTE(png, info, &entries, &paletteEntries);
+        png_bytep alphas = nullptr;
+        int alphaEntries = 0;
+        if (transparency) png_get_tRNS(png, info, &alphas, &alphaEntries, nullptr);
+        for (int i = 0; i < paletteEntries; ++i) {
+            colours[i] = OpaqueColour(entries[i].red, entries[i].green, entries[i].blue);
+            if (i < alphaEntries) colours[i].a = alphas[i];
+        }
+        if (depth == 8) std::copy(colours, colours + paletteEntries, bitmap.Palette());
+    } else if (depth == 8) {
+        LoadGreyRamp(bitmap, std::min(bitDepth, 8));
+    }
+
+    CBitmapLock lock(bitmap, false, true);
+    std::vector<uint8_t> indices(expandPalette ? static_cast<size_t>(width) * height : 0);
+    std::vector<png_bytep> rows(bitmap.Lines(), bitmap.Lines() + bitmap.Height());
+    if (expandPalette)
+        for (png_uint_32 y = 0; y < height; ++y) rows[y] = indices.data() + static_cast<size_t>(y) * width;
+    if (!RunGuarded(context.jump, [&] {
+            png_read_image(png, rows.data());
+            png_read_end(png, nullptr);
+        }))
+        Fail(context);
+    if (!palette) return;
+    for (png_bytep row : rows)
+        if (*std::max_element(row, row + width) >= paletteEntries)
+            RaiseError(ERR_BAD_DATA, "PNG decoder: a pixel refers to a colour beyond the palette.");
+    if (expandPalette)
+        for (png_uint_32 y = 0; y < height; ++y) ExpandRow8(bitmap.PixelLine(static_cast<int>(y)), rows[y], static_cast<int>(width), colours);
+}

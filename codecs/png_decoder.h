@@ -1,0 +1,20 @@
+#pragma once
+
+#include "imagelib/image_decoder.h"
+
+// PNG files of every colour type and bit depth through libpng 1.6, which does the pixel
+// work: unpacking, de-interlacing, stripping 16-bit samples to 8, expanding palettes.
+//
+// Depths: greyscale and palette images decode to 8 bits (the grey ramp of the file's bit
+// depth, or the file's palette) unless 32 is asked; colour and alpha images always decode
+// to 32 bits, and the depth argument reports what was made. At 32 bits a transparency
+// chunk becomes the alpha channel; the alpha flag is set whenever the file has alpha.
+//
+// Corruption policy. Fatal, code 2 with libpng's own message: a bad signature, header or
+// critical chunk, a checksum error in a critical chunk, damaged compressed data, and pixel
+// indices beyond the palette. Code 11: data that ends before the image does. Tolerated,
+// as libpng tolerates them: damaged or misplaced ancillary chunks, which are dropped.
+class CPNGDecoder : public CImageDecoder {
+public:
+    void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;
+};
