@@ -155,7 +155,9 @@ void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
             colours[i] = OpaqueColour(entries[i].red, entries[i].green, entries[i].blue);
             if (i < alphaEntries) colours[i].a = alphas[i];
         }
-        if (depth == 8) std::copy(colours, colours + paletteEntries, bitmap.Palette());
+        // An 8-bit bitmap has no alpha: its palette stays opaque.
+        if (depth == 8)
+            for (int i = 0; i < paletteEntries; ++i) bitmap.Palette()[i] = BGRA{colours[i].b, colours[i].g, colours[i].r, 255};
     } else if (depth == 8) {
         LoadGreyRamp(bitmap, std::min(bitDepth, 8));
     }

@@ -1,5 +1,6 @@
 #include "codecs/jpeg_decoder.h"
 #include "codecs/jpeg_memory_source.h"
+#include "decode_helpers.h"
 
 #include "imagelib/byte_source.h"
 #include "imagelib/mem_bitmap.h"
@@ -62,24 +63,6 @@ void GreyRamp(int x, int y, uint8_t* grey) { *grey = static_cast<uint8_t>((x + y
 
 std::vector<uint8_t> ColourJpeg() { return EncodeJpeg(32, 32, 3, JCS_RGB, Quadrants); }
 
-void Decode(CImageDecoder& decoder, const std::vector<uint8_t>& bytes, CImageBitmap& bitmap, int& depth) {
-    CMemoryBlockSource source;
-    source.Open(bytes.data(), bytes.size());
-    decoder.DecodeSource(source, bitmap, depth);
-}
-
-int DecodeError(CImageDecoder& decoder, const std::vector<uint8_t>& bytes, std::string* text = nullptr) {
-    CMemBitmap bitmap;
-    int depth = 32;
-    try {
-        Decode(decoder, bytes, bitmap, depth);
-    } catch (const CTextException& e) {
-        if (text) *text = e.Text();
-        return e.Code();
-    }
-    return 0;
-}
-
 bool Near(const BGRA& p, int r, int g, int b) {
     return std::abs(p.r - r) <= 8 && std::abs(p.g - g) <= 8 && std::abs(p.b - b) <= 8 && p.a == 255;
 }
@@ -91,14 +74,14 @@ TEST(JpegDecoderTest, GreyscaleKeepsEightBitsUnlessThirtyTwoAreAsked) {
     CJPEGDecoder decoder;
     CMemBitmap grey;
     int depth = 0;
-    Decode(decoder, bytes, grey, depth);
+    DecodeBytes(decoder, bytes, grey, depth);
     EXPECT_EQ(depth, 8);
     ASSERT_EQ(grey.BitsPerPixel(), 8);
     EXPECT_EQ(grey.Palette()[200], (BGRA{200, 200, 200, 255}));
 
     CMemBitmap colour;
     depth = 32;
-    Decode(decoder, bytes, colour, depth);
+    DecodeBytes(decoder, bytes, colour, depth);
     ASSERT_EQ(colour.BitsPerPixel(), 32);
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 24; ++x) {
@@ -114,7 +97,7 @@ TEST(JpegDecoderTest, ColourImagesAlwaysComeBackAsThirtyTwoBitsWithOpaqueAlpha) 
     for (int asked : {0, 8, 32}) {
         CMemBitmap bitmap;
         int depth = asked;
-        Decode(decoder, bytes, bitmap, depth);
+        DecodeBytes(decoder, bytes, bitmap, depth);
         EXPECT_EQ(depth, 32);
         ASSERT_EQ(bitmap.BitsPerPixel(), 32);
         EXPECT_FALSE(bitmap.HasAlpha());
@@ -150,7 +133,7 @@ TEST(JpegDecoderTest, FourComponentFilesBecomeTheirRgbColours) {
         SCOPED_TRACE(name);
         CMemBitmap bitmap;
         int depth = 0;
-        Decode(decoder, bytes, bitmap, depth);
+        DecodeBytes(decoder, bytes, bitmap, depth);
         ASSERT_EQ(bitmap.BitsPerPixel(), 32);
         EXPECT_TRUE(Near(bitmap.PixelLine(4)[4], 255, 0, 0));
         EXPECT_TRUE(Near(bitmap.PixelLine(4)[28], 0, 255, 0));
@@ -170,8 +153,8 @@ TEST(JpegDecoderTest, TruncatedStreamDecodesTheRowsItHoldsAndWarnsInTheTrace) {
     CJPEGDecoder decoder;
     CMemBitmap full, partial;
     int depth = 32;
-    Decode(decoder, whole, full, depth);
-    Decode(decoder, cut, partial, depth);
+    DecodeBytes(decoder, whole, full, depth);
+    DecodeBytes(decoder, cut, partial, depth);
     SetTraceLevel(0);
     SetTraceFileName("");
     for (int x = 0; x < 64; ++x) EXPECT_EQ(partial.PixelLine(8)[x], full.PixelLine(8)[x]);
