@@ -107,22 +107,39 @@ void ReadPlainSamples(CSourceCursor& in, PgmText& text, const GreyScale& scale, 
     }
 }
 
-void ReadRawSamples(CByteSource& source, bool wide, const GreyScale& scale, CImageBitmap& bitmap) {
+template <bool Wide>
+uint32_t RawSample(const uint8_t* in, int x) {
+    if constexpr (Wide) return static_cast<uint32_t>(in[2 * x] << 8 | in[2 * x + 1]);
+    return in[x];
+}
+
+// One table lookup per sample: every value a raw sample can hold maps straight to its
+// output pixel (an index byte or a grey BGRA pixel).
+template <bool Wide, typename Pixel>
+void ReadRawRows(CByteSource& source, const GreyScale& scale, const Pixel* greys, CImageBitmap& bitmap) {
+    std::vector<Pixel> table(Wide ? 65536 : 256);
+    for (size_t v = 0; v < table.size(); ++v) table[v] = greys[scale(static_cast<uint32_t>(v))];
     const int width = bitmap.Width();
-    const size_t rowBytes = static_cast<size_t>(width) * (wide ? 2 : 1);
-    BGRA greys[256];
-    for (int g = 0; g < 256; ++g) greys[g] = OpaqueColour(static_cast<uint8_t>(g), static_cast<uint8_t>(g), static_cast<uint8_t>(g));
+    const size_t rowBytes = static_cast<size_t>(width) * (Wide ? 2 : 1);
     for (int y = 0; y < bitmap.Height(); ++y) {
         const uint8_t* in = source.Read(rowBytes);
-        if (bitmap.BitsPerPixel() == 8) {
-            uint8_t* out = bitmap.Line(y);
-            for (int x = 0; x < width; ++x) out[x] = wide ? scale(static_cast<uint32_t>(in[2 * x] << 8 | in[2 * x + 1])) : scale(in[x]);
-        } else {
-            BGRA* out = bitmap.PixelLine(y);
-            for (int x = 0; x < width; ++x)
-                out[x] = greys[wide ? scale(static_cast<uint32_t>(in[2 * x] << 8 | in[2 * x + 1])) : scale(in[x])];
-        }
+        auto* out = reinterpret_cast<Pixel*>(bitmap.Line(y));
+        for (int x = 0; x < width; ++x) out[x] = table[RawSample<Wide>(in, x)];
     }
+}
+
+void ReadRawSamples(CByteSource& source, bool wide, const GreyScale& scale, CImageBitmap& bitmap) {
+    uint8_t indices[256];
+    BGRA greys[256];
+    for (int g = 0; g < 256; ++g) {
+        indices[g] = static_cast<uint8_t>(g);
+        greys[g] = OpaqueColour(static_cast<uint8_t>(g), static_cast<uint8_t>(g), static_cast<uint8_t>(g));
+    }
+    const bool colour = bitmap.BitsPerPixel() == 32;
+    if (wide && colour) return ReadRawRows<true>(source, scale, greys, bitmap);
+    if (wide) return ReadRawRows<true>(source, scale, indices, bitmap);
+    if (colour) return ReadRawRows<false>(source, scale, greys, bitmap);
+    ReadRawRows<false>(source, scale, indices, bitmap);
 }
 
 }  // namespace

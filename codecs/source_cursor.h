@@ -30,8 +30,15 @@ public:
         if (next_ == end_) RunOut();
         return *next_++;
     }
-    // The next byte without taking it; only valid when !AtEnd().
-    uint8_t PeekByte() const { return *next_; }
+    // For tight loops: the unread bytes are [Next(), End()); a loop walks them with a local
+    // pointer and hands back where it stopped with MoveTo.
+    const uint8_t* Next() const { return next_; }
+    const uint8_t* End() const { return end_; }
+    void MoveTo(const uint8_t* next) { next_ = next; }
+    [[noreturn]] void RunOut() {
+        Commit();
+        throw CTextException(ERR_END_OF_DATA, "End of file reached while decoding.\n");
+    }
 
     void Commit() {
         source_.Read(static_cast<size_t>(next_ - start_));
@@ -39,11 +46,6 @@ public:
     }
 
 private:
-    [[noreturn]] void RunOut() {
-        Commit();
-        throw CTextException(ERR_END_OF_DATA, "End of file reached while decoding.\n");
-    }
-
     CByteSource& source_;
     const uint8_t* start_;
     const uint8_t* next_;

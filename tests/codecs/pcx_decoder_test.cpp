@@ -146,6 +146,46 @@ TEST(PcxDecoder, RunsFormOneStreamAcrossRowsAndPlanes) {
     EXPECT_EQ(ErrorOf(PcxFile({8, 3, 2, 2, 2}, {0xC5, 0x10, 0x20, 0xC7, 0x30})), ERR_CANNOT_HANDLE);
 }
 
+// Encodes raw as one run-length stream without regard to rows: runs of up to 63, bytes of
+// 0xC0 and above as runs of one, and now and then a run of length 0.
+Bytes Encode(const Bytes& raw) {
+    Bytes out;
+    for (size_t i = 0; i < raw.size();) {
+        size_t n = 1;
+        while (i + n < raw.size() && raw[i + n] == raw[i] && n < 63) ++n;
+        if (i % 97 == 0) Append(out, {0xC0, 0x55});
+        if (n > 1 || raw[i] >= 0xC0) Append(out, {0xC0 | static_cast<int>(n)});
+        out.push_back(raw[i]);
+        i += n;
+    }
+    return out;
+}
+
+TEST(PcxDecoder, WideRowsOfMixedRunsAndLiterals) {
+    // 300 x 7 at 24 bits: 900 bytes a row, long enough for the decoder's word-at-a-time path,
+    // with runs of every length from 1 to 63 that start and end anywhere in a row.
+    const int width = 300, height = 7;
+    Bytes raw;
+    uint32_t seed = 12345;
+    while (raw.size() < static_cast<size_t>(3 * width * height)) {
+        seed = seed * 1103515245 + 12345;
+        const uint8_t value = static_cast<uint8_t>(seed >> 16);
+        const size_t length = (seed >> 8) % 4 == 0 ? 1 + (seed >> 24) % 70 : 1;
+        raw.insert(raw.end(), length, value);
+    }
+    raw.resize(static_cast<size_t>(3 * width * height));
+    // A run of 60 across every row boundary.
+    for (int y = 1; y < height; ++y) std::fill_n(raw.begin() + 3 * width * y - 40, 60, static_cast<uint8_t>(y));
+    CMemBitmap bitmap;
+    ASSERT_EQ(DecodeBytes(PcxFile({8, 3, width, height, width}, Encode(raw)), bitmap), 0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const size_t row = static_cast<size_t>(3 * width * y);
+            const BGRA expected = OpaqueColour(raw[row + x], raw[row + width + x], raw[row + 2 * width + x]);
+            ASSERT_EQ(PixelOf(bitmap, x, y), expected) << x << ", " << y;
+        }
+}
+
 TEST(PcxDecoder, PixelsBeyondTheRowBytesAreBlack) {
     CMemBitmap bitmap;
     ASSERT_EQ(DecodeBytes(PcxFile({8, 3, 5, 1, 2}, Literals({1, 2, 3, 4, 5, 6})), bitmap), 0);
