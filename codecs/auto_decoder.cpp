@@ -1,6 +1,7 @@
 #include "auto_decoder.h"
 
 #include "bmp_decoder.h"
+#include "gif_decoder.h"
 #include "jpeg_decoder.h"
 #include "pcx_decoder.h"
 #include "pgm_decoder.h"
@@ -52,6 +53,7 @@ CAutoDecoder::CAutoDecoder() {
     Add<CPNGDecoder>({ImageFormat::PNG});
     Add<CPCXDecoder>({ImageFormat::PCX});
     Add<CPGMDecoder>({ImageFormat::PGM});
+    Add<CGIFDecoder>({ImageFormat::GIF});
 }
 
 CAutoDecoder::~CAutoDecoder() = default;

@@ -46,3 +46,23 @@ TEST(CorpusTest, Png) {
         {"corpus/png/lpng_crash_empty_ancillary_chunks.png", "libpng drops empty ancillary chunks and decodes the image"},
     });
 }
+
+TEST(CorpusTest, Gif) {
+    const char* clipped = "an image reaching outside the screen is clipped to it; the reference enlarges the screen";
+    const char* background = "uncovered screen pixels take the background colour; the reference uses colour 0";
+    const char* codeSize = "giflib refuses the image's LZW code size";
+    const char* noMap = "the image announces a local colour map that the data does not hold";
+    CheckCorpusFormat("gif", {
+        {"corpus/gif/gts_animated_transparent_loop_frames_out_of_bounds.gif", clipped},
+        {"corpus/gif/pygif_image-outside-bg.gif", clipped},
+        {"corpus/gif/pygif_image-overlap-bg.gif", clipped},
+        {"corpus/gif/pygif_image-inside-bg.gif", background},
+        {"corpus/gif/pygif_images-combine.gif", background},
+        {"corpus/gif/pil_issue_2811.gif", codeSize},
+        {"corpus/gif/pygif_max-codes.gif", codeSize},
+        {"corpus/gif/pygif_image-zero-width.gif", codeSize},
+        {"corpus/gif/pygif_image-zero-height.gif", noMap},
+        {"corpus/gif/pygif_image-zero-size.gif", noMap},
+        {"corpus/gif/pygif_plain-text.gif", "the plain-text extension is skipped like every extension"},
+    });
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "imagelib/image_decoder.h"
+
+// GIF files (GIF87a and GIF89a) through giflib 5.2. The picture is the logical screen: it
+// takes the background colour, and the file's first image is drawn on it through its own
+// colour map (or the global one). A still viewer shows an animation's first frame, so
+// later images are not read; transparency and the other extension blocks are skipped.
+// Decodes to 8 bits with the colour map as palette, converted to 32 bits when asked.
+//
+// Corruption policy. Fatal: data that is not a GIF (code 1), records, colour maps or
+// compressed data giflib rejects (code 2 with giflib's message), pixels that refer to a
+// colour beyond the colour map (code 2), data that ends before the first image does (code
+// 11), an empty screen (code 2). Tolerated: an image reaching outside the screen (clipped
+// to it), compressed data whose end code comes before the last pixel (the rest keeps the
+// background), a background index beyond the colour map, no colour map at all (the grey
+// ramp), a file without any image (the background alone), anything after the first image.
+class CGIFDecoder : public CImageDecoder {
+public:
+    void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;
+};

@@ -1,0 +1,189 @@
+#include "codecs/gif_decoder.h"
+#include "decode_helpers.h"
+
+#include "imagelib/mem_bitmap.h"
+#include "imagelib/text_exception.h"
+#include "support/test_files.h"
+
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+using Map = std::vector<GifColorType>;
+
+struct GifImage {
+    int left = 0, top = 0, width = 0, height = 0;
+    bool interlaced = false;
+    Map localMap;
+    std::function<int(int x, int y)> pixel;
+};
+
+// Writes a GIF with giflib's own encoder; images are given row by row from the top.
+std::vector<uint8_t> EncodeGif(int width, int height, int background, const Map& globalMap,
+                               const std::vector<GifImage>& images) {
+    std::vector<uint8_t> out;
+    int error = 0;
+    GifFileType* gif = EGifOpen(&out, [](GifFileType* g, const GifByteType* data, int n) {
+        auto* bytes = static_cast<std::vector<uint8_t>*>(g->UserData);
+        bytes->insert(bytes->end(), data, data + n);
+        return n;
+    }, &error);
+    auto makeMap = [](const Map& map) {
+        return map.empty() ? nullptr : GifMakeMapObject(static_cast<int>(map.size()), map.data());
+    };
+    ColorMapObject* global = makeMap(globalMap);
+    EGifPutScreenDesc(gif, width, height, 8, background, global);
+    for (const GifImage& image : images) {
+        ColorMapObject* local = makeMap(image.localMap);
+        EGifPutImageDesc(gif, image.left, image.top, image.width, image.height, image.interlaced, local);
+        std::vector<int> order;
+        const int passes[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
+        for (int pass = 0; pass < (image.interlaced ? 4 : 1); ++pass)
+            for (int y = image.interlaced ? passes[pass][0] : 0; y < image.height; y += image.interlaced ? passes[pass][1] : 1)
+                order.push_back(y);
+        std::vector<GifPixelType> row(static_cast<size_t>(image.width));
+        for (int y : order) {
+            for (int x = 0; x < image.width; ++x) row[static_cast<size_t>(x)] = static_cast<GifPixelType>(image.pixel(x, y));
+            EGifPutLine(gif, row.data(), image.width);
+        }
+        GifFreeMapObject(local);
+    }
+    EGifCloseFile(gif, &error);
+    GifFreeMapObject(global);
+    return out;
+}
+
+const Map kGlobal = {{0, 0, 0}, {255, 255, 255}, {255, 0, 0}, {0, 0, 255}};
+const Map kLocal = {{10, 20, 30}, {40, 50, 60}};
+
+GifImage Checker(int left, int top, int width, int height) {
+    return GifImage{left, top, width, height, false, {}, [](int x, int y) { return 2 + (x + y) % 2; }};
+}
+
+BGRA At(const CImageBitmap& bitmap, int x, int y) { return bitmap.Palette()[bitmap.Line(y)[x]]; }
+
+}  // namespace
+
+// A still picture of an animation: the first frame on the background, nothing of the rest.
+TEST(GifDecoderTest, FirstImageIsDrawnAtItsOffsetOnTheBackground) {
+    GifImage second = Checker(0, 0, 8, 6);
+    second.pixel = [](int, int) { return 0; };
+    const auto bytes = EncodeGif(8, 6, 1, kGlobal, {Checker(2, 1, 3, 2), second});
+    CGIFDecoder decoder;
+    CMemBitmap bitmap;
+    int depth = 0;
+    DecodeBytes(decoder, bytes, bitmap, depth);
+    EXPECT_EQ(depth, 8);
+    ASSERT_EQ(bitmap.BitsPerPixel(), 8);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 8; ++x) {
+            const bool inside = x >= 2 && x < 5 && y >= 1 && y < 3;
+            const int index = inside ? 2 + (x - 2 + y - 1) % 2 : 1;
+            ASSERT_EQ(bitmap.Line(y)[x], index) << x << ", " << y;
+        }
+    EXPECT_EQ(At(bitmap, 0, 0), OpaqueColour(255, 255, 255));
+    EXPECT_EQ(At(bitmap, 2, 1), OpaqueColour(255, 0, 0));
+}
+
+TEST(GifDecoderTest, ThirtyTwoBitsGiveTheSameColoursWithoutAlpha) {
+    const auto bytes = EncodeGif(8, 6, 1, kGlobal, {Checker(2, 1, 3, 2)});
+    CGIFDecoder decoder;
+    CMemBitmap indexed, colour;
+    int depth = 0;
+    DecodeBytes(decoder, bytes, indexed, depth);
+    depth = 32;
+    DecodeBytes(decoder, bytes, colour, depth);
+    ASSERT_EQ(colour.BitsPerPixel(), 32);
+    EXPECT_FALSE(colour.HasAlpha());
+    std::string why;
+    EXPECT_TRUE(SamePixels(indexed, colour, &why)) << why;
+}
+
+TEST(GifDecoderTest, PaletteComesFromTheLocalMapThenTheGlobalOneThenTheGreyRamp) {
+    GifImage local = Checker(0, 0, 4, 4);
+    local.localMap = kLocal;
+    local.pixel = [](int x, int) { return x % 2; };
+    GifImage plain = local;
+    plain.localMap.clear();
+    CGIFDecoder decoder;
+    CMemBitmap withLocal, withGlobal, withNone;
+    int depth = 32;
+    DecodeBytes(decoder, EncodeGif(4, 4, 0, kGlobal, {local}), withLocal, depth);
+    DecodeBytes(decoder, EncodeGif(4, 4, 0, kGlobal, {plain}), withGlobal, depth);
+    // giflib writes no image without a map: drop the global map of four colours afterwards.
+    auto noMap = EncodeGif(4, 4, 0, kGlobal, {plain});
+    noMap[10] &= 0x7F;
+    noMap.erase(noMap.begin() + 13, noMap.begin() + 13 + 12);
+    DecodeBytes(decoder, noMap, withNone, depth);
+    EXPECT_EQ(withLocal.PixelLine(0)[1], OpaqueColour(40, 50, 60));
+    EXPECT_EQ(withGlobal.PixelLine(0)[1], OpaqueColour(255, 255, 255));
+    EXPECT_EQ(withNone.PixelLine(0)[1], OpaqueColour(1, 1, 1));
+}
+
+TEST(GifDecoderTest, InterlacedImageDecodesLikeItsPlainTwin) {
+    GifImage image = Checker(1, 2, 9, 13);
+    image.pixel = [](int x, int y) { return (x * 3 + y) % 4; };
+    CGIFDecoder decoder;
+    CMemBitmap plain, interlaced;
+    int depth = 0;
+    DecodeBytes(decoder, EncodeGif(12, 17, 0, kGlobal, {image}), plain, depth);
+    image.interlaced = true;
+    DecodeBytes(decoder, EncodeGif(12, 17, 0, kGlobal, {image}), interlaced, depth);
+    std::string why;
+    EXPECT_TRUE(SamePixels(plain, interlaced, &why)) << why;
+}
+
+TEST(GifDecoderTest, ImageReachingOutsideTheScreenIsClippedToIt) {
+    GifImage image = Checker(3, 2, 6, 5);
+    image.pixel = [](int x, int y) { return x == 0 && y == 0 ? 3 : 2; };
+    CGIFDecoder decoder;
+    CMemBitmap bitmap;
+    int depth = 0;
+    DecodeBytes(decoder, EncodeGif(5, 4, 0, kGlobal, {image}), bitmap, depth);
+    ASSERT_EQ(bitmap.Size(), std::make_pair(5, 4));
+    EXPECT_EQ(bitmap.Line(2)[3], 3);
+    EXPECT_EQ(bitmap.Line(3)[4], 2);
+    EXPECT_EQ(bitmap.Line(1)[4], 0);
+    EXPECT_EQ(bitmap.Line(3)[2], 0);
+}
+
+TEST(GifDecoderTest, BrokenFilesFailWithACodeAndText) {
+    CGIFDecoder decoder;
+    std::string text;
+    EXPECT_EQ(DecodeError(decoder, {'G', 'I', 'X', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0}, &text), ERR_NOT_THIS_FORMAT);
+    EXPECT_EQ(text, "Decoder error: GIF decoder: Data is not in GIF format\n");
+
+    const auto good = EncodeGif(16, 16, 0, kGlobal, {Checker(0, 0, 16, 16)});
+    ASSERT_EQ(good[10] & 7, 1);  // a global map of four colours
+    const std::vector<uint8_t> cut(good.begin(), good.end() - 12);
+    EXPECT_EQ(DecodeError(decoder, cut, &text), ERR_END_OF_DATA);
+
+    // The same file with its global map cut to two colours, while its pixels use four.
+    auto shortMap = good;
+    shortMap[10] = static_cast<uint8_t>((shortMap[10] & ~7) | 0);
+    shortMap.erase(shortMap.begin() + 13 + 6, shortMap.begin() + 13 + 12);
+    EXPECT_EQ(DecodeError(decoder, shortMap, &text), ERR_BAD_DATA);
+    EXPECT_EQ(text, "Decoder error: GIF decoder: a pixel refers to a colour beyond the colour map.\n");
+
+    EXPECT_EQ(DecodeError(decoder, EncodeGif(0, 4, 0, kGlobal, {})), ERR_BAD_DATA);
+}
+
+// An image of two rows whose descriptor was patched to claim four: the compressed data
+// ends (with its end code) half way, and the rows it lacks keep the background.
+TEST(GifDecoderTest, CompressedDataEndingEarlyKeepsTheRowsItHolds) {
+    auto bytes = EncodeGif(4, 4, 1, kGlobal, {Checker(0, 0, 4, 2)});
+    const size_t descriptor = 13 + 12;
+    ASSERT_EQ(bytes[descriptor], ',');
+    bytes[descriptor + 7] = 4;  // the image's height, low byte
+    CGIFDecoder decoder;
+    CMemBitmap bitmap;
+    int depth = 0;
+    DecodeBytes(decoder, bytes, bitmap, depth);
+    EXPECT_EQ(bitmap.Line(1)[1], 2);
+    EXPECT_EQ(bitmap.Line(1)[2], 3);
+    EXPECT_EQ(bitmap.Line(2)[0], 1);
+    EXPECT_EQ(bitmap.Line(3)[3], 1);
+}
