@@ -1,0 +1,336 @@
+#include "viewer/main_frame.h"
+
+#include "platform/help_window.h"
+#include "platform/lock_keys.h"
+#include "viewer/app_info.h"
+#include "viewer/command_catalog.h"
+#include "viewer/command_ids.h"
+#include "viewer/display_layout.h"
+#include "viewer/profile.h"
+#include "viewer/sizing_control_bar.h"
+#include "viewer/splash_wnd.h"
+#include "viewer/viewer_state.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QToolBar>
+
+namespace {
+
+const char* const kBarState = "BarState";
+const char* const kSettings = "Settings";
+const char* const kHelpContents = "qrc:/help/index.html";
+
+constexpr QSize kBarMinimum{100, 100};
+constexpr QSize kBarDefault{200, 100};
+constexpr QSize kBarResetSize{200, 200};
+constexpr int kIndicatorPollMs = 250;
+
+const char* const kIndicatorTexts[3] = {"CAP", "NUM", "SCRL"};
+
+QString BarName(int id) { return QStringLiteral("Bar-%1").arg(id); }
+
+}  // namespace
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), commands_(this) {
+    setObjectName(QStringLiteral("MainFrame"));
+    SetDocumentTitle({});
+    CreateActions();
+}
+
+CMainFrame::~CMainFrame() {
+    // A frame that never finished creation has not read the settings: writing would lose them.
+    if (ready_) WriteSettings();
+}
+
+bool CMainFrame::LoadFrame(QWidget* view) {
+    PlaceOnWorkArea();
+    if (view) setCentralWidget(view);
+
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+    setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks | QMainWindow::AllowTabbedDocks);
+    if (!CreateSizingBars()) return false;
+    RegisterCommands();
+
+    LoadBarState();
+    CSplashWnd::ShowSplashScreen(this);
+    // Whatever was saved, both bars are there after start-up.
+    if (directoryBar_->isHidden()) DockBarLeft(directoryBar_);
+    if (fileListBar_->isHidden()) DockBarLeft(fileListBar_);
+
+    ReadSettings();
+    ready_ = true;
+    commands_.UpdateAll();
+    return true;
+}
+
+void CMainFrame::PlaceOnWorkArea() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    // The whole work area, whatever its origin: a panel at the top or left must not push
+    // the window's far edges off the screen.
+    setGeometry(screen->availableGeometry());
+}
+
+void CMainFrame::SetDocumentTitle(const QString& name) {
+    const QString document = name.isEmpty() ? QString::fromLatin1(AppInfo::kUntitled) : name;
+    setWindowTitle(document + QStringLiteral(" - ") + QString::fromLatin1(AppInfo::kMainTitle));
+}
+
+void CMainFrame::CreateActions() {
+    for (const CommandInfo& info : AllCommands()) {
+        const QString menuText = QString::fromLatin1(info.menuText);
+        auto* action = new QAction(this);
+        action->setText(menuText.isEmpty() ? ToolTipText(info).trimmed() : menuText);
+        action->setStatusTip(StatusPrompt(info));
+        action->setToolTip(ToolTipText(info).trimmed());
+        action->setIcon(CommandIcon(info));
+        action->setIconVisibleInMenu(false);
+        commands_.AddAction(info.id, action);
+        addAction(action);
+    }
+    for (const Accelerator& accelerator : Accelerators()) {
+        QAction* action = commands_.Action(accelerator.id);
+        QList<QKeySequence> keys = action->shortcuts();
+        keys << accelerator.keys;
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+    }
+}
+
+void CMainFrame::AddMenuItem(QMenu* menu, int id) { menu->addAction(commands_.Action(id)); }
+
+void CMainFrame::CreateMenus() {
+    QMenuBar* bar = menuBar();
+    const auto addMenu = [this](QMenu* parent, const char* title) {
+        QMenu* menu = parent->addMenu(QString::fromLatin1(title));
+        commands_.WatchMenu(menu);
+        return menu;
+    };
+
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    commands_.WatchMenu(file);
+    for (int id : {ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_SETUP}) AddMenuItem(file, id);
+    file->addSeparator();
+    for (int id : {ID_DELETE_FILE, ID_FILE_PROPERTIES}) AddMenuItem(file, id);
+    file->addSeparator();
+    AddMenuItem(file, ID_FILE_SEND_MAIL);
+    file->addSeparator();
+    AddMenuItem(file, ID_APP_EXIT);
+
+    QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
+    commands_.WatchMenu(edit);
+    AddMenuItem(edit, ID_EDIT_COPY);
+    edit->addSeparator();
+    QMenu* wallpaper = addMenu(edit, "Set Wall Paper");
+    for (int id : {ID_WALLPAPER_PROPORTIONAL, ID_WALLPAPER_CENTERED, ID_WALLPAPER_STRETCHED, ID_WALLPAPER_TILED})
+        AddMenuItem(wallpaper, id);
+
+    QMenu* view = bar->addMenu(QStringLiteral("&View"));
+    commands_.WatchMenu(view);
+    for (int id : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_DIRECTORY_TREE_BAR, ID_FILE_LIST_BAR}) AddMenuItem(view, id);
+    view->addSeparator();
+    for (int id : {ID_LIST_BY_NAMES, ID_THUMBNAILS}) AddMenuItem(view, id);
+    view->addSeparator();
+    for (int id : {ID_SLIDE_SHOW, ID_SLIDE_SHOW_FULL_SCREEN}) AddMenuItem(view, id);
+    QMenu* delay = addMenu(view, "Slide Show Time Delay");
+    for (int id : {ID_DELAY_1, ID_DELAY_2, ID_DELAY_5, ID_DELAY_10, ID_DELAY_15, ID_DELAY_20, ID_DELAY_30})
+        AddMenuItem(delay, id);
+    view->addSeparator();
+    AddMenuItem(view, ID_DEFAULT_BARS);
+
+    QMenu* zoom = bar->addMenu(QStringLiteral("&Zoom"));
+    commands_.WatchMenu(zoom);
+    for (int id : {ID_STRETCH_TO_FILL, ID_PROPORTIONAL_STRETCH, ID_TILE}) AddMenuItem(zoom, id);
+    zoom->addSeparator();
+    for (int id : {ID_ZOOM_IN, ID_ZOOM_OUT}) AddMenuItem(zoom, id);
+
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    commands_.WatchMenu(help);
+    AddMenuItem(help, ID_HELP_CONTENTS);
+    help->addSeparator();
+    AddMenuItem(help, ID_APP_ABOUT);
+}
+
+void CMainFrame::CreateToolBar() {
+    toolBar_ = new QToolBar(QStringLiteral("Standard"), this);
+    toolBar_->setObjectName(BarName(IDW_TOOLBAR));
+    toolBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
+    const std::initializer_list<std::initializer_list<int>> groups = {
+        {ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, ID_FILE_SEND_MAIL},
+        {ID_DELETE_FILE, ID_EDIT_COPY},
+        {ID_NEXT_IMAGE, ID_PREVIOUS_IMAGE},
+        {ID_DIRECTORY_TREE_BAR, ID_FILE_LIST_BAR},
+        {ID_SLIDE_SHOW, ID_SLIDE_SHOW_FULL_SCREEN, ID_STOP_SLIDE_SHOW},
+        {ID_PROPORTIONAL_STRETCH, ID_STRETCH_TO_FILL, ID_TILE, ID_ZOOM_IN, ID_ZOOM_OUT, ID_THUMBNAILS, ID_LIST_BY_NAMES},
+        {ID_HELP_CONTENTS},
+    };
+    bool first = true;
+    for (const auto& group : groups) {
+        if (!first) toolBar_->addSeparator();
+        first = false;
+        for (int id : group) toolBar_->addAction(commands_.Action(id));
+    }
+    addToolBar(Qt::TopToolBarArea, toolBar_);
+}
+
+void CMainFrame::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(BarName(IDW_STATUS_BAR));
+    // The prompt pane: "Ready" unless a command's prompt covers it.
+    promptPane_ = new QLabel(QStringLiteral("Ready"), bar);
+    bar->addWidget(promptPane_, 1);
+    for (int i = 0; i < 3; ++i) {
+        auto* pane = new QLabel(bar);
+        pane->setAlignment(Qt::AlignCenter);
+        pane->setFrameShape(QFrame::Panel);
+        pane->setFrameShadow(QFrame::Sunken);
+        pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(QLatin1String(kIndicatorTexts[i])) + 12);
+        bar->addPermanentWidget(pane);
+        indicators_[i] = pane;
+    }
+    indicatorTimer_.setInterval(kIndicatorPollMs);
+    connect(&indicatorTimer_, &QTimer::timeout, this, &CMainFrame::UpdateIndicators);
+    indicatorTimer_.start();
+    UpdateIndicators();
+}
+
+void CMainFrame::UpdateIndicators() {
+    const std::optional<LockKeyState> state = QueryLockKeys();
+    const bool on[3] = {state && state->capsLock, state && state->numLock, state && state->scrollLock};
+    for (int i = 0; i < 3; ++i) indicators_[i]->setText(on[i] ? QLatin1String(kIndicatorTexts[i]) : QString());
+}
+
+bool CMainFrame::CreateSizingBars() {
+    directoryBar_ = new CSizingControlBar(this);
+    fileListBar_ = new CSizingControlBar(this);
+    if (!directoryBar_->Create(QStringLiteral("Directory"), this, kBarDefault, true, IDW_DIRECTORY_BAR) ||
+        !fileListBar_->Create(QStringLiteral("File List"), this, kBarDefault, true, IDW_FILE_LIST_BAR))
+        return false;
+    for (CSizingControlBar* bar : {directoryBar_, fileListBar_}) {
+        bar->SetMinSize(kBarMinimum);
+        // The bars' contents (folder tree, file list) take this place.
+        bar->setWidget(new QWidget(bar));
+        addDockWidget(Qt::LeftDockWidgetArea, bar);
+        bar->show();
+    }
+    return true;
+}
+
+void CMainFrame::DockBarLeft(CSizingControlBar* bar) {
+    if (bar->isFloating() || dockWidgetArea(bar) != Qt::LeftDockWidgetArea) {
+        bar->setFloating(false);
+        addDockWidget(Qt::LeftDockWidgetArea, bar);
+    }
+    bar->show();
+}
+
+void CMainFrame::RecalcLayout() {
+    CSizingControlBar::LayOutDocks(this);
+    if (layout()) layout()->activate();
+}
+
+void CMainFrame::ToggleBar(CSizingControlBar* bar) {
+    if (bar->isVisible())
+        bar->hide();
+    else
+        DockBarLeft(bar);
+    RecalcLayout();
+}
+
+void CMainFrame::RestoreDefaultBars() {
+    for (CSizingControlBar* bar : {directoryBar_, fileListBar_}) {
+        bar->SetHorzSize(kBarResetSize);
+        bar->SetVertSize(kBarResetSize);
+    }
+    // Docked again in this order, the directory bar above the file list.
+    for (CSizingControlBar* bar : {directoryBar_, fileListBar_}) {
+        bar->setFloating(false);
+        addDockWidget(Qt::LeftDockWidgetArea, bar);
+        bar->show();
+    }
+    RecalcLayout();
+}
+
+void CMainFrame::ShowHelpContents() {
+    if (!helpWindow_) helpWindow_ = new CHelpWindow(QUrl(QString::fromLatin1(kHelpContents)), this);
+    helpWindow_->ShowContents();
+}
+
+void CMainFrame::RegisterCommands() {
+    const auto notFullScreen = [](CCmdUI& ui) { ui.Enable(!g_bSlideShowFullScreen); };
+    const auto barRule = [notFullScreen](const QWidget* bar) {
+        return [bar, notFullScreen](CCmdUI& ui) {
+            ui.SetCheck(bar->isVisible());
+            notFullScreen(ui);
+        };
+    };
+
+    commands_.SetHandler(ID_DIRECTORY_TREE_BAR, [this] { ToggleBar(directoryBar_); });
+    commands_.SetUpdateRule(ID_DIRECTORY_TREE_BAR, barRule(directoryBar_));
+    commands_.SetHandler(ID_FILE_LIST_BAR, [this] { ToggleBar(fileListBar_); });
+    commands_.SetUpdateRule(ID_FILE_LIST_BAR, barRule(fileListBar_));
+    commands_.SetHandler(ID_VIEW_TOOLBAR, [this] { toolBar_->setVisible(!toolBar_->isVisible()); });
+    commands_.SetUpdateRule(ID_VIEW_TOOLBAR, barRule(toolBar_));
+    commands_.SetHandler(ID_VIEW_STATUS_BAR, [this] { statusBar()->setVisible(!statusBar()->isVisible()); });
+    commands_.SetUpdateRule(ID_VIEW_STATUS_BAR, barRule(statusBar()));
+    commands_.SetHandler(ID_DEFAULT_BARS, [this] { RestoreDefaultBars(); });
+    commands_.SetUpdateRule(ID_DEFAULT_BARS, notFullScreen);
+    commands_.SetHandler(ID_HELP_CONTENTS, [this] { ShowHelpContents(); });
+}
+
+void CMainFrame::LoadBarState() {
+    const QString section = QString::fromLatin1(kBarState);
+    CSizingControlBar::LoadAllBarSizes(section);
+    const QByteArray layout = Profile::GetBinary(section, QStringLiteral("Layout"));
+    if (!layout.isEmpty()) restoreState(layout);
+    statusBar()->setVisible(Profile::GetInt(section, QStringLiteral("StatusBar"), 1) != 0);
+}
+
+void CMainFrame::SaveBarState() {
+    const QString section = QString::fromLatin1(kBarState);
+    CSizingControlBar::SaveAllBarSizes(section);
+    Profile::WriteBinary(section, QStringLiteral("Layout"), saveState());
+    Profile::WriteInt(section, QStringLiteral("StatusBar"), statusBar()->isVisible() ? 1 : 0);
+}
+
+void CMainFrame::ReadSettings() {
+    const QString section = QString::fromLatin1(kSettings);
+    g_strLastDirectory = Profile::GetString(section, QStringLiteral("LastDirectoryUsed"));
+    const int mode = Profile::GetInt(section, QStringLiteral("StretchState"), STRETCH_NATURAL);
+    // A damaged value must not become an absurd zoom.
+    StretchState = IsValidStretchState(mode) ? mode : STRETCH_NATURAL;
+}
+
+void CMainFrame::WriteSettings() {
+    const QString section = QString::fromLatin1(kSettings);
+    Profile::WriteString(section, QStringLiteral("LastDirectoryUsed"), g_strLastDirectory);
+    Profile::WriteInt(section, QStringLiteral("StretchState"), StretchState);
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (laidOut_) return;
+    laidOut_ = true;
+    // The stored sizes apply once the window has its size; only what happens afterwards
+    // changes them.
+    QTimer::singleShot(0, this, [this] {
+        RecalcLayout();
+        for (CSizingControlBar* bar : {directoryBar_, fileListBar_}) bar->SetTrackSizes(true);
+    });
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    SaveBarState();
+    if (helpWindow_) helpWindow_->close();
+    event->accept();
+}

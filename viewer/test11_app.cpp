@@ -1,0 +1,93 @@
+#include "viewer/test11_app.h"
+
+#include "viewer/about_dlg.h"
+#include "viewer/app_info.h"
+#include "viewer/command_ids.h"
+#include "viewer/main_frame.h"
+#include "viewer/modal_seam.h"
+#include "viewer/profile.h"
+#include "viewer/splash_wnd.h"
+#include "viewer/test11_doc.h"
+#include "viewer/test11_view.h"
+#include "viewer/viewer_state.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QIcon>
+
+#include <cstdio>
+
+CTest11App::CTest11App() {
+    ResetViewerState();
+    qApp->installEventFilter(this);
+}
+
+CTest11App::~CTest11App() {
+    qApp->removeEventFilter(this);
+    // The frame goes first: it writes the settings while the view and document still exist.
+    frame_.reset();
+    document_.reset();
+}
+
+bool CTest11App::InitInstance(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Vantoro Image Viewer"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption noSplash(QStringLiteral("no-splash"), QStringLiteral("Start without the splash window."));
+    parser.addOption(noSplash);
+    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("Image file to open."), QStringLiteral("[FILE]"));
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help"))) parser.showHelp();
+    if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) {
+        std::fprintf(stderr, "vtview: one file at most\n");
+        return false;
+    }
+    CSplashWnd::EnableSplashScreen(!parser.isSet(noSplash));
+
+    QCoreApplication::setOrganizationName(QString::fromLatin1(Profile::kOrganization));
+    QCoreApplication::setApplicationName(QString::fromLatin1(Profile::kApplication));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(AppInfo::kVersion));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(AppInfo::kDesktopName));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/vtview.png")));
+
+    document_ = std::make_unique<CTest11Doc>();
+    frame_ = std::make_unique<CMainFrame>();
+    view_ = new CTest11View(*document_, frame_->Commands(), frame_.get());
+    document_->RegisterCommands(frame_->Commands());
+    RegisterCommands();
+    connect(document_.get(), &CTest11Doc::TitleChanged, frame_.get(), &CMainFrame::SetDocumentTitle);
+    if (!frame_->LoadFrame(view_)) return false;
+
+    if (!files.isEmpty() && !OpenDocumentFile(files.front())) return false;
+    frame_->show();
+    return true;
+}
+
+bool CTest11App::OpenDocumentFile(const QString& path) {
+    if (!document_->OnOpenDocument(path)) return false;
+    document_->SetPathName(path);
+    Profile::AddRecentFile(path);
+    return true;
+}
+
+void CTest11App::RegisterCommands() {
+    CCommandTable& commands = frame_->Commands();
+    commands.SetHandler(ID_APP_ABOUT, [this] { OnAppAbout(); });
+    commands.SetHandler(ID_APP_EXIT, [this] { frame_->close(); });
+}
+
+void CTest11App::OnAppAbout() {
+    CAboutDlg dialog(frame_.get());
+    ModalSeam().RunDialog(dialog);
+}
+
+bool CTest11App::eventFilter(QObject* watched, QEvent* event) {
+    if (CSplashWnd::PreTranslateAppMessage(event)) return true;
+    return QObject::eventFilter(watched, event);
+}
