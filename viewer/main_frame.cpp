@@ -76,8 +76,12 @@ void CMainFrame::PlaceOnWorkArea() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen) return;
     // The whole work area, whatever its origin: a panel at the top or left must not push
-    // the window's far edges off the screen.
-    setGeometry(screen->availableGeometry());
+    // the window's far edges off the screen. Once the window manager's frame is known,
+    // the frame rather than the client fills the work area.
+    const QRect area = screen->availableGeometry();
+    const QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                         frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+    setGeometry(area.marginsRemoved(frame));
 }
 
 void CMainFrame::SetDocumentTitle(const QString& name) {
@@ -324,6 +328,7 @@ void CMainFrame::showEvent(QShowEvent* event) {
     // The stored sizes apply once the window has its size; only what happens afterwards
     // changes them.
     QTimer::singleShot(0, this, [this] {
+        PlaceOnWorkArea();
         RecalcLayout();
         for (CSizingControlBar* bar : {directoryBar_, fileListBar_}) bar->SetTrackSizes(true);
     });

@@ -16,6 +16,7 @@ bool ClosesSplash(QEvent::Type type) {
     switch (type) {
     case QEvent::KeyPress:
     case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
     case QEvent::NonClientAreaMouseButtonPress:
@@ -64,7 +65,8 @@ CSplashWnd* CSplashWnd::Current() { return g_splash; }
 bool CSplashWnd::PreTranslateAppMessage(QEvent* event) {
     if (!g_splash || !ClosesSplash(event->type())) return false;
     // Claiming the shortcut check keeps an accelerator from firing; the key press that
-    // follows is the one that closes the window.
+    // follows is the one that closes the window. Where the accelerator is matched first,
+    // its shortcut event is consumed instead.
     if (event->type() == QEvent::ShortcutOverride) {
         event->accept();
         return true;

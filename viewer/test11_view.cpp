@@ -170,8 +170,9 @@ void CTest11View::OnDraw(QPainter& painter, const QRect& clip) {
     painter.restore();
 }
 
-void CTest11View::DrawPicture(QPainter& painter, const QImage& picture, const QRect& clip) {
+void CTest11View::DrawPicture(QPainter& painter, const QImage& source, const QRect& clip) {
     // The picture is drawn opaque whatever its alpha bytes hold, as a block copy would.
+    const QImage& picture = cache_.Opaque(source);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     const QRect& target = layout_.target;
     if (layout_.tiled) {
@@ -189,7 +190,7 @@ void CTest11View::DrawPicture(QPainter& painter, const QImage& picture, const QR
         painter.drawImage(visible.topLeft(), picture, visible.translated(-target.topLeft()));
         return;
     }
-    const QImage& scaled = cache_.Scaled(picture, target.size());
+    const QImage& scaled = cache_.Scaled(source, target.size());
     if (!scaled.isNull()) {
         const QRect visible = target.intersected(clip);
         painter.drawImage(visible.topLeft(), scaled, visible.translated(-target.topLeft()));

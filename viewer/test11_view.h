@@ -45,7 +45,7 @@ private:
     void ZoomBy(float factor);
     void UpdateLayout();
     void SetScrollSizes(QSize size);
-    void DrawPicture(QPainter& painter, const QImage& picture, const QRect& clip);
+    void DrawPicture(QPainter& painter, const QImage& source, const QRect& clip);
 
     CTest11Doc& document_;
     DisplayLayout layout_;
