@@ -25,8 +25,9 @@ build: configure
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
+# Opens the viewer on the first picture of the samples folder.
 run: build
-	@for f in $(SAMPLES)/*; do $(BUILD)/tools/vtimg info "$$f"; done
+	$(BUILD)/viewer/vtview "$$(ls -d $(SAMPLES)/* | head -n 1)"
 
 bench: build
 	bench/run.sh $(BUILD)
