@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QScrollBar>
 
 namespace {
@@ -161,9 +162,13 @@ void CTest11View::OnDraw(QPainter& painter, const QRect& clip) {
         painter.fillRect(clip, Qt::white);
         return;
     }
-    painter.fillRect(clip, palette().color(QPalette::Base));
-    if (picture.isNull()) return;
     const QPoint scroll(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    // The background is painted only where the picture does not cover it, so a repaint
+    // touches each pixel once.
+    QRegion background(clip);
+    if (!picture.isNull()) background -= layout_.tiled ? viewport()->rect() : layout_.target.translated(-scroll);
+    for (const QRect& rect : background) painter.fillRect(rect, palette().color(QPalette::Base));
+    if (picture.isNull()) return;
     painter.save();
     painter.translate(-scroll);
     DrawPicture(painter, picture, clip.translated(scroll));
