@@ -5,6 +5,7 @@
 #include "jpeg_decoder.h"
 #include "pcx_decoder.h"
 #include "pgm_decoder.h"
+#include "pict_decoder.h"
 #include "png_decoder.h"
 #include "tga_decoder.h"
 #include "imagelib/byte_order.h"
@@ -49,7 +50,8 @@ Decoder* CAutoDecoder::Add(std::initializer_list<ImageFormat> formats, Args&&...
 CAutoDecoder::CAutoDecoder() {
     Add<CBMPDecoder>({ImageFormat::BMP});
     Add<CTGADecoder>({ImageFormat::TGA});
-    Add<CJPEGDecoder>({ImageFormat::JPEG});
+    CJPEGDecoder* jpeg = Add<CJPEGDecoder>({ImageFormat::JPEG});
+    Add<CPICTDecoder>({ImageFormat::PICT}, jpeg);
     Add<CPNGDecoder>({ImageFormat::PNG});
     Add<CPCXDecoder>({ImageFormat::PCX});
     Add<CPGMDecoder>({ImageFormat::PGM});

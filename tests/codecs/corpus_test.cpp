@@ -8,6 +8,30 @@ TEST(CorpusTest, Pcx) { CheckCorpusFormat("pcx"); }
 TEST(CorpusTest, Tga) { CheckCorpusFormat("tga"); }
 TEST(CorpusTest, Pgm) { CheckCorpusFormat("pgm"); }
 
+TEST(CorpusTest, Pict) {
+    const char* banded = "drawn as several bitmaps; the library decodes a picture's first bitmap";
+    const char* vectorOnly = "vector drawing only, which the library does not render (code 6)";
+    const char* otherCodec = "QuickTime data in another codec than JPEG (code 6)";
+    CheckCorpusFormat("pict", {
+        {"corpus/pict/tm_1.pict", banded},
+        {"corpus/pict/tm_2.pict", banded},
+        {"corpus/pict/tm_9.pict", banded},
+        {"corpus/pict/tm_J19.pict", banded},
+        {"corpus/pict/tm_demo.pict", banded},
+        {"corpus/pict/tm_4.pict", vectorOnly},
+        {"corpus/pict/tm_5.pict", vectorOnly},
+        {"corpus/pict/tm_6.pict", vectorOnly},
+        {"corpus/pict/tm_7.pict", vectorOnly},
+        {"corpus/pict/tm_8.pict", vectorOnly},
+        {"corpus/pict/tm_EDUC0052.pict", vectorOnly},
+        {"corpus/pict/tm_carte.pict", vectorOnly},
+        {"corpus/pict/tm_cow.pict", vectorOnly},
+        {"corpus/pict/tm_P30946BDC.pict", otherCodec},
+        {"corpus/pict/tm_foo.pict", otherCodec},
+        {"corpus/pict/tm_u2.pict", otherCodec},
+    });
+}
+
 TEST(CorpusTest, Jpeg) {
     const char* decodesWhatItHolds = "libjpeg decodes the damaged stream, and so does the library by design";
     CheckCorpusFormat("jpeg", {

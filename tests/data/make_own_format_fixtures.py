@@ -114,8 +114,33 @@ def pgm(folder):
     magick(f'{folder}/p5_15_magick.pgm', f'{folder}/grey15.png')
 
 
+def pict(folder):
+    # ImageMagick writes indexed pictures as an 8-bit PackBitsRect and true colour as a
+    # direct pixmap (opcode 0x9A) of 32 bits with 3 or 4 component planes.
+    rgb = picture()
+    rgb.save(f'{folder}/rgb.png')
+    magick(f'{folder}/rgb.png', f'{folder}/rgb32_magick.pict', '-type', 'TrueColor')
+    rgba = with_alpha(rgb)
+    rgba.save(f'{folder}/rgba.png')
+    magick(f'{folder}/rgba.png', f'{folder}/rgba32_magick.pict', '-type', 'TrueColorAlpha')
+    for colours in (256, 16, 2):
+        palette = rgb.quantize(colours)
+        palette.save(f'{folder}/palette{colours}.png')
+        magick(f'{folder}/palette{colours}.png', f'{folder}/palette{colours}_magick.pict', '-type', 'Palette')
+    # Rows of more than 250 bytes give their packed length in two bytes.
+    wide = Image.new('RGB', (300, 4))
+    wide.putdata([((x * 3) % 256, (x // 2 + y * 40) % 256, (x * x) % 256) for y in range(4) for x in range(300)])
+    wide.save(f'{folder}/wide.png')
+    magick(f'{folder}/wide.png', f'{folder}/wide32_magick.pict', '-type', 'TrueColor')
+    wide.quantize(200).save(f'{folder}/widepalette.png')
+    magick(f'{folder}/widepalette.png', f'{folder}/wide8_magick.pict', '-type', 'Palette')
+    # JPEG streams the tests wrap in QuickTime opcodes.
+    rgb.save(f'{folder}/photo.jpg', quality=90)
+    rgb.convert('L').save(f'{folder}/photo_grey.jpg', quality=90)
+
+
 def main():
-    for name, writer in (('pcx', pcx), ('tga', tga), ('pgm', pgm)):
+    for name, writer in (('pcx', pcx), ('tga', tga), ('pgm', pgm), ('pict', pict)):
         folder = os.path.join(HERE, name)
         os.makedirs(folder, exist_ok=True)
         writer(folder)
