@@ -8,6 +8,7 @@
 #include "pict_decoder.h"
 #include "png_decoder.h"
 #include "tga_decoder.h"
+#include "tiff_decoder.h"
 #include "imagelib/byte_order.h"
 #include "imagelib/byte_source.h"
 #include "imagelib/text_exception.h"
@@ -50,6 +51,7 @@ Decoder* CAutoDecoder::Add(std::initializer_list<ImageFormat> formats, Args&&...
 CAutoDecoder::CAutoDecoder() {
     Add<CBMPDecoder>({ImageFormat::BMP});
     Add<CTGADecoder>({ImageFormat::TGA});
+    Add<CTIFFDecoder>({ImageFormat::TIFF});
     CJPEGDecoder* jpeg = Add<CJPEGDecoder>({ImageFormat::JPEG});
     Add<CPICTDecoder>({ImageFormat::PICT}, jpeg);
     Add<CPNGDecoder>({ImageFormat::PNG});

@@ -96,39 +96,35 @@ void CGIFDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     GifHandle handle(opened);
     GifFileType* gif = handle.get();
 
+    // Extensions up to the first image are skipped; the screen is made once it is known
+    // that there is an image to draw on it.
+    for (GifRecordType record = UNDEFINED_RECORD_TYPE; record != IMAGE_DESC_RECORD_TYPE;) {
+        if (DGifGetRecordType(gif, &record) != GIF_OK) Fail(input, gif->Error);
+        if (record == TERMINATE_RECORD_TYPE) RaiseError(ERR_BAD_DATA, "GIF decoder: the file holds no image.");
+        if (record == EXTENSION_RECORD_TYPE) {
+            int code = 0;
+            GifByteType* block = nullptr;
+            if (DGifGetExtension(gif, &code, &block) != GIF_OK) Fail(input, gif->Error);
+            while (block != nullptr)
+                if (DGifGetExtensionNext(gif, &block) != GIF_OK) Fail(input, gif->Error);
+        }
+    }
+    if (DGifGetImageDesc(gif) != GIF_OK) Fail(input, gif->Error);
+
     depth = depth == 32 ? 32 : 8;
     // At 32 bits the picture is built at 8 and converted: refuse it before either exists.
     if (depth == 32) CheckBitmapStorage(gif->SWidth, gif->SHeight, 32, PaddedLineBytes(gif->SWidth, 32));
     CMemBitmap indexed;
     CImageBitmap& screen = depth == 32 ? indexed : bitmap;
     screen.Create(gif->SWidth, gif->SHeight, 8, false);
-
+    // The image's own colour map, else the global one; without either the grey ramp stays.
+    const ColorMapObject* map = gif->Image.ColorMap ? gif->Image.ColorMap : gif->SColorMap;
     {
         CBitmapLock lock(screen, false, true);
         const auto background = static_cast<uint8_t>(gif->SBackGroundColor);
         for (int y = 0; y < screen.Height(); ++y) std::memset(screen.Line(y), background, static_cast<size_t>(screen.Width()));
-
-        GifRecordType record = UNDEFINED_RECORD_TYPE;
-        bool drawn = false;
-        while (!drawn && record != TERMINATE_RECORD_TYPE) {
-            if (DGifGetRecordType(gif, &record) != GIF_OK) Fail(input, gif->Error);
-            if (record == IMAGE_DESC_RECORD_TYPE) {
-                if (DGifGetImageDesc(gif) != GIF_OK) Fail(input, gif->Error);
-                const ColorMapObject* map = gif->Image.ColorMap ? gif->Image.ColorMap : gif->SColorMap;
-                DrawImage(gif, input, screen, map ? map->ColorCount : 0);
-                drawn = true;
-            } else if (record == EXTENSION_RECORD_TYPE) {
-                int code = 0;
-                GifByteType* block = nullptr;
-                if (DGifGetExtension(gif, &code, &block) != GIF_OK) Fail(input, gif->Error);
-                while (block != nullptr)
-                    if (DGifGetExtensionNext(gif, &block) != GIF_OK) Fail(input, gif->Error);
-            }
-        }
+        DrawImage(gif, input, screen, map ? map->ColorCount : 0);
     }
-
-    // The image's own colour map, else the global one; without either the grey ramp stays.
-    const ColorMapObject* map = gif->Image.ColorMap ? gif->Image.ColorMap : gif->SColorMap;
     if (map != nullptr)
         for (int i = 0; i < std::min(map->ColorCount, 256); ++i)
             screen.Palette()[i] = OpaqueColour(map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue);

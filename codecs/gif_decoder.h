@@ -11,10 +11,10 @@
 // Corruption policy. Fatal: data that is not a GIF (code 1), records, colour maps or
 // compressed data giflib rejects (code 2 with giflib's message), pixels that refer to a
 // colour beyond the colour map (code 2), data that ends before the first image does (code
-// 11), an empty screen (code 2). Tolerated: an image reaching outside the screen (clipped
-// to it), compressed data whose end code comes before the last pixel (the rest keeps the
-// background), a background index beyond the colour map, no colour map at all (the grey
-// ramp), a file without any image (the background alone), anything after the first image.
+// 11), an empty screen or a file without any image (code 2). Tolerated: an image reaching
+// outside the screen (clipped to it), compressed data whose end code comes before the last
+// pixel (the rest keeps the background), a background index beyond the colour map, no
+// colour map at all (the grey ramp), anything after the first image.
 class CGIFDecoder : public CImageDecoder {
 public:
     void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;

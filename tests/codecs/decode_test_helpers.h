@@ -71,6 +71,27 @@ int ErrorFrom(const Bytes& bytes, Args&&... args) {
     return 0;
 }
 
+// Decodes bytes with one format's decoder, as CAutoDecoder hands them over; the same
+// decoder object can be used again, as the library's owner of it does.
+inline void DecodeBytes(CImageDecoder& decoder, const Bytes& bytes, CImageBitmap& bitmap, int& depth) {
+    CMemoryBlockSource source;
+    source.Open(bytes.data(), bytes.size());
+    decoder.DecodeSource(source, bitmap, depth);
+}
+
+// The code of the CTextException that decoder raises on bytes at depth (0 when the decode
+// succeeds), and its text when asked.
+inline int DecodeError(CImageDecoder& decoder, const Bytes& bytes, std::string* text = nullptr, int depth = 32) {
+    CMemBitmap bitmap;
+    try {
+        DecodeBytes(decoder, bytes, bitmap, depth);
+    } catch (const CTextException& e) {
+        if (text) *text = e.Text();
+        return e.Code();
+    }
+    return 0;
+}
+
 inline BGRA PixelOf(const CImageBitmap& bitmap, int x, int y) {
     if (bitmap.BitsPerPixel() == 32) return bitmap.PixelLine(y)[x];
     return bitmap.Palette()[bitmap.Line(y)[x]];

@@ -1,5 +1,5 @@
 #include "codecs/gif_decoder.h"
-#include "decode_helpers.h"
+#include "decode_test_helpers.h"
 
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/text_exception.h"
@@ -168,7 +168,9 @@ TEST(GifDecoderTest, BrokenFilesFailWithACodeAndText) {
     EXPECT_EQ(DecodeError(decoder, shortMap, &text), ERR_BAD_DATA);
     EXPECT_EQ(text, "Decoder error: GIF decoder: a pixel refers to a colour beyond the colour map.\n");
 
-    EXPECT_EQ(DecodeError(decoder, EncodeGif(0, 4, 0, kGlobal, {})), ERR_BAD_DATA);
+    EXPECT_EQ(DecodeError(decoder, EncodeGif(0, 4, 0, kGlobal, {Checker(0, 0, 1, 1)})), ERR_BAD_DATA);
+    EXPECT_EQ(DecodeError(decoder, EncodeGif(4, 4, 0, kGlobal, {}), &text), ERR_BAD_DATA);
+    EXPECT_EQ(text, "Decoder error: GIF decoder: the file holds no image.\n");
 }
 
 // An image of two rows whose descriptor was patched to claim four: the compressed data

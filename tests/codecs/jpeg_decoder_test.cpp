@@ -1,6 +1,6 @@
 #include "codecs/jpeg_decoder.h"
 #include "codecs/jpeg_memory_source.h"
-#include "decode_helpers.h"
+#include "decode_test_helpers.h"
 
 #include "imagelib/byte_source.h"
 #include "imagelib/mem_bitmap.h"

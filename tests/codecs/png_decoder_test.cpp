@@ -1,5 +1,5 @@
 #include "codecs/png_decoder.h"
-#include "decode_helpers.h"
+#include "decode_test_helpers.h"
 
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/text_exception.h"

@@ -1,0 +1,354 @@
+#include "tiff_decoder.h"
+
+#include "tiff_memory_client.h"
+
+#include "imagelib/byte_source.h"
+#include "imagelib/image_bitmap.h"
+#include "imagelib/storage_limit.h"
+#include "imagelib/text_exception.h"
+#include "imagelib/trace.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+// libtiff's messages during one decode. The handlers only format and record, then return
+// to libtiff, which reports the failure through its return values.
+struct TiffMessages {
+    char lastError[256] = {};
+
+    void Clear() { lastError[0] = '\0'; }
+    bool Failed() const { return lastError[0] != '\0'; }
+    std::string LastError() const { return lastError[0] != '\0' ? lastError : "The TIFF data cannot be read."; }
+};
+
+void TraceQuietly(int level, const std::string& text) noexcept {
+    try {
+        Trace(level, text);
+    } catch (...) {
+        // Tracing is best effort; nothing may unwind into libtiff.
+    }
+}
+
+std::string WarningLine(const char* module, const char* text) {
+    return module != nullptr ? FormatText("Warning in LIBTIFF(%s): %s\n", module, text)
+                             : FormatText("Warning in LIBTIFF: %s\n", text);
+}
+
+int ErrorHandler(TIFF*, void* user, const char*, const char* format, va_list args) {
+    auto* messages = static_cast<TiffMessages*>(user);
+    std::vsnprintf(messages->lastError, sizeof messages->lastError, format, args);
+    TraceQuietly(0, std::string(messages->lastError) + "\n");
+    return 1;  // handled: the process-wide handler stays quiet
+}
+
+int WarningHandler(TIFF*, void*, const char* module, const char* format, va_list args) {
+    char text[256];
+    std::vsnprintf(text, sizeof text, format, args);
+    TraceQuietly(2, WarningLine(module, text));
+    return 1;
+}
+
+// Messages libtiff reports outside any handle go to the trace log, never to the terminal.
+void ProcessErrorHandler(const char*, const char* format, va_list args) {
+    char text[256];
+    std::vsnprintf(text, sizeof text, format, args);
+    TraceQuietly(0, std::string(text) + "\n");
+}
+
+void ProcessWarningHandler(const char* module, const char* format, va_list args) {
+    char text[256];
+    std::vsnprintf(text, sizeof text, format, args);
+    TraceQuietly(2, WarningLine(module, text));
+}
+
+struct CloseTiff {
+    void operator()(TIFF* tiff) const { TIFFClose(tiff); }
+};
+struct FreeOptions {
+    void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
+};
+
+class RgbaImageEnd {
+public:
+    explicit RgbaImageEnd(TIFFRGBAImage& image) : image_(image) {}
+    ~RgbaImageEnd() { TIFFRGBAImageEnd(&image_); }
+    RgbaImageEnd(const RgbaImageEnd&) = delete;
+    RgbaImageEnd& operator=(const RgbaImageEnd&) = delete;
+
+private:
+    TIFFRGBAImage& image_;
+};
+
+void CheckDimensions(uint32_t width, uint32_t height) {
+    if (width == 0 || height == 0 || width > INT_MAX || height > INT_MAX)
+        RaiseError(ERR_BAD_DATA, FormatText("TIFF decoder: invalid image size %u x %u.", width, height));
+}
+
+// True when the rows follow each other in memory from the top, as one raster.
+bool ContiguousTopDown(const CImageBitmap& bitmap) {
+    const size_t rowBytes = static_cast<size_t>(bitmap.Width()) * 4;
+    for (int y = 1; y < bitmap.Height(); ++y)
+        if (bitmap.Line(y) != bitmap.Line(y - 1) + rowBytes) return false;
+    return true;
+}
+
+// libtiff's RGBA pixels are the bytes red, green, blue, alpha; the bitmap's blue, green,
+// red, alpha.
+void SwapRedAndBlue(uint32_t* pixels, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t p = pixels[i];
+        pixels[i] = (p & 0xFF00FF00u) | ((p >> 16) & 0xFFu) | ((p & 0xFFu) << 16);
+    }
+}
+
+// Orientations 5 to 8 store the picture turned by a quarter: its rows are the picture's
+// columns. libtiff's RGBA interface only mirrors, so these are read as stored and turned.
+bool Turned(uint16_t orientation) { return orientation >= ORIENTATION_LEFTTOP && orientation <= ORIENTATION_LEFTBOT; }
+
+void TurnIntoBitmap(const uint32_t* stored, uint32_t storedWidth, uint16_t orientation, CImageBitmap& bitmap) {
+    const int width = bitmap.Width(), height = bitmap.Height();
+    const bool firstRowLeft = orientation == ORIENTATION_LEFTTOP || orientation == ORIENTATION_LEFTBOT;
+    const bool firstColumnTop = orientation == ORIENTATION_LEFTTOP || orientation == ORIENTATION_RIGHTTOP;
+    for (int y = 0; y < height; ++y) {
+        auto* out = reinterpret_cast<uint32_t*>(bitmap.Line(y));
+        const size_t column = static_cast<size_t>(firstColumnTop ? y : height - 1 - y);
+        for (int x = 0; x < width; ++x) {
+            const size_t row = static_cast<size_t>(firstRowLeft ? x : width - 1 - x);
+            out[x] = stored[row * storedWidth + column];
+        }
+        SwapRedAndBlue(out, static_cast<size_t>(width));
+    }
+}
+
+void DecodeFullColour(CImageBitmap& bitmap, int& depth, TIFF* tiff, TiffMessages& messages) {
+    depth = 32;
+    char reason[1024] = {};
+    TIFFRGBAImage image{};
+    if (!TIFFRGBAImageBegin(&image, tiff, 0, reason))
+        RaiseError(ERR_NOT_THIS_FORMAT, reason[0] != '\0' ? std::string(reason) : messages.LastError());
+    RgbaImageEnd end(image);
+    const bool turned = Turned(image.orientation);
+    image.req_orientation = turned ? image.orientation : ORIENTATION_TOPLEFT;
+    const uint32_t width = turned ? image.height : image.width;
+    const uint32_t height = turned ? image.width : image.height;
+    CheckDimensions(width, height);
+    bitmap.Create(static_cast<int>(width), static_cast<int>(height), 32, image.alpha != 0);
+    CBitmapLock lock(bitmap, false, true);
+
+    // Straight into the bitmap when its rows form one raster; through a copy otherwise.
+    const size_t pixels = static_cast<size_t>(width) * height;
+    const bool direct = !turned && ContiguousTopDown(bitmap);
+    std::vector<uint32_t> copy(direct ? 0 : pixels);
+    uint32_t* raster = direct ? reinterpret_cast<uint32_t*>(bitmap.Line(0)) : copy.data();
+    // libtiff goes on past a strip or tile it cannot decode, drawing whatever its buffer
+    // held; any error it reports on the way fails the image instead.
+    messages.Clear();
+    if (!TIFFRGBAImageGet(&image, raster, image.width, image.height) || messages.Failed())
+        RaiseError(ERR_NOT_THIS_FORMAT, messages.LastError());
+    if (direct) {
+        SwapRedAndBlue(raster, pixels);
+    } else if (turned) {
+        TurnIntoBitmap(raster, image.width, image.orientation, bitmap);
+    } else {
+        for (int y = 0; y < bitmap.Height(); ++y) {
+            uint32_t* row = raster + static_cast<size_t>(y) * width;
+            SwapRedAndBlue(row, width);
+            std::memcpy(bitmap.Line(y), row, static_cast<size_t>(width) * 4);
+        }
+    }
+}
+
+// The layout of an image of plain grey or RGB samples, with at most one extra (alpha).
+struct SampleLayout {
+    uint32_t width = 0, height = 0;
+    uint16_t bits = 1, samples = 1, photometric = 0, planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT;
+    int colours = 1;
+};
+
+SampleLayout ReadLayout(TIFF* tiff) {
+    SampleLayout l;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &l.width);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &l.height);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &l.bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &l.samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &l.planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &l.format);
+    if (TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &l.photometric) != 1) l.photometric = 0xFFFF;
+    l.colours = l.photometric == PHOTOMETRIC_RGB ? 3 : 1;
+    return l;
+}
+
+// Plain samples the RGBA interface refuses or misreads: bit depths it does not know (12-bit
+// scans, 4-bit RGB), signed samples (it takes them as unsigned), and grey with alpha in
+// separate planes. Read here from strips, scanline by scanline.
+bool NeedsOwnSampleReading(TIFF* tiff, const SampleLayout& l) {
+    const bool plain = (l.photometric == PHOTOMETRIC_MINISWHITE || l.photometric == PHOTOMETRIC_MINISBLACK ||
+                        l.photometric == PHOTOMETRIC_RGB) &&
+                       (l.format == SAMPLEFORMAT_UINT || l.format == SAMPLEFORMAT_INT) && l.bits >= 1 &&
+                       l.bits <= 16 && l.samples >= l.colours && l.samples <= l.colours + 1 && !TIFFIsTiled(tiff);
+    if (!plain) return false;
+    if (l.format == SAMPLEFORMAT_INT || (l.planar == PLANARCONFIG_SEPARATE && l.colours == 1 && l.samples == 2))
+        return true;
+    char reason[1024];
+    TIFFRGBAImage probe{};
+    if (!TIFFRGBAImageBegin(&probe, tiff, 0, reason)) return true;
+    TIFFRGBAImageEnd(&probe);
+    return false;
+}
+
+// Sample index of a scanline. 16-bit samples come in the machine's byte order; smaller
+// ones are packed from the most significant bit, read through three bytes they may straddle.
+uint32_t SampleAt(const uint8_t* line, size_t index, int bits) {
+    if (bits == 16) {
+        uint16_t v;
+        std::memcpy(&v, line + 2 * index, 2);
+        return v;
+    }
+    if (bits == 8) return line[index];
+    const size_t bit = index * static_cast<size_t>(bits);
+    const uint32_t window = static_cast<uint32_t>(line[bit / 8]) << 16 | static_cast<uint32_t>(line[bit / 8 + 1]) << 8 |
+                            line[bit / 8 + 2];
+    return window >> (24 - bits - bit % 8) & ((1u << bits) - 1);
+}
+
+void DecodeSamples(CImageBitmap& bitmap, int& depth, TIFF* tiff, const SampleLayout& l, const TiffMessages& messages) {
+    depth = 32;
+    CheckDimensions(l.width, l.height);
+    const bool alpha = l.samples > l.colours;
+    bitmap.Create(static_cast<int>(l.width), static_cast<int>(l.height), 32, alpha);
+    CBitmapLock lock(bitmap, false, true);
+    const tmsize_t scanlineSize = TIFFScanlineSize(tiff);
+    if (scanlineSize <= 0) RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
+    std::vector<uint8_t> line(static_cast<size_t>(scanlineSize) + 2);
+    // Separate planes are read one after the other: switching planes on every row would
+    // make libtiff decode each strip again from its start.
+    const bool separate = l.planar == PLANARCONFIG_SEPARATE && l.samples > 1;
+    const int planes = separate ? l.samples : 1;
+    const int perPixel = separate ? 1 : l.samples;
+    const uint32_t max = (1u << l.bits) - 1;
+    for (int plane = 0; plane < planes; ++plane)
+        for (uint32_t y = 0; y < l.height; ++y) {
+            if (TIFFReadScanline(tiff, line.data(), y, static_cast<uint16_t>(plane)) < 0)
+                RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
+            BGRA* out = bitmap.PixelLine(static_cast<int>(y));
+            for (uint32_t x = 0; x < l.width; ++x)
+                for (int k = 0; k < perPixel; ++k) {
+                    const int sample = separate ? plane : k;
+                    uint32_t v = SampleAt(line.data(), static_cast<size_t>(x) * perPixel + k, l.bits);
+                    if (l.format == SAMPLEFORMAT_INT) v ^= 1u << (l.bits - 1);  // two's complement to offset
+                    auto level = static_cast<uint8_t>((v * 255 + max / 2) / max);
+                    if (sample == l.colours) {
+                        out[x].a = level;
+                        continue;
+                    }
+                    if (l.photometric == PHOTOMETRIC_MINISWHITE) level = static_cast<uint8_t>(255 - level);
+                    if (l.colours == 1) out[x].r = out[x].g = out[x].b = level;
+                    else (sample == 0 ? out[x].r : sample == 1 ? out[x].g : out[x].b) = level;
+                    if (!alpha) out[x].a = 255;
+                }
+        }
+}
+
+// The palette of a low-colour image: a grey ramp over its levels or its colour map.
+std::vector<BGRA> LowColourTable(TIFF* tiff, int bits, uint16_t photometric) {
+    const int entries = 1 << bits;
+    std::vector<BGRA> table(static_cast<size_t>(entries));
+    uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+    if (photometric == PHOTOMETRIC_PALETTE && TIFFGetField(tiff, TIFFTAG_COLORMAP, &red, &green, &blue) == 1) {
+        // Old writers store 8-bit values in the 16-bit map; any value above 255 marks a real one.
+        bool wide = false;
+        for (int i = 0; i < entries; ++i) wide = wide || red[i] > 255 || green[i] > 255 || blue[i] > 255;
+        auto level = [wide](uint16_t v) { return static_cast<uint8_t>(wide ? v * 255 / 65535 : v); };
+        for (int i = 0; i < entries; ++i) table[static_cast<size_t>(i)] = OpaqueColour(level(red[i]), level(green[i]), level(blue[i]));
+        return table;
+    }
+    for (int i = 0; i < entries; ++i) {
+        const int grey = photometric == PHOTOMETRIC_MINISWHITE ? entries - 1 - i : i;
+        const auto v = static_cast<uint8_t>(grey * 255 / (entries - 1));
+        table[static_cast<size_t>(i)] = BGRA{v, v, v, 255};
+    }
+    return table;
+}
+
+void DoLoColor(CImageBitmap& bitmap, int& depth, TIFF* tiff, const TiffMessages& messages) {
+    uint32_t width = 0, length = 0;
+    uint16_t bits = 1, photometric = PHOTOMETRIC_MINISBLACK;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &length);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+    CheckDimensions(width, length);
+    depth = bits == 1 && depth == 0 ? 1 : 8;
+    bitmap.Create(static_cast<int>(width), static_cast<int>(length), depth, false);
+
+    // The bitmap's palette has 2 or 256 entries, the table 2^bits: copy what both have.
+    const std::vector<BGRA> table = LowColourTable(tiff, bits, photometric);
+    std::copy_n(table.begin(), std::min<size_t>(table.size(), static_cast<size_t>(PaletteEntries(depth))), bitmap.Palette());
+
+    const tmsize_t scanlineSize = TIFFScanlineSize(tiff);
+    if (scanlineSize <= 0) RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
+    // One spare byte: an index is read through the two bytes it may straddle.
+    std::vector<uint8_t> scanline(static_cast<size_t>(scanlineSize) + 1);
+    const size_t rowBytes = UnpaddedLineBytes(width, depth);
+    const int mask = (1 << bits) - 1;
+    CBitmapLock lock(bitmap, false, true);
+    for (uint32_t y = 0; y < length; ++y) {
+        // Damage late in the file leaves the rows as the buffer last held them.
+        if (TIFFReadScanline(tiff, scanline.data(), y, 0) < 0 && y < length / 3)
+            RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
+        uint8_t* row = bitmap.Line(static_cast<int>(y));
+        if (depth == 1 || bits == 8) {
+            std::memcpy(row, scanline.data(), std::min(rowBytes, static_cast<size_t>(scanlineSize)));
+            continue;
+        }
+        for (uint32_t x = 0; x < width; ++x) {
+            const size_t bit = static_cast<size_t>(x) * bits;
+            const unsigned pair = static_cast<unsigned>(scanline[bit / 8] << 8 | scanline[bit / 8 + 1]);
+            row[x] = static_cast<uint8_t>(pair >> (16 - bits - bit % 8) & static_cast<unsigned>(mask));
+        }
+    }
+}
+
+}  // namespace
+
+CTIFFDecoder::CTIFFDecoder() {
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        TIFFSetErrorHandler(ProcessErrorHandler);
+        TIFFSetWarningHandler(ProcessWarningHandler);
+    });
+}
+
+void CTIFFDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, CByteSource& source) {
+    TiffMessages messages;
+    std::unique_ptr<TIFFOpenOptions, FreeOptions> options(TIFFOpenOptionsAlloc());
+    if (!options) RaiseError(ERR_OUT_OF_MEMORY, "Out of memory opening the TIFF data.");
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), ErrorHandler, &messages);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), WarningHandler, &messages);
+    // No single buffer of libtiff's may exceed what one bitmap may take.
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(std::min<uint64_t>(BitmapStorageLimit(), INT64_MAX)));
+
+    std::unique_ptr<TIFF, CloseTiff> tiff(TiffMemoryOpen(source.RemainingData(), source.Available(), options.get()));
+    if (!tiff) RaiseError(ERR_NOT_THIS_FORMAT, messages.LastError());
+
+    const SampleLayout layout = ReadLayout(tiff.get());
+    const bool lowColour = layout.samples == 1 && layout.bits <= 8 && layout.format == SAMPLEFORMAT_UINT &&
+                           (layout.photometric == PHOTOMETRIC_MINISWHITE || layout.photometric == PHOTOMETRIC_MINISBLACK ||
+                            layout.photometric == PHOTOMETRIC_PALETTE);
+    if (lowColour && depth != 32 && !TIFFIsTiled(tiff.get()))
+        DoLoColor(bitmap, depth, tiff.get(), messages);
+    else if (NeedsOwnSampleReading(tiff.get(), layout))
+        DecodeSamples(bitmap, depth, tiff.get(), layout, messages);
+    else
+        DecodeFullColour(bitmap, depth, tiff.get(), messages);
+    source.Skip(source.Available());
+}

@@ -1,0 +1,330 @@
+#include "codecs/auto_decoder.h"
+#include "codecs/tiff_decoder.h"
+#include "decode_test_helpers.h"
+
+#include "imagelib/byte_order.h"
+#include "imagelib/mem_bitmap.h"
+#include "imagelib/storage_limit.h"
+#include "imagelib/text_exception.h"
+#include "support/test_files.h"
+
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <cstring>
+#include <functional>
+
+namespace {
+
+// A picture to write with libtiff itself. sample gives the stored value of one sample.
+struct TiffPicture {
+    uint32_t width = 9, height = 7;
+    uint16_t bits = 8, samples = 1, photometric = PHOTOMETRIC_MINISBLACK;
+    uint16_t planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT, orientation = ORIENTATION_TOPLEFT;
+    uint16_t compression = COMPRESSION_NONE, extraSample = EXTRASAMPLE_UNASSALPHA;
+    bool tiled = false;  // 16 x 16 tiles, 8-bit contiguous samples only
+    std::vector<uint16_t> colourMap;  // red, then green, then blue entries
+    std::function<uint32_t(uint32_t x, uint32_t y, int sample)> sample;
+};
+
+// One row of one plane, packed from the most significant bit (16-bit samples in the
+// machine's order, which libtiff writes as the file's).
+std::vector<uint8_t> PackRow(const TiffPicture& p, uint32_t y, int plane) {
+    const bool separate = p.planar == PLANARCONFIG_SEPARATE;
+    const int perPixel = separate ? 1 : p.samples;
+    std::vector<uint8_t> row((static_cast<size_t>(p.width) * perPixel * p.bits + 7) / 8);
+    for (uint32_t x = 0; x < p.width; ++x)
+        for (int k = 0; k < perPixel; ++k) {
+            const uint32_t v = p.sample(x, y, separate ? plane : k);
+            const size_t index = static_cast<size_t>(x) * perPixel + k;
+            if (p.bits == 16) {
+                const auto v16 = static_cast<uint16_t>(v);
+                std::memcpy(&row[2 * index], &v16, 2);
+                continue;
+            }
+            for (int b = 0; b < p.bits; ++b)
+                if (v >> (p.bits - 1 - b) & 1) {
+                    const size_t bit = index * p.bits + static_cast<size_t>(b);
+                    row[bit / 8] |= static_cast<uint8_t>(0x80 >> (bit % 8));
+                }
+        }
+    return row;
+}
+
+std::vector<uint8_t> EncodeTiff(const TiffPicture& p) {
+    TempDir dir;
+    const std::string path = dir.File("picture.tif");
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, p.width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, p.height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, p.bits);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, p.samples);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, p.photometric);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, p.planar);
+    TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, p.format);
+    TIFFSetField(tiff, TIFFTAG_ORIENTATION, p.orientation);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, p.compression);
+    const int colours = p.photometric == PHOTOMETRIC_RGB ? 3 : 1;
+    if (p.samples > colours) TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &p.extraSample);
+    if (!p.colourMap.empty()) {
+        const size_t n = p.colourMap.size() / 3;
+        TIFFSetField(tiff, TIFFTAG_COLORMAP, p.colourMap.data(), p.colourMap.data() + n, p.colourMap.data() + 2 * n);
+    }
+    if (p.tiled) {
+        TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16);
+        TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16);
+        for (uint32_t ty = 0; ty < p.height; ty += 16)
+            for (uint32_t tx = 0; tx < p.width; tx += 16) {
+                std::vector<uint8_t> tile(16 * 16 * p.samples);
+                for (uint32_t y = ty; y < std::min(ty + 16, p.height); ++y) {
+                    const auto row = PackRow(p, y, 0);
+                    for (uint32_t x = tx; x < std::min(tx + 16, p.width); ++x)
+                        for (int k = 0; k < p.samples; ++k)
+                            tile[((y - ty) * 16 + (x - tx)) * p.samples + k] = row[x * p.samples + k];
+                }
+                TIFFWriteTile(tiff, tile.data(), tx, ty, 0, 0);
+            }
+    } else {
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 1);
+        for (int plane = 0; plane < (p.planar == PLANARCONFIG_SEPARATE ? p.samples : 1); ++plane)
+            for (uint32_t y = 0; y < p.height; ++y) {
+                auto row = PackRow(p, y, plane);
+                TIFFWriteScanline(tiff, row.data(), y, static_cast<uint16_t>(plane));
+            }
+    }
+    TIFFClose(tiff);
+    return ReadBytes(path);
+}
+
+uint32_t Ramp(uint32_t x, uint32_t y, int sample) { return x * 3 + y * 5 + static_cast<uint32_t>(sample) * 40; }
+
+BGRA Grey(int v) { return BGRA{static_cast<uint8_t>(v), static_cast<uint8_t>(v), static_cast<uint8_t>(v), 255}; }
+
+}  // namespace
+
+// Asked for 0 bits, black-is-zero and white-is-zero images keep one index per pixel with
+// a ramp of their levels; bilevel ones stay 1-bit.
+TEST(TiffDecoderTest, LowColourImagesGiveIndicesAndRampsAtEveryBitDepth) {
+    CTIFFDecoder decoder;
+    for (uint16_t bits : {1, 2, 3, 4, 8}) {
+        for (uint16_t photometric : {PHOTOMETRIC_MINISBLACK, PHOTOMETRIC_MINISWHITE}) {
+            SCOPED_TRACE(testing::Message() << bits << " bits, photometric " << photometric);
+            TiffPicture p;
+            p.bits = bits;
+            p.photometric = photometric;
+            const uint32_t levels = 1u << bits;
+            p.sample = [levels](uint32_t x, uint32_t y, int) { return (x + 2 * y) % levels; };
+            CMemBitmap bitmap;
+            int depth = 0;
+            DecodeBytes(decoder, EncodeTiff(p), bitmap, depth);
+            ASSERT_EQ(depth, bits == 1 ? 1 : 8);
+            ASSERT_EQ(bitmap.BitsPerPixel(), depth);
+            for (uint32_t y = 0; y < p.height; ++y)
+                for (uint32_t x = 0; x < p.width; ++x) {
+                    const uint8_t* row = bitmap.Line(static_cast<int>(y));
+                    const uint32_t index = depth == 1 ? (row[x / 8] >> (7 - x % 8) & 1) : row[x];
+                    ASSERT_EQ(index, p.sample(x, y, 0)) << x << ", " << y;
+                    const int level = static_cast<int>(photometric == PHOTOMETRIC_MINISWHITE ? levels - 1 - index : index);
+                    ASSERT_EQ(bitmap.Palette()[index], Grey(level * 255 / static_cast<int>(levels - 1)));
+                }
+        }
+    }
+}
+
+TEST(TiffDecoderTest, ColourMapsAreScaledWhenWideAndNeverReadPastTheirEnd) {
+    CTIFFDecoder decoder;
+    TiffPicture p;
+    p.photometric = PHOTOMETRIC_PALETTE;
+    p.bits = 4;
+    p.sample = [](uint32_t x, uint32_t, int) { return x % 16; };
+    for (uint16_t scale : {uint16_t{257}, uint16_t{1}}) {
+        p.colourMap.clear();
+        for (int channel = 0; channel < 3; ++channel)
+            for (int i = 0; i < 16; ++i) p.colourMap.push_back(static_cast<uint16_t>((i * 16 + channel) * scale));
+        CMemBitmap bitmap;
+        int depth = 0;
+        DecodeBytes(decoder, EncodeTiff(p), bitmap, depth);
+        ASSERT_EQ(bitmap.BitsPerPixel(), 8);
+        EXPECT_EQ(bitmap.Line(0)[5], 5);
+        EXPECT_EQ(bitmap.Palette()[5], OpaqueColour(80, 81, 82)) << scale;
+        EXPECT_EQ(bitmap.Palette()[200], Grey(200)) << "entries past the map keep the grey ramp";
+    }
+}
+
+TEST(TiffDecoderTest, ThirtyTwoBitsComeThroughTheRgbaInterfaceTopRowFirst) {
+    CTIFFDecoder decoder;
+    TiffPicture rgb;
+    rgb.photometric = PHOTOMETRIC_RGB;
+    rgb.samples = 3;
+    rgb.sample = Ramp;
+    TiffPicture rgba = rgb;
+    rgba.samples = 4;
+    rgba.sample = [](uint32_t x, uint32_t y, int s) { return s == 3 ? 255u : Ramp(x, y, s); };
+    TiffPicture tiled;
+    tiled.width = 20;
+    tiled.height = 18;
+    tiled.tiled = true;
+    tiled.sample = Ramp;
+    for (const TiffPicture& p : {rgb, rgba, tiled}) {
+        CMemBitmap bitmap;
+        int depth = p.tiled ? 0 : 32;
+        DecodeBytes(decoder, EncodeTiff(p), bitmap, depth);
+        EXPECT_EQ(depth, 32);
+        ASSERT_EQ(bitmap.BitsPerPixel(), 32);
+        EXPECT_EQ(bitmap.HasAlpha(), p.samples == 4);
+        for (uint32_t y = 0; y < p.height; ++y)
+            for (uint32_t x = 0; x < p.width; ++x) {
+                const auto c = [&](int s) { return static_cast<uint8_t>(p.sample(x, y, p.samples == 1 ? 0 : s)); };
+                ASSERT_EQ(bitmap.PixelLine(static_cast<int>(y))[x], (BGRA{c(2), c(1), c(0), 255})) << x << ", " << y;
+            }
+    }
+}
+
+// Orientation 4 stores the bottom row first; 6 and 8 store the picture's columns as rows.
+TEST(TiffDecoderTest, OrientationsAreShownUpright) {
+    CTIFFDecoder decoder;
+    TiffPicture p;
+    p.sample = [](uint32_t x, uint32_t y, int) { return x * 20 + y; };
+    struct Case {
+        uint16_t orientation;
+        std::function<std::pair<uint32_t, uint32_t>(uint32_t x, uint32_t y)> stored;  // (column, row)
+    };
+    const uint32_t w = p.width, h = p.height;
+    for (const Case& c : {Case{ORIENTATION_BOTLEFT, [h](uint32_t x, uint32_t y) { return std::make_pair(x, h - 1 - y); }},
+                          Case{ORIENTATION_RIGHTTOP, [h](uint32_t x, uint32_t y) { return std::make_pair(y, h - 1 - x); }},
+                          Case{ORIENTATION_LEFTBOT, [w](uint32_t x, uint32_t y) { return std::make_pair(w - 1 - y, x); }}}) {
+        SCOPED_TRACE(c.orientation);
+        p.orientation = c.orientation;
+        CMemBitmap bitmap;
+        int depth = 32;
+        DecodeBytes(decoder, EncodeTiff(p), bitmap, depth);
+        const bool turned = c.orientation >= ORIENTATION_LEFTTOP;
+        ASSERT_EQ(bitmap.Size(), turned ? std::make_pair(int(h), int(w)) : std::make_pair(int(w), int(h)));
+        for (int y = 0; y < bitmap.Height(); ++y)
+            for (int x = 0; x < bitmap.Width(); ++x) {
+                const auto [column, row] = c.stored(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+                ASSERT_EQ(bitmap.PixelLine(y)[x], Grey(static_cast<int>(p.sample(column, row, 0)))) << x << ", " << y;
+            }
+    }
+}
+
+// Sample layouts libtiff's RGBA interface refuses or misreads.
+TEST(TiffDecoderTest, PlainSamplesOfAnyDepthOrSignAreScaledToEightBits) {
+    TiffPicture twelve;
+    twelve.bits = 12;
+    twelve.sample = [](uint32_t x, uint32_t y, int) { return x * 400 + y * 7; };
+    TiffPicture signedGrey;
+    signedGrey.bits = 16;
+    signedGrey.format = SAMPLEFORMAT_INT;
+    signedGrey.sample = [](uint32_t x, uint32_t, int) { return x * 0x1C00; };  // 0x8000 and above are negative
+    TiffPicture rgb4;
+    rgb4.photometric = PHOTOMETRIC_RGB;
+    rgb4.samples = 3;
+    rgb4.bits = 4;
+    rgb4.sample = [](uint32_t x, uint32_t y, int s) { return (x + y + static_cast<uint32_t>(s) * 5) % 16; };
+    TiffPicture greyAlpha;
+    greyAlpha.samples = 2;
+    greyAlpha.planar = PLANARCONFIG_SEPARATE;
+    greyAlpha.sample = [](uint32_t x, uint32_t y, int s) { return s == 0 ? x * 20 + y : 255 - x; };
+
+    struct Case {
+        TiffPicture picture;
+        std::function<BGRA(uint32_t x, uint32_t y)> expected;
+    };
+    const Case cases[] = {
+        {twelve, [&](uint32_t x, uint32_t y) { return Grey(static_cast<int>((twelve.sample(x, y, 0) * 255 + 2047) / 4095)); }},
+        {signedGrey, [](uint32_t x, uint32_t) { return Grey(static_cast<int>((((x * 0x1C00) ^ 0x8000) * 255 + 32767) / 65535)); }},
+        {rgb4, [&](uint32_t x, uint32_t y) {
+             const auto c = [&](int s) { return static_cast<uint8_t>(rgb4.sample(x, y, s) * 17); };
+             return BGRA{c(2), c(1), c(0), 255};
+         }},
+        {greyAlpha, [](uint32_t x, uint32_t y) {
+             BGRA g = Grey(static_cast<int>(x * 20 + y));
+             g.a = static_cast<uint8_t>(255 - x);
+             return g;
+         }},
+    };
+    CTIFFDecoder decoder;
+    for (const Case& c : cases) {
+        CMemBitmap bitmap;
+        int depth = 32;
+        DecodeBytes(decoder, EncodeTiff(c.picture), bitmap, depth);
+        ASSERT_EQ(bitmap.BitsPerPixel(), 32);
+        for (uint32_t y = 0; y < c.picture.height; ++y)
+            for (uint32_t x = 0; x < c.picture.width; ++x) {
+                ASSERT_EQ(bitmap.PixelLine(static_cast<int>(y))[x], c.expected(x, y))
+                    << c.picture.bits << " bits at " << x << ", " << y;
+            }
+    }
+}
+
+// Strips of one row each, compressed; one strip overwritten with garbage.
+TEST(TiffDecoderTest, DamagedStripsFailUnlessLateOnTheLowColourPath) {
+    TiffPicture p;
+    p.height = 12;
+    p.compression = COMPRESSION_LZW;
+    p.sample = Ramp;
+    const auto good = EncodeTiff(p);
+    auto damaged = [&good](uint32_t strip) {
+        TempDir dir;
+        WriteBytes(dir.File("t.tif"), good);
+        TIFF* tiff = TIFFOpen(dir.File("t.tif").c_str(), "r");
+        uint64_t *offsets = nullptr, *counts = nullptr;
+        TIFFGetField(tiff, TIFFTAG_STRIPOFFSETS, &offsets);
+        TIFFGetField(tiff, TIFFTAG_STRIPBYTECOUNTS, &counts);
+        auto bytes = good;
+        std::fill_n(bytes.begin() + static_cast<long>(offsets[strip]), counts[strip], 0xFF);
+        TIFFClose(tiff);
+        return bytes;
+    };
+    CTIFFDecoder decoder;
+    std::string text;
+    EXPECT_EQ(DecodeError(decoder, damaged(1), &text, 0), ERR_CANNOT_HANDLE);
+    EXPECT_NE(text, "Decoder error: The TIFF data cannot be read.\n") << "libtiff's own message is lost";
+    EXPECT_EQ(DecodeError(decoder, damaged(11), nullptr, 0), 0);
+    EXPECT_EQ(DecodeError(decoder, damaged(11), nullptr, 32), ERR_NOT_THIS_FORMAT);
+}
+
+TEST(TiffDecoderTest, DataThatIsNoTiffOrTooLargeIsRefused) {
+    CTIFFDecoder decoder;
+    std::string text;
+    EXPECT_EQ(DecodeError(decoder, {'I', 'I', 42, 0, 8, 0, 0}, &text), ERR_NOT_THIS_FORMAT);
+    EXPECT_NE(text.find("Decoder error: "), std::string::npos);
+
+    TiffPicture p;
+    p.width = 40;
+    p.height = 30;
+    p.sample = Ramp;
+    SetBitmapStorageLimit(40 * 30 * 4 - 1);
+    const int code = DecodeError(decoder, EncodeTiff(p));
+    SetBitmapStorageLimit(kDefaultBitmapStorageLimit);
+    EXPECT_EQ(code, ERR_OUT_OF_MEMORY);
+}
+
+// A DOS EPS file: a 30-byte header pointing at the PostScript and at a TIFF preview.
+TEST(TiffDecoderTest, EpsPreviewDecodesAndAPreviewBeyondTheFileIsRefused) {
+    TiffPicture p;
+    p.sample = Ramp;
+    const auto preview = EncodeTiff(p);
+    const std::string postscript = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 9 7\nshowpage\n";
+    auto eps = [&](uint32_t previewLength) {
+        std::vector<uint8_t> bytes(30, 0);
+        const uint32_t fields[6] = {0xC6D3D0C5, 30, static_cast<uint32_t>(postscript.size()), 0, 0,
+                                    static_cast<uint32_t>(30 + postscript.size())};
+        for (int i = 0; i < 6; ++i)
+            for (int b = 0; b < 4; ++b) bytes[static_cast<size_t>(i * 4 + b)] = static_cast<uint8_t>(fields[i] >> (8 * b));
+        for (int b = 0; b < 4; ++b) bytes[static_cast<size_t>(24 + b)] = static_cast<uint8_t>(previewLength >> (8 * b));
+        bytes[28] = bytes[29] = 0xFF;
+        bytes.insert(bytes.end(), postscript.begin(), postscript.end());
+        bytes.insert(bytes.end(), preview.begin(), preview.end());
+        return bytes;
+    };
+    CAutoDecoder decoder;
+    CMemBitmap bitmap;
+    int depth = 32;
+    DecodeBytes(decoder, eps(static_cast<uint32_t>(preview.size())), bitmap, depth);
+    EXPECT_EQ(decoder.LastFormat(), ImageFormat::EPS);
+    ASSERT_EQ(bitmap.Size(), std::make_pair(9, 7));
+    EXPECT_EQ(bitmap.PixelLine(6)[8], Grey(static_cast<int>(Ramp(8, 6, 0))));
+    EXPECT_EQ(DecodeError(decoder, eps(static_cast<uint32_t>(preview.size()) + 1)), ERR_BAD_DATA);
+}
