@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CImageBitmap;
@@ -30,6 +31,8 @@ std::string CompareWithReference(const CImageBitmap& bitmap, const CorpusEntry& 
 // compare rule ("tol:1"), the file must still decode and match its reference by that rule;
 // without one, it may decode or fail cleanly.
 struct CorpusDeviation {
+    CorpusDeviation(const char* why, std::string rule = {}) : reason(why), compare(std::move(rule)) {}
+
     std::string reason;
     std::string compare;
 };
