@@ -196,10 +196,11 @@ private:
 // 256-colour images keep their palette after the image data, so their rows are decoded as
 // indices first (into the start of each bitmap row) and looked up once the palette is read.
 void DecodeWithTrailingPalette(CSourceCursor& in, PcxRunReader& runs, const PcxHeader& h, CImageBitmap& bitmap) {
-    std::vector<uint8_t> line(h.bytesPerLine);
+    // Never empty, so its data pointer is valid even for rows of 0 bytes.
+    std::vector<uint8_t> line(std::max<size_t>(h.bytesPerLine, 1));
     const int covered = static_cast<int>(std::min<size_t>(h.bytesPerLine, static_cast<size_t>(h.width)));
     for (int y = 0; y < h.height; ++y) {
-        runs.Fill(line.data(), line.size());
+        runs.Fill(line.data(), h.bytesPerLine);
         std::memcpy(bitmap.Line(y), line.data(), static_cast<size_t>(covered));
         in.Commit();
     }
@@ -244,9 +245,10 @@ void CPCXDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
         palette[1] = OpaqueColour(255, 255, 255);
     }
     const PcxRowConverter converter(h, palette);
-    std::vector<uint8_t> line(static_cast<size_t>(h.planes) * h.bytesPerLine);
+    const size_t lineBytes = static_cast<size_t>(h.planes) * h.bytesPerLine;
+    std::vector<uint8_t> line(std::max<size_t>(lineBytes, 1));
     for (int y = 0; y < h.height; ++y) {
-        runs.Fill(line.data(), line.size());
+        runs.Fill(line.data(), lineBytes);
         converter.Convert(line.data(), bitmap.PixelLine(y));
         in.Commit();
     }

@@ -195,6 +195,12 @@ TEST(PcxDecoder, PixelsBeyondTheRowBytesAreBlack) {
     ASSERT_EQ(DecodeBytes(PcxFile({1, 1, 12, 1, 1}, Literals({0xFF})), bitmap), 0);
     EXPECT_EQ(PixelOf(bitmap, 7, 0), kWhite);
     for (int x = 8; x < 12; ++x) EXPECT_EQ(PixelOf(bitmap, x, 0), kBlack) << x;
+
+    // Rows of no bytes at all.
+    ASSERT_EQ(DecodeBytes(PcxFile({8, 3, 2, 2, 0}, {}), bitmap), 0);
+    EXPECT_EQ(PixelOf(bitmap, 1, 1), kBlack);
+    ASSERT_EQ(DecodeBytes(PcxFile({8, 1, 2, 2, 0}, TrailingPalette(12)), bitmap), 0);
+    EXPECT_EQ(PixelOf(bitmap, 1, 1), kBlack);
 }
 
 TEST(PcxDecoder, BrokenHeadersAndLayoutsAreRefused) {
