@@ -10,5 +10,8 @@ inline constexpr const char* kMainTitle = "Vantoro Software Image Viewer 5.0.0";
 inline constexpr const char* kUntitled = "Untitled";
 // The desktop entry and icon name.
 inline constexpr const char* kDesktopName = "vtview";
+// The maker's web address printed in every page's footer, unless "Settings"/"MakerWebAddress"
+// says otherwise.
+inline constexpr const char* kMakerWebAddress = "www.vantorosoftware.com";
 
 }  // namespace AppInfo

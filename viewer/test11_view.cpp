@@ -1,7 +1,10 @@
 #include "viewer/test11_view.h"
 
+#include "viewer/app_info.h"
 #include "viewer/command_ids.h"
 #include "viewer/command_table.h"
+#include "viewer/print_layout.h"
+#include "viewer/profile.h"
 #include "viewer/test11_doc.h"
 #include "viewer/viewer_state.h"
 
@@ -24,7 +27,9 @@ struct ContextItem {
 }  // namespace
 
 CTest11View::CTest11View(CTest11Doc& document, CCommandTable& commands, QWidget* parent)
-    : QAbstractScrollArea(parent), document_(document) {
+    : QAbstractScrollArea(parent),
+      document_(document),
+      printing_([this](QPainter& painter, const QRect& page) { OnPrint(painter, page); }, this) {
     setObjectName(QStringLiteral("ImageView"));
     setFrameShape(QFrame::NoFrame);
     // Every paint covers the whole viewport itself.
@@ -51,6 +56,8 @@ void CTest11View::RegisterCommands(CCommandTable& commands) {
     commands.SetUpdateRule(ID_ZOOM_IN, [](CCmdUI& ui) { ui.Enable(g_bImageLoaded && CanZoomIn(StretchState)); });
     commands.SetHandler(ID_ZOOM_OUT, [this] { ZoomBy(kZoomOutFactor); });
     commands.SetUpdateRule(ID_ZOOM_OUT, [](CCmdUI& ui) { ui.Enable(g_bImageLoaded && CanZoomOut(StretchState)); });
+
+    printing_.RegisterCommands(commands);
 }
 
 void CTest11View::BuildContextMenu(CCommandTable& commands) {
@@ -204,6 +211,15 @@ void CTest11View::DrawPicture(QPainter& painter, const QImage& source, const QRe
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setClipRect(clip);
     painter.drawImage(QRectF(target), picture, QRectF(picture.rect()));
+}
+
+void CTest11View::OnPrint(QPainter& painter, const QRect& page) {
+    pageRect_ = page;
+    const QImage picture = g_bImageLoaded ? cache_.Opaque(document_.Bitmap()) : QImage();
+    const QString webAddress = Profile::GetString(QStringLiteral("Settings"), QStringLiteral("MakerWebAddress"),
+                                                  QString::fromLatin1(AppInfo::kMakerWebAddress));
+    DrawPrintedPage(painter, ComputePrintLayout(pageRect_, picture.size(), StretchState), picture,
+                    PrintHeaderText(g_strCurrentFile), PrintFooterText(webAddress));
 }
 
 void CTest11View::contextMenuEvent(QContextMenuEvent* event) { contextMenu_->popup(event->globalPos()); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "viewer/display_layout.h"
+#include "viewer/print_support.h"
 #include "viewer/scaled_picture_cache.h"
 
 #include <QAbstractScrollArea>
@@ -13,7 +14,8 @@ class QPainter;
 // The image view: paints the document's picture in the display mode StretchState selects
 // (natural size, stretch to fill, proportional stretch, tile, zoom), white while no image
 // is loaded, and scrolls when the picture is larger than the window. It runs the four mode
-// commands, zoom in and out, and the image context menu.
+// commands, zoom in and out, the image context menu and the print commands (it draws the
+// printed page).
 class CTest11View : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -26,6 +28,10 @@ public:
     // Paints the view's content as the screen shows it, clipped to clip (viewport
     // coordinates). Printing and tests draw through this too.
     void OnDraw(QPainter& painter, const QRect& clip);
+    // Draws the printed page of the current image; page is the printable rectangle in
+    // printer device units.
+    void OnPrint(QPainter& painter, const QRect& page);
+    CPrintSupport& Printing() { return printing_; }
 
     // The layout in force and the extent of the scrollable content.
     const DisplayLayout& Layout() const { return layout_; }
@@ -52,4 +58,7 @@ private:
     QSize scrollSize_;
     CScaledPictureCache cache_;
     QMenu* contextMenu_ = nullptr;
+    CPrintSupport printing_;
+    // The page rectangle of the page printed last.
+    QRect pageRect_;
 };

@@ -19,7 +19,7 @@ QMessageBox::StandardButton CRecordingSeam::MessageBox(QWidget*, const QString& 
 
 int CRecordingSeam::RunDialog(QDialog& dialog) {
     dialogs << dialog.windowTitle();
-    return QDialog::Accepted;
+    return answer ? answer(dialog) : QDialog::Accepted;
 }
 
 namespace {

@@ -12,7 +12,7 @@
 class CTest11View;
 
 // Stands in for the person at the screen while it lives: records every message box and
-// modal dialog and answers them (OK, or the dialog accepted).
+// modal dialog and answers them (OK, or the dialog accepted unless answer says otherwise).
 class CRecordingSeam final : public CModalSeam {
 public:
     CRecordingSeam() { SetModalSeam(this); }
@@ -25,6 +25,8 @@ public:
     QStringList messages;
     // Window titles of the dialogs run.
     QStringList dialogs;
+    // When set, handles each dialog and gives its result code.
+    std::function<int(QDialog&)> answer;
 };
 
 // Writes a 32-bit uncompressed BMP (the fourth byte of each pixel as given) of width x
