@@ -11,19 +11,19 @@ TEST(CodecLibraryFixturesTest, FilesFromOtherWritersDecodeAsTheirPictures) {
         const char* compare;
     };
     const Fixture fixtures[] = {
-        {"jpeg/rgb_q90_cjpeg.jpg", "exact"},
-        {"jpeg/grey_cjpeg.jpg", "exact"},
-        {"jpeg/progressive_cjpeg.jpg", "exact"},
-        {"jpeg/cmyk_magick.jpg", "exact"},
+        {"jpeg/rgb_q90_cjpeg.jpeg", "exact"},
+        {"jpeg/grey_cjpeg.jpeg", "exact"},
+        {"jpeg/progressive_cjpeg.jpeg", "exact"},
+        {"jpeg/cmyk_magick.jpeg", "exact"},
         {"png/rgba_interlaced_magick.png", "exact"},
         {"png/palette_transparent_pillow.png", "exact"},
         {"png/grey16_magick.png", "exact"},
         {"gif/palette_magick.gif", "exact"},
         {"gif/interlaced_magick.gif", "exact"},
-        {"tiff/rgb_lzw_magick.tif", "exact"},
-        {"tiff/grey4_magick.tif", "exact"},
-        {"tiff/palette_magick.tif", "exact"},
-        {"tiff/bilevel_g4_magick.tif", "exact"},
+        {"tiff/rgb_lzw_magick.tiff", "exact"},
+        {"tiff/grey4_magick.tiff", "exact"},
+        {"tiff/palette_magick.tiff", "exact"},
+        {"tiff/bilevel_g4_magick.tiff", "exact"},
         {"eps/tiff_preview.eps", "exact"},
     };
     CAutoDecoder decoder;

@@ -9,7 +9,7 @@
 // packed DIB kind) gets it row by row and must show the same picture.
 TEST(TiffRowLayoutTest, BottomUpBitmapGetsTheSamePictureAsPlainMemory) {
     CAutoDecoder decoder;
-    for (const char* file : {"tiff/rgb_lzw_magick.tif", "eps/tiff_preview.eps"}) {
+    for (const char* file : {"tiff/rgb_lzw_magick.tiff", "eps/tiff_preview.eps"}) {
         SCOPED_TRACE(file);
         CMemBitmap memory;
         CDIBitmap dib;

@@ -57,13 +57,13 @@ def main():
         jpeg, png, gif, tiff, eps = (folder(n) for n in ('jpeg', 'png', 'gif', 'tiff', 'eps'))
 
         fixtures = []
-        for name, options in (('rgb_q90_cjpeg.jpg', ['-quality', '90']), ('grey_cjpeg.jpg', ['-grayscale']),
-                              ('progressive_cjpeg.jpg', ['-progressive'])):
+        for name, options in (('rgb_q90_cjpeg.jpeg', ['-quality', '90']), ('grey_cjpeg.jpeg', ['-grayscale']),
+                              ('progressive_cjpeg.jpeg', ['-progressive'])):
             out = os.path.join(jpeg, name)
             with open(out, 'wb') as f:
                 subprocess.run(['cjpeg', *options, source], stdout=f, check=True)
             fixtures.append(out)
-        out = os.path.join(jpeg, 'cmyk_magick.jpg')
+        out = os.path.join(jpeg, 'cmyk_magick.jpeg')
         magick(source, out, '-colorspace', 'CMYK', '-quality', '95')
         fixtures.append(out)
 
@@ -87,17 +87,17 @@ def main():
             magick(source, out, *options)
             fixtures.append(out)
 
-        for name, options in (('rgb_lzw_magick.tif', ['-compress', 'LZW']),
-                              ('grey4_magick.tif', ['-colorspace', 'Gray', '-depth', '4']),
-                              ('palette_magick.tif', ['+dither', '-colors', '16', '-type', 'Palette']),
-                              ('bilevel_g4_magick.tif', ['-monochrome', '-compress', 'Group4'])):
+        for name, options in (('rgb_lzw_magick.tiff', ['-compress', 'LZW']),
+                              ('grey4_magick.tiff', ['-colorspace', 'Gray', '-depth', '4']),
+                              ('palette_magick.tiff', ['+dither', '-colors', '16', '-type', 'Palette']),
+                              ('bilevel_g4_magick.tiff', ['-monochrome', '-compress', 'Group4'])):
             out = os.path.join(tiff, name)
             magick(source, out, *options)
             fixtures.append(out)
 
         out = os.path.join(eps, 'tiff_preview.eps')
-        eps_with_preview(os.path.join(tiff, 'rgb_lzw_magick.tif'), out)
-        Image.open(os.path.join(tiff, 'rgb_lzw_magick.tif')).convert('RGBA').save(out + '.png')
+        eps_with_preview(os.path.join(tiff, 'rgb_lzw_magick.tiff'), out)
+        Image.open(os.path.join(tiff, 'rgb_lzw_magick.tiff')).convert('RGBA').save(out + '.png')
 
         for path in fixtures:
             expected(path)

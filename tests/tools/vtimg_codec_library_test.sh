@@ -12,16 +12,16 @@ expect_info() {
     line=$("$vtimg" info "$data/$1") || fail "info $1 failed"
     [ "$line" = "$data/$1: $2" ] || fail "info printed: $line"
 }
-expect_info jpeg/rgb_q90_cjpeg.jpg "JPEG 37 x 23, 32 bits per pixel, no alpha"
-expect_info jpeg/grey_cjpeg.jpg "JPEG 37 x 23, 8 bits per pixel, no alpha"
+expect_info jpeg/rgb_q90_cjpeg.jpeg "JPEG 37 x 23, 32 bits per pixel, no alpha"
+expect_info jpeg/grey_cjpeg.jpeg "JPEG 37 x 23, 8 bits per pixel, no alpha"
 expect_info png/rgba_interlaced_magick.png "PNG 37 x 23, 32 bits per pixel, alpha"
 expect_info png/palette_transparent_pillow.png "PNG 37 x 23, 8 bits per pixel, no alpha"
 expect_info gif/interlaced_magick.gif "GIF 37 x 23, 8 bits per pixel, no alpha"
-expect_info tiff/rgb_lzw_magick.tif "TIFF 37 x 23, 32 bits per pixel, no alpha"
-expect_info tiff/bilevel_g4_magick.tif "TIFF 37 x 23, 1 bits per pixel, no alpha"
+expect_info tiff/rgb_lzw_magick.tiff "TIFF 37 x 23, 32 bits per pixel, no alpha"
+expect_info tiff/bilevel_g4_magick.tiff "TIFF 37 x 23, 1 bits per pixel, no alpha"
 expect_info eps/tiff_preview.eps "EPS 37 x 23, 32 bits per pixel, no alpha"
 
-for f in jpeg/cmyk_magick.jpg png/grey16_magick.png gif/palette_magick.gif tiff/palette_magick.tif eps/tiff_preview.eps; do
+for f in jpeg/cmyk_magick.jpeg png/grey16_magick.png gif/palette_magick.gif tiff/palette_magick.tiff eps/tiff_preview.eps; do
     out="$dir/$(basename "$f").bmp"
     "$vtimg" convert "$data/$f" "$out" || fail "convert $f failed"
     # 14-byte file header, 40-byte info header, 37 x 23 pixels of 3 bytes in rows padded to 112 bytes.
