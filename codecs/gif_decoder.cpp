@@ -23,7 +23,7 @@ struct GifInput {
 
 // giflib's read routine. A short count tells giflib that the data ended; the source's own
 // end-of-data failure waits to be raised once giflib has returned.
-int ReadRoutine(GifFileType* gif, GifByteType* out, int count) {
+int ReadRoutine(GifFileType* gif, GifByteType* out, int count) noexcept {
     auto* input = static_cast<GifInput*>(gif->UserData);
     if (count <= 0) return 0;
     try {

@@ -31,14 +31,14 @@ static_assert(std::is_standard_layout_v<ErrorManager>, "libjpeg's manager must b
 
 ErrorManager& Errors(j_common_ptr cinfo) { return *reinterpret_cast<ErrorManager*>(cinfo->err); }
 
-[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
+[[noreturn]] void ErrorExit(j_common_ptr cinfo) noexcept {
     (*cinfo->err->format_message)(cinfo, Errors(cinfo).message);
     std::longjmp(Errors(cinfo).jump, 1);
 }
 
 // Warnings (a stream ending early, data resynchronised) go to the trace log: a library
 // has no business writing to the terminal.
-void OutputMessage(j_common_ptr cinfo) {
+void OutputMessage(j_common_ptr cinfo) noexcept {
     char text[JMSG_LENGTH_MAX];
     (*cinfo->err->format_message)(cinfo, text);
     try {
@@ -48,7 +48,7 @@ void OutputMessage(j_common_ptr cinfo) {
     }
 }
 
-void ProgressMonitor(j_common_ptr cinfo) {
+void ProgressMonitor(j_common_ptr cinfo) noexcept {
     ErrorManager& errors = Errors(cinfo);
     if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
         std::snprintf(errors.message, sizeof errors.message, "The progressive JPEG stream has more than %d scans.",

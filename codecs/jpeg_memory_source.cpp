@@ -6,18 +6,18 @@ namespace {
 
 const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 
-void InitSource(j_decompress_ptr) {}
-void TermSource(j_decompress_ptr) {}
+void InitSource(j_decompress_ptr) noexcept {}
+void TermSource(j_decompress_ptr) noexcept {}
 
 // Called only once the whole block has been used up.
-boolean FillInputBuffer(j_decompress_ptr decompressor) {
+boolean FillInputBuffer(j_decompress_ptr decompressor) noexcept {
     WARNMS(decompressor, JWRN_JPEG_EOF);
     decompressor->src->next_input_byte = kEndOfImage;
     decompressor->src->bytes_in_buffer = sizeof kEndOfImage;
     return TRUE;
 }
 
-void SkipInputData(j_decompress_ptr decompressor, long count) {
+void SkipInputData(j_decompress_ptr decompressor, long count) noexcept {
     if (count <= 0) return;
     jpeg_source_mgr* source = decompressor->src;
     const auto skip = static_cast<size_t>(count);

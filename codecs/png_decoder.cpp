@@ -33,22 +33,22 @@ struct PngContext {
     std::exception_ptr pending;  // the data source's own failure (running out of data)
 };
 
-[[noreturn]] void ErrorRoutine(png_structp png, png_const_charp message) {
+[[noreturn]] void ErrorRoutine(png_structp png, png_const_charp message) noexcept {
     auto* context = static_cast<PngContext*>(png_get_error_ptr(png));
     std::snprintf(context->message, sizeof context->message, "%s", message);
     std::longjmp(context->jump, 1);
 }
 
-void WarningRoutine(png_structp, png_const_charp) {}
+void WarningRoutine(png_structp, png_const_charp) noexcept {}
 
-png_voidp Allocate(png_structp png, png_alloc_size_t size) {
+png_voidp Allocate(png_structp png, png_alloc_size_t size) noexcept {
     const auto* context = static_cast<const PngContext*>(png_get_mem_ptr(png));
     return size <= context->largestAllocation ? std::malloc(size) : nullptr;
 }
 
-void Free(png_structp, png_voidp block) { std::free(block); }
+void Free(png_structp, png_voidp block) noexcept { std::free(block); }
 
-void ReadRoutine(png_structp png, png_bytep out, size_t count) {
+void ReadRoutine(png_structp png, png_bytep out, size_t count) noexcept {
     auto* context = static_cast<PngContext*>(png_get_io_ptr(png));
     const uint8_t* bytes = nullptr;
     bool failed = false;

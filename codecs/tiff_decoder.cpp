@@ -30,44 +30,45 @@ struct TiffMessages {
     std::string LastError() const { return lastError[0] != '\0' ? lastError : "The TIFF data cannot be read."; }
 };
 
-void TraceQuietly(int level, const std::string& text) noexcept {
+// Writes one of libtiff's messages to the trace log: errors at level 0, warnings at 2.
+// Tracing is best effort, and nothing may unwind into libtiff.
+void TraceMessage(bool error, const char* module, const char* text) noexcept {
     try {
-        Trace(level, text);
+        if (error)
+            Trace(0, std::string(text) + "\n");
+        else if (module != nullptr)
+            Trace(2, FormatText("Warning in LIBTIFF(%s): %s\n", module, text));
+        else
+            Trace(2, FormatText("Warning in LIBTIFF: %s\n", text));
     } catch (...) {
-        // Tracing is best effort; nothing may unwind into libtiff.
     }
 }
 
-std::string WarningLine(const char* module, const char* text) {
-    return module != nullptr ? FormatText("Warning in LIBTIFF(%s): %s\n", module, text)
-                             : FormatText("Warning in LIBTIFF: %s\n", text);
-}
-
-int ErrorHandler(TIFF*, void* user, const char*, const char* format, va_list args) {
+int ErrorHandler(TIFF*, void* user, const char*, const char* format, va_list args) noexcept {
     auto* messages = static_cast<TiffMessages*>(user);
     std::vsnprintf(messages->lastError, sizeof messages->lastError, format, args);
-    TraceQuietly(0, std::string(messages->lastError) + "\n");
+    TraceMessage(true, nullptr, messages->lastError);
     return 1;  // handled: the process-wide handler stays quiet
 }
 
-int WarningHandler(TIFF*, void*, const char* module, const char* format, va_list args) {
+int WarningHandler(TIFF*, void*, const char* module, const char* format, va_list args) noexcept {
     char text[256];
     std::vsnprintf(text, sizeof text, format, args);
-    TraceQuietly(2, WarningLine(module, text));
+    TraceMessage(false, module, text);
     return 1;
 }
 
 // Messages libtiff reports outside any handle go to the trace log, never to the terminal.
-void ProcessErrorHandler(const char*, const char* format, va_list args) {
+void ProcessErrorHandler(const char*, const char* format, va_list args) noexcept {
     char text[256];
     std::vsnprintf(text, sizeof text, format, args);
-    TraceQuietly(0, std::string(text) + "\n");
+    TraceMessage(true, nullptr, text);
 }
 
-void ProcessWarningHandler(const char* module, const char* format, va_list args) {
+void ProcessWarningHandler(const char* module, const char* format, va_list args) noexcept {
     char text[256];
     std::vsnprintf(text, sizeof text, format, args);
-    TraceQuietly(2, WarningLine(module, text));
+    TraceMessage(false, module, text);
 }
 
 struct CloseTiff {
@@ -115,7 +116,7 @@ void SwapRedAndBlue(uint32_t* pixels, size_t count) {
 // It follows the contract of libtiff's own routines: w pixels per row from pp, h rows, the
 // skews added after each row.
 void PutBgraFromRgb8(TIFFRGBAImage* image, uint32_t* cp, uint32_t, uint32_t, uint32_t w, uint32_t h,
-                     int32_t fromskew, int32_t toskew, unsigned char* pp) {
+                     int32_t fromskew, int32_t toskew, unsigned char* pp) noexcept {
     const int samples = image->samplesperpixel;
     for (; h > 0; --h) {
         for (uint32_t x = 0; x < w; ++x, pp += samples)

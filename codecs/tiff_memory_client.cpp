@@ -16,7 +16,7 @@ struct MemoryClient {
 
 MemoryClient& Client(thandle_t handle) { return *static_cast<MemoryClient*>(handle); }
 
-tmsize_t Read(thandle_t handle, void* buffer, tmsize_t count) {
+tmsize_t Read(thandle_t handle, void* buffer, tmsize_t count) noexcept {
     MemoryClient& client = Client(handle);
     if (count <= 0 || client.position >= client.size) return 0;
     const auto copied = static_cast<tmsize_t>(std::min<toff_t>(static_cast<toff_t>(count), client.size - client.position));
@@ -26,9 +26,9 @@ tmsize_t Read(thandle_t handle, void* buffer, tmsize_t count) {
 }
 
 // The block may be a read-only mapping of the caller's file: writing is refused.
-tmsize_t Write(thandle_t, void*, tmsize_t) { return 0; }
+tmsize_t Write(thandle_t, void*, tmsize_t) noexcept { return 0; }
 
-toff_t Seek(thandle_t handle, toff_t offset, int whence) {
+toff_t Seek(thandle_t handle, toff_t offset, int whence) noexcept {
     MemoryClient& client = Client(handle);
     switch (whence) {
     case SEEK_SET: client.position = offset; break;
@@ -39,21 +39,21 @@ toff_t Seek(thandle_t handle, toff_t offset, int whence) {
     return client.position;
 }
 
-int Close(thandle_t handle) {
+int Close(thandle_t handle) noexcept {
     std::unique_ptr<MemoryClient> owned(static_cast<MemoryClient*>(handle));
     return 0;
 }
 
-toff_t Size(thandle_t handle) { return Client(handle).size; }
+toff_t Size(thandle_t handle) noexcept { return Client(handle).size; }
 
-int Map(thandle_t handle, void** base, toff_t* size) {
+int Map(thandle_t handle, void** base, toff_t* size) noexcept {
     // libtiff only reads through the mapping of a file opened for reading.
     *base = const_cast<uint8_t*>(Client(handle).data);
     *size = Client(handle).size;
     return 1;
 }
 
-void Unmap(thandle_t, void*, toff_t) {}
+void Unmap(thandle_t, void*, toff_t) noexcept {}
 
 }  // namespace
 
