@@ -1,0 +1,56 @@
+#pragma once
+
+#include "browser/namespace_access.h"
+
+#include <QHash>
+#include <QIcon>
+#include <QTreeWidget>
+
+// The folder tree of the "Directory" bar: a "Desktop" node whose children are the root's
+// entries (home, desktop and pictures folders, "Computer", mounted volumes), and below them
+// the folders of the file system, hidden ones included. A node's children are read once, the
+// first time it is expanded. Choosing a node makes its folder the current folder: the tree
+// reports the change and the main frame lists that folder.
+class CNamespaceTree : public QTreeWidget {
+    Q_OBJECT
+public:
+    static constexpr int kControlId = 1008;
+
+    explicit CNamespaceTree(QWidget* parent = nullptr);
+
+    // Rebuilds the whole tree: the "Desktop" node, expanded, with the root's entries in the
+    // order the namespace gives them.
+    bool ResetRoot();
+    // Inserts the folders of the folder whose absolute id is folder as the last children of
+    // node, in name order.
+    bool FillChildren(QTreeWidgetItem* node, const CItemId& folder);
+    // The file-system path of node: empty for "Desktop", for nodes without a path and for
+    // no node.
+    QString PathOf(const QTreeWidgetItem* node) const;
+    // Walks from the root to the folder at path, expanding each level on the way, selects
+    // it, expands it when asked and scrolls it into view. The empty path selects nothing and
+    // succeeds; a path that does not exist or cannot be reached selects nothing and fails.
+    bool SelectPath(const QString& path, bool expand);
+
+    QTreeWidgetItem* DesktopNode() const { return topLevelItemCount() ? topLevelItem(0) : nullptr; }
+    // The namespace record of node (none for "Desktop").
+    const CNamespaceItem* RecordOf(const QTreeWidgetItem* node) const;
+    // Fills node on its first expansion; a folder that cannot be bound stays empty.
+    void FillOnFirstExpansion(QTreeWidgetItem* node);
+
+signals:
+    // The selected node changed (the main frame's folder-changed procedure).
+    void SelectionChanged(int controlId);
+    void ContextMenuRequested(const QPoint& globalPos);
+
+protected:
+    // Consulted for every candidate node; accepts everything.
+    virtual bool AcceptItem(const CNamespaceItem& item);
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    QIcon IconFor(const QString& iconName, const QString& openIconName);
+
+    CNamespaceAccess namespace_;
+    QHash<QString, QIcon> icons_;
+};
