@@ -1,5 +1,6 @@
 #include "image_bitmap.h"
 
+#include "bilinear_resize_filter.h"
 #include "storage_limit.h"
 #include "text_exception.h"
 #include "work_budget.h"
@@ -91,6 +92,11 @@ void CImageBitmap::CopyFrom(CImageBitmap& source, int depth) {
     const size_t rowBytes = UnpaddedLineBytes(width_, bitsPerPixel_);
     for (int y = 0; y < height_; ++y) std::memcpy(Line(y), source.Line(y), rowBytes);
     if (bitsPerPixel_ <= 8) LoadPalette(source.Palette());
+}
+
+void CImageBitmap::ResizeFrom(CImageBitmap& source, int newWidth, int newHeight) {
+    CBilinearResizeFilter filter(newWidth, newHeight);
+    filter.Apply(source, *this);
 }
 
 void CImageBitmap::ConvertTo32(CImageBitmap& source) {

@@ -50,6 +50,10 @@ public:
     // Makes this bitmap a copy of source converted to depth (0 keeps the source depth).
     void CopyFrom(CImageBitmap& source, int depth);
 
+    // Makes this bitmap source resized to newWidth x newHeight with the bilinear resize
+    // filter; the source must have 32 bits per pixel.
+    void ResizeFrom(CImageBitmap& source, int newWidth, int newHeight);
+
 protected:
     CImageBitmap() = default;
 

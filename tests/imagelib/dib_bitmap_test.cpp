@@ -233,3 +233,18 @@ TYPED_TEST(DibKinds, EncoderWritesTheSameFileAsFromPlainMemory) {
 }
 
 }  // namespace
+
+namespace {
+
+TYPED_TEST(DibKinds, ResizesLikePlainMemory) {
+    CMemBitmap picture, plain;
+    CreatePattern(picture, 45, 31, 32);
+    plain.ResizeFrom(picture, 20, 15);
+    TypeParam source, resized;
+    source.CopyFrom(picture, 0);
+    resized.ResizeFrom(source, 20, 15);
+    std::string why;
+    EXPECT_TRUE(SamePixels(plain, resized, &why)) << why;
+}
+
+}  // namespace

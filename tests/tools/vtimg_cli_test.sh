@@ -5,6 +5,8 @@ vtimg=$1
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# Bytes of a file as unsigned decimals: bytes FILE OFFSET COUNT.
+bytes() { od -An -tu1 -j "$2" -N "$3" "$1" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'; }
 
 # A 3 x 2 24-bit BMP written by hand: bottom row blue, green, red; top row white, black, grey.
 printf 'BM\116\0\0\0\0\0\0\0\066\0\0\0\050\0\0\0\003\0\0\0\002\0\0\0\001\0\030\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0' >"$dir/in.bmp"
@@ -17,6 +19,19 @@ line=$("$vtimg" info "$dir/in.bmp")
 [ "$line" = "$dir/in.bmp: BMP 3 x 2, 32 bits per pixel, no alpha" ] || fail "info printed: $line"
 
 "$vtimg" convert "$dir/in.bmp" "$dir/out8.bmp" --depth 8 || fail "convert --depth 8 of a true-colour file failed"
+
+# Resizing: to the same size changes nothing, to another size gives that size.
+"$vtimg" convert "$dir/in.bmp" "$dir/same.bmp" --resize 3x2 || fail "convert --resize 3x2 failed"
+cmp -s "$dir/in.bmp" "$dir/same.bmp" || fail "resizing to the same size changed the picture"
+"$vtimg" convert "$dir/in.bmp" "$dir/big.bmp" --resize 7x5 || fail "convert --resize 7x5 failed"
+line=$("$vtimg" info "$dir/big.bmp")
+[ "$line" = "$dir/big.bmp: BMP 7 x 5, 32 bits per pixel, no alpha" ] || fail "resized info printed: $line"
+
+# One bit: white below 128 on any channel, black when all three are below; rows bottom-up.
+"$vtimg" convert "$dir/in.bmp" "$dir/out1.bmp" --depth 1 || fail "convert --depth 1 failed"
+[ "$(bytes "$dir/out1.bmp" 28 1)" = "1" ] || fail "--depth 1 wrote $(bytes "$dir/out1.bmp" 28 1) bits per pixel"
+[ "$(bytes "$dir/out1.bmp" 54 8)" = "255 255 255 255 0 0 0 255" ] || fail "--depth 1 palette: $(bytes "$dir/out1.bmp" 54 8)"
+[ "$(bytes "$dir/out1.bmp" 62 8)" = "0 0 0 0 64 0 0 0" ] || fail "--depth 1 rows: $(bytes "$dir/out1.bmp" 62 8)"
 
 printf 'not an image at all' >"$dir/junk.bmp"
 set +e
@@ -33,6 +48,10 @@ set +e
 [ $status -eq 2 ] || fail "convert without arguments exited $status"
 "$vtimg" convert "$dir/in.bmp" "$dir/y.bmp" --depth 7 2>/dev/null; status=$?
 [ $status -eq 2 ] || fail "an unknown depth exited $status"
+for size in 0x4 6 x4 6x 6x-1 ax4; do
+    "$vtimg" convert "$dir/in.bmp" "$dir/y.bmp" --resize "$size" 2>/dev/null; status=$?
+    [ $status -eq 2 ] || fail "--resize $size exited $status"
+done
 set -e
 
 "$vtimg" --trace 3 "$dir/trace.log" info "$dir/in.bmp" >/dev/null
