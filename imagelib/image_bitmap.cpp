@@ -1,6 +1,7 @@
 #include "image_bitmap.h"
 
 #include "bilinear_resize_filter.h"
+#include "quantize_filter.h"
 #include "storage_limit.h"
 #include "text_exception.h"
 #include "work_budget.h"
@@ -74,7 +75,8 @@ void CImageBitmap::CopyFrom(CImageBitmap& source, int depth) {
             if (source.BitsPerPixel() == 1) {
                 ConvertTo8From1(source);
             } else {
-                throw CTextException(ERR_FEATURE_UNAVAILABLE, "Conversion from 32 to 8 bits is not available.");
+                CQuantizeFilter filter(paletteMode_, ditherMode_);
+                filter.Apply(source, *this);
             }
             break;
         case 1:

@@ -2,10 +2,12 @@
 //
 //   vtimg [--trace LEVEL FILE] info FILE...
 //   vtimg [--trace LEVEL FILE] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]
+//                                      [--quantize median|popularity|fixed] [--dither none|ordered|floyd]
 //   vtimg [--trace LEVEL FILE] bench FILE [--runs N] [--resize WxH]
 //
 // convert decodes INPUT, resizes it (bilinear, at 32 bits) when asked, converts it to the
-// wanted depth and writes a BMP file. bench prints the median milliseconds of decoding FILE
+// wanted depth (8 bits from true colour: the fixed palette, no dither; --quantize and
+// --dither choose another palette or mapping and imply 8 bits) and writes a BMP file. bench prints the median milliseconds of decoding FILE
 // at 32 bits or, with --resize, of resizing the decoded picture.
 //
 // Exit status: 0 on success, 1 when the library reports an error, 2 on wrong usage.
@@ -13,6 +15,7 @@
 #include "codecs/auto_decoder.h"
 #include "imagelib/image_encoder.h"
 #include "imagelib/mem_bitmap.h"
+#include "imagelib/quantize_filter.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
 
@@ -30,6 +33,7 @@ constexpr int kUsageError = 2;
 int Usage() {
     std::fputs("usage: vtimg [--trace LEVEL FILE] info FILE...\n"
                "       vtimg [--trace LEVEL FILE] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]\n"
+               "                 [--quantize median|popularity|fixed] [--dither none|ordered|floyd]\n"
                "       vtimg [--trace LEVEL FILE] bench FILE [--runs N] [--resize WxH]\n",
                stderr);
     return kUsageError;
@@ -76,9 +80,23 @@ bool ParseSize(const std::string& text, int& width, int& height) {
 
 struct ConvertOptions {
     int depth = 32;
+    bool depthGiven = false;
     int newWidth = 0;  // 0: keep the size
     int newHeight = 0;
+    bool quantize = false;
+    int paletteMode = CQuantizeFilter::kFixedPalette;
+    int ditherMode = CQuantizeFilter::kNoDither;
 };
+
+// Index of text in names, or -1.
+int IndexOf(const std::string& text, std::initializer_list<const char*> names) {
+    int index = 0;
+    for (const char* name : names) {
+        if (text == name) return index;
+        ++index;
+    }
+    return -1;
+}
 
 int Convert(const std::vector<std::string>& args) {
     std::vector<std::string> files;
@@ -88,6 +106,16 @@ int Convert(const std::vector<std::string>& args) {
         if (args[i] == "--depth" && hasValue) {
             int& depth = options.depth;
             if (!ParseInt(args[++i], depth) || (depth != 0 && depth != 1 && depth != 8 && depth != 32)) return Usage();
+            options.depthGiven = true;
+        } else if (args[i] == "--quantize" && hasValue) {
+            // In the filter's own order: median cut, popularity, fixed.
+            options.paletteMode = IndexOf(args[++i], {"median", "popularity", "fixed"});
+            if (options.paletteMode < 0) return Usage();
+            options.quantize = true;
+        } else if (args[i] == "--dither" && hasValue) {
+            options.ditherMode = IndexOf(args[++i], {"none", "ordered", "floyd"});
+            if (options.ditherMode < 0) return Usage();
+            options.quantize = true;
         } else if (args[i] == "--resize" && hasValue) {
             if (!ParseSize(args[++i], options.newWidth, options.newHeight)) return Usage();
         } else if (args[i].starts_with("--")) {
@@ -97,13 +125,18 @@ int Convert(const std::vector<std::string>& args) {
         }
     }
     if (files.size() != 2) return Usage();
+    if (options.quantize) {
+        if (options.depthGiven && options.depth != 8) return Usage();
+        options.depth = 8;
+    }
     const bool resize = options.newWidth > 0;
     try {
         CAutoDecoder decoder;
         CMemBitmap decoded;
-        // Resizing needs true colour; 1 bit is made from whatever the file holds; otherwise
-        // the decoder gives the wanted depth where the file allows it.
-        const int decodeDepth = resize ? 32 : options.depth == 1 ? 0 : options.depth;
+        // Resizing and quantizing need true colour; 1 bit is made from whatever the file
+        // holds; otherwise the decoder gives the wanted depth where the file allows it (a
+        // palette file asked for 8 bits keeps its own palette).
+        const int decodeDepth = resize || options.quantize ? 32 : options.depth == 1 ? 0 : options.depth;
         decoder.DecodeFile(files[0], decoded, decodeDepth);
         CMemBitmap resized;
         CImageBitmap* picture = &decoded;
@@ -112,7 +145,10 @@ int Convert(const std::vector<std::string>& args) {
             picture = &resized;
         }
         CMemBitmap converted;
-        if (options.depth == 1 && picture->BitsPerPixel() != 1) {
+        if (options.quantize) {
+            CQuantizeFilter(options.paletteMode, options.ditherMode).Apply(*picture, converted);
+            picture = &converted;
+        } else if (options.depth != 0 && picture->BitsPerPixel() != options.depth) {
             converted.CopyFrom(*picture, options.depth);
             picture = &converted;
         }

@@ -19,6 +19,24 @@ line=$("$vtimg" info "$dir/in.bmp")
 [ "$line" = "$dir/in.bmp: BMP 3 x 2, 32 bits per pixel, no alpha" ] || fail "info printed: $line"
 
 "$vtimg" convert "$dir/in.bmp" "$dir/out8.bmp" --depth 8 || fail "convert --depth 8 of a true-colour file failed"
+# Eight bits from true colour: the fixed palette, nearest entry, lowest index on ties.
+[ "$(bytes "$dir/out8.bmp" 28 1)" = "8" ] || fail "--depth 8 wrote $(bytes "$dir/out8.bmp" 28 1) bits per pixel"
+[ "$(bytes "$dir/out8.bmp" 1078 3)" = "249 40 190" ] || fail "--depth 8 bottom row: $(bytes "$dir/out8.bmp" 1078 3)"
+[ "$(bytes "$dir/out8.bmp" 1082 3)" = "255 0 248" ] || fail "--depth 8 top row: $(bytes "$dir/out8.bmp" 1082 3)"
+
+# Popularity keeps the eight primaries first; the grey finds its exact shade in the ramp
+# that entries no colour reached still hold.
+"$vtimg" convert "$dir/in.bmp" "$dir/pop.bmp" --quantize popularity || fail "--quantize popularity failed"
+[ "$(bytes "$dir/pop.bmp" 1078 3) $(bytes "$dir/pop.bmp" 1082 3)" = "2 3 1 7 0 128" ] ||
+    fail "--quantize popularity rows: $(bytes "$dir/pop.bmp" 1078 3) $(bytes "$dir/pop.bmp" 1082 3)"
+for palette in median popularity fixed; do
+    for dither in none ordered floyd; do
+        "$vtimg" convert "$dir/in.bmp" "$dir/q.bmp" --resize 40x30 --quantize $palette --dither $dither ||
+            fail "--quantize $palette --dither $dither failed"
+        [ "$(bytes "$dir/q.bmp" 18 1) $(bytes "$dir/q.bmp" 22 1) $(bytes "$dir/q.bmp" 28 1)" = "40 30 8" ] ||
+            fail "--quantize $palette --dither $dither wrote the wrong header"
+    done
+done
 
 # Resizing: to the same size changes nothing, to another size gives that size.
 "$vtimg" convert "$dir/in.bmp" "$dir/same.bmp" --resize 3x2 || fail "convert --resize 3x2 failed"
@@ -48,6 +66,11 @@ set +e
 [ $status -eq 2 ] || fail "convert without arguments exited $status"
 "$vtimg" convert "$dir/in.bmp" "$dir/y.bmp" --depth 7 2>/dev/null; status=$?
 [ $status -eq 2 ] || fail "an unknown depth exited $status"
+for bad in "--quantize" "--quantize octree" "--dither random" "--quantize fixed --depth 32" "--dither floyd --depth 1"; do
+    # shellcheck disable=SC2086
+    "$vtimg" convert "$dir/in.bmp" "$dir/y.bmp" $bad 2>/dev/null; status=$?
+    [ $status -eq 2 ] || fail "$bad exited $status"
+done
 for size in 0x4 6 x4 6x 6x-1 ax4; do
     "$vtimg" convert "$dir/in.bmp" "$dir/y.bmp" --resize "$size" 2>/dev/null; status=$?
     [ $status -eq 2 ] || fail "--resize $size exited $status"
