@@ -4,12 +4,14 @@
 #include "imagelib/dib_section_bitmap.h"
 #include "imagelib/image_encoder.h"
 #include "imagelib/mem_bitmap.h"
+#include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "support/corpus.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 namespace {
@@ -28,7 +30,26 @@ Outcome Decode(CAutoDecoder& decoder, const std::string& file, CImageBitmap& bit
     }
 }
 
+// Row by row: a 32-bit or 8-bit decode is the same when its rows and palette are.
+bool SameRows(const CImageBitmap& a, const CImageBitmap& b) {
+    if (a.Size() != b.Size() || a.BitsPerPixel() != b.BitsPerPixel()) return false;
+    const size_t rowBytes = UnpaddedLineBytes(a.Width(), a.BitsPerPixel());
+    for (int y = 0; y < a.Height(); ++y)
+        if (std::memcmp(a.Line(y), b.Line(y), rowBytes) != 0) return false;
+    const size_t paletteBytes = 4 * static_cast<size_t>(PaletteEntries(a.BitsPerPixel()));
+    return paletteBytes == 0 || std::memcmp(a.Palette(), b.Palette(), paletteBytes) == 0;
+}
+
+// Pictures past 256 MiB are refused alike by both kinds; decoding them twice would only
+// cost time and memory.
+class SmallStorageLimit {
+public:
+    SmallStorageLimit() { SetBitmapStorageLimit(256 << 20); }
+    ~SmallStorageLimit() { SetBitmapStorageLimit(kDefaultBitmapStorageLimit); }
+};
+
 void ExpectSameDecodes(const std::string& file) {
+    const SmallStorageLimit limit;
     CAutoDecoder decoder;
     for (int depth : {32, 0}) {
         SCOPED_TRACE(file + " at depth " + std::to_string(depth));
@@ -41,10 +62,8 @@ void ExpectSameDecodes(const std::string& file) {
             EXPECT_EQ(a.code, b.code);
             continue;
         }
-        EXPECT_EQ(plain.BitsPerPixel(), section.BitsPerPixel());
         EXPECT_EQ(plain.HasAlpha(), section.HasAlpha());
-        std::string why;
-        EXPECT_TRUE(SamePixels(plain, section, &why)) << why;
+        EXPECT_TRUE(SameRows(plain, section));
     }
 }
 
