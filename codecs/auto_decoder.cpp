@@ -3,6 +3,7 @@
 #include "bmp_decoder.h"
 #include "gif_decoder.h"
 #include "jpeg_decoder.h"
+#include "metafile_decoder.h"
 #include "pcx_decoder.h"
 #include "pgm_decoder.h"
 #include "pict_decoder.h"
@@ -55,6 +56,7 @@ CAutoDecoder::CAutoDecoder() {
     CJPEGDecoder* jpeg = Add<CJPEGDecoder>({ImageFormat::JPEG});
     Add<CPICTDecoder>({ImageFormat::PICT}, jpeg);
     Add<CPNGDecoder>({ImageFormat::PNG});
+    Add<CMetafileDecoder>({ImageFormat::WMF, ImageFormat::EMF});
     Add<CPCXDecoder>({ImageFormat::PCX});
     Add<CPGMDecoder>({ImageFormat::PGM});
     Add<CGIFDecoder>({ImageFormat::GIF});

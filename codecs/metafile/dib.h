@@ -1,0 +1,52 @@
+#pragma once
+
+#include "gdi_objects.h"
+#include "record_reader.h"
+
+#include <QImage>
+
+namespace metafile {
+
+// How a bitmap's colour table is to be read: as colours, or (GDI's DIB_PAL_COLORS) as
+// 16-bit indices into the palette selected in the device context.
+struct DibColourSource {
+    bool paletteIndices = false;
+    const GdiPalette* palette = nullptr;
+};
+
+struct DibImage {
+    QImage image;  // ARGB32; pixels a run-length bitmap leaves unset are transparent
+    int bitCount = 0;
+    bool bottomUp = true;  // rows stored bottom row first, as source coordinates count them
+};
+
+// A device-independent bitmap from its header (with the colour table or masks behind
+// it) and its pixel bytes: core and info headers up to version 5; 1, 4, 8, 16, 24 and 32
+// bits; uncompressed, run-length (4 and 8 bits) and bit-field pixels. keepAlpha keeps the
+// fourth byte of 32-bit pixels (premultiplied, as alpha blending reads it); otherwise
+// pixels are opaque.
+//
+// A header this player does not draw (embedded JPEG or PNG, odd depths, sizes beyond
+// kMaxDibPixels), or a header, colour table or pixel data larger than the bytes given,
+// gives a null image: the bitmap is left out, the record around it stays valid.
+// partialRows: uncompressed pixel data may stop after any whole row (bitmaps sent to the
+// device in bands); the rows it does not hold stay transparent.
+DibImage DecodeDib(CRecordReader header, CRecordReader bits, const DibColourSource& colours, bool keepAlpha = false,
+                   bool partialRows = false);
+
+// The same for a packed bitmap: header, colour table and pixels in one block.
+DibImage DecodePackedDib(CRecordReader packed, const DibColourSource& colours);
+
+// A source rectangle in the bitmap's own coordinates (counted from the bottom row in a
+// bottom-up bitmap) as a rectangle of the top-down image.
+QRectF TopDownSource(const DibImage& dib, QRectF source);
+
+// A black-and-white image with its black pixels in zero's colour and its white ones in
+// one's: monochrome bitmaps take the device context's colours.
+QImage RecolourMonochrome(const QImage& monochrome, QColor zero, QColor one);
+
+// No bitmap inside a metafile is allowed more pixels than this (a 16384 x 16384 picture):
+// larger headers come from damaged files and would only exhaust memory.
+constexpr int64_t kMaxDibPixels = int64_t{1} << 28;
+
+}  // namespace metafile

@@ -1,0 +1,133 @@
+#include "metafile_renderer.h"
+
+#include "emf_player.h"
+#include "gdi_canvas.h"
+#include "metafile_header.h"
+#include "wmf_player.h"
+
+#include "imagelib/storage_limit.h"
+#include "imagelib/text_exception.h"
+#include "imagelib/trace.h"
+
+#include <cmath>
+
+namespace metafile {
+
+namespace {
+
+constexpr int kDefaultWidth = 320;
+constexpr int kDefaultHeight = 200;
+constexpr double kMillimetresPerInch = 25.4;
+
+struct Layout {
+    int width = kDefaultWidth;
+    int height = kDefaultHeight;
+    QTransform device;  // metafile device units to output pixels
+    double pixelsPerMmX = 96 / kMillimetresPerInch;
+    double pixelsPerMmY = 96 / kMillimetresPerInch;
+};
+
+int OrDefault(int64_t value, int fallback) {
+    return value <= 0 || value > INT32_MAX ? fallback : static_cast<int>(value);
+}
+
+// Maps the rectangle from onto (0, 0, width, height).
+QTransform Fit(const QRectF& from, int width, int height) {
+    if (!(from.width() > 0) || !(from.height() > 0)) return {};
+    QTransform t;
+    t.scale(width / from.width(), height / from.height());
+    t.translate(-from.left(), -from.top());
+    return t;
+}
+
+QImage WhitePicture(int width, int height) {
+    CheckBitmapStorage(width, height, 32, PaddedLineBytes(width, 32));
+    QImage picture(width, height, QImage::Format_RGB32);
+    if (picture.isNull()) RaiseError(ERR_OUT_OF_MEMORY, "Cannot allocate memory bitmap.");
+    picture.fill(Qt::white);
+    return picture;
+}
+
+RenderedMetafile RenderWmf(std::span<const uint8_t> data, int dpi) {
+    const WmfFile file = ParseWmf(data);
+    Layout layout;
+    layout.pixelsPerMmX = layout.pixelsPerMmY = dpi / kMillimetresPerInch;
+    QPointF windowOrg;
+    QSizeF windowExt(kDefaultWidth, kDefaultHeight);
+    QRectF box(0, 0, kDefaultWidth, kDefaultHeight);  // the metafile's device space shown
+    if (file.placeable && file.placeable->unitsPerInch > 0) {
+        const PlaceableHeader& p = *file.placeable;
+        const int64_t units = p.unitsPerInch;
+        layout.width = OrDefault((int64_t{p.box.right()} - p.box.left()) * dpi / units, kDefaultWidth);
+        layout.height = OrDefault((int64_t{p.box.bottom()} - p.box.top()) * dpi / units, kDefaultHeight);
+        box = QRectF(QPointF(p.box.left(), p.box.top()), QPointF(p.box.right(), p.box.bottom())).normalized();
+        if (box.width() == 0 || box.height() == 0) box = QRectF(0, 0, layout.width, layout.height);
+        windowOrg = box.topLeft();
+        windowExt = box.size();
+        layout.device = Fit(box, layout.width, layout.height);
+        layout.pixelsPerMmX = layout.pixelsPerMmY = units / kMillimetresPerInch;
+    } else {
+        const CWmfPlayer::Window window = CWmfPlayer::FindWindow(file.records);
+        if (window.extent) {
+            windowExt = *window.extent;
+            windowOrg = window.origin.value_or(QPointF());
+            layout.width = OrDefault(static_cast<int64_t>(std::abs(windowExt.width())), kDefaultWidth);
+            layout.height = OrDefault(static_cast<int64_t>(std::abs(windowExt.height())), kDefaultHeight);
+            box = QRectF(0, 0, layout.width, layout.height);
+        }
+    }
+    RenderedMetafile result;
+    result.picture = WhitePicture(layout.width, layout.height);
+    Trace(2, FormatText("Playing Windows metafile at %d x %d pixels.\n", layout.width, layout.height));
+    CGdiCanvas canvas(result.picture, layout.device, layout.pixelsPerMmX, layout.pixelsPerMmY);
+    // The player's own setting before the first record: the window as the picture's box
+    // shows it, mapped onto that box; the records' window settings then replace it.
+    canvas.Dc().SetMapMode(kMmAnisotropic);
+    canvas.Dc().SetWindowOrg(windowOrg);
+    canvas.Dc().SetWindowExt(windowExt);
+    canvas.Dc().SetViewportOrg(box.topLeft());
+    canvas.Dc().SetViewportExt(box.size());
+    CWmfPlayer player(file.records, canvas);
+    result.outcome = player.Play();
+    return result;
+}
+
+RenderedMetafile RenderEmf(std::span<const uint8_t> data, int dpi) {
+    const EmfFile file = ParseEmf(data);
+    Layout layout;
+    layout.width = OrDefault((int64_t{file.frame.right()} - file.frame.left()) * dpi / 2540, kDefaultWidth);
+    layout.height = OrDefault((int64_t{file.frame.bottom()} - file.frame.top()) * dpi / 2540, kDefaultHeight);
+    const QSizeF px = file.devicePixels;
+    const QSizeF mm = file.deviceMillimetres;
+    if (px.width() > 0 && px.height() > 0 && mm.width() > 0 && mm.height() > 0) {
+        layout.pixelsPerMmX = px.width() / mm.width();
+        layout.pixelsPerMmY = px.height() / mm.height();
+    }
+    // The frame, in the reference device's pixels, fills the picture.
+    const QRectF frame(QPointF(file.frame.left() * layout.pixelsPerMmX / 100, file.frame.top() * layout.pixelsPerMmY / 100),
+                       QPointF(file.frame.right() * layout.pixelsPerMmX / 100, file.frame.bottom() * layout.pixelsPerMmY / 100));
+    const QRectF bounds(QPointF(file.bounds.left(), file.bounds.top()), QPointF(file.bounds.right() + 1, file.bounds.bottom() + 1));
+    if (frame.width() > 0 && frame.height() > 0) {
+        QRectF anchored = frame;
+        if (bounds.width() > 0 && bounds.height() > 0) anchored.moveTopLeft(bounds.topLeft());
+        layout.device = Fit(anchored, layout.width, layout.height);
+    }
+    else if (bounds.width() > 0 && bounds.height() > 0)
+        layout.device = Fit(bounds, layout.width, layout.height);
+    RenderedMetafile result;
+    result.picture = WhitePicture(layout.width, layout.height);
+    result.palette = file.palette;
+    Trace(2, FormatText("Playing enhanced metafile at %d x %d pixels.\n", layout.width, layout.height));
+    CGdiCanvas canvas(result.picture, layout.device, layout.pixelsPerMmX, layout.pixelsPerMmY);
+    CEmfPlayer player(file.records, file.handles, canvas);
+    result.outcome = player.Play();
+    return result;
+}
+
+}  // namespace
+
+RenderedMetafile RenderMetafile(std::span<const uint8_t> data, MetafileKind kind, int dotsPerInch) {
+    return kind == MetafileKind::Emf ? RenderEmf(data, dotsPerInch) : RenderWmf(data, dotsPerInch);
+}
+
+}  // namespace metafile

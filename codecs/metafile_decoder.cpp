@@ -1,0 +1,114 @@
+#include "metafile_decoder.h"
+
+#include "metafile/metafile_renderer.h"
+
+#include "imagelib/byte_source.h"
+#include "imagelib/mem_bitmap.h"
+#include "imagelib/text_exception.h"
+#include "imagelib/trace.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr int kDefaultDotsPerInch = 96;
+int g_dotsPerInch = 0;
+
+int ScreenDotsPerInch() {
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            const int dpi = static_cast<int>(std::lround(screen->logicalDotsPerInch()));
+            if (dpi > 0) return dpi;
+        }
+    }
+    return kDefaultDotsPerInch;
+}
+
+// The palette entry nearest to a colour: smallest squared distance over red, green and
+// blue, the first entry winning ties.
+uint8_t NearestEntry(QRgb colour, const std::vector<QRgb>& palette) {
+    int best = 0;
+    int bestDistance = std::numeric_limits<int>::max();
+    for (size_t i = 0; i < palette.size(); ++i) {
+        const int dr = qRed(colour) - qRed(palette[i]);
+        const int dg = qGreen(colour) - qGreen(palette[i]);
+        const int db = qBlue(colour) - qBlue(palette[i]);
+        const int distance = dr * dr + dg * dg + db * db;
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = static_cast<int>(i);
+        }
+    }
+    return static_cast<uint8_t>(best);
+}
+
+void CopyTrueColour(const QImage& picture, CImageBitmap& bitmap) {
+    bitmap.Create(picture.width(), picture.height(), 32, false);
+    CBitmapLock lock(bitmap, false, true);
+    for (int y = 0; y < picture.height(); ++y) {
+        const auto* in = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+        BGRA* out = bitmap.PixelLine(y);
+        for (int x = 0; x < picture.width(); ++x) out[x] = OpaqueColour(qRed(in[x]), qGreen(in[x]), qBlue(in[x]));
+    }
+}
+
+void CopyWithPalette(const QImage& picture, const std::vector<QRgb>& colours, CImageBitmap& bitmap, PaletteHolder& palette) {
+    palette = std::make_unique<BGRA[]>(256);
+    for (size_t i = 0; i < 256; ++i)
+        palette[i] = i < colours.size() ? OpaqueColour(qRed(colours[i]), qGreen(colours[i]), qBlue(colours[i])) : BGRA{0, 0, 0, 255};
+    bitmap.Create(picture.width(), picture.height(), 8, false);
+    bitmap.LoadPalette(palette.get());
+    CBitmapLock lock(bitmap, false, true);
+    QRgb last = 0;
+    uint8_t lastIndex = NearestEntry(last, colours);
+    for (int y = 0; y < picture.height(); ++y) {
+        const auto* in = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+        uint8_t* out = bitmap.Line(y);
+        for (int x = 0; x < picture.width(); ++x) {
+            if (in[x] != last) {
+                last = in[x];
+                lastIndex = NearestEntry(last, colours);
+            }
+            out[x] = lastIndex;
+        }
+    }
+}
+
+}  // namespace
+
+void SetMetafileDotsPerInch(int dotsPerInch) { g_dotsPerInch = std::max(dotsPerInch, 0); }
+
+int MetafileDotsPerInch() { return g_dotsPerInch > 0 ? g_dotsPerInch : ScreenDotsPerInch(); }
+
+void CMetafileDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) {
+    palette.reset();
+    std::string name = source.Name();
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    const bool enhanced = name.find(".EMF") != std::string::npos;
+    const size_t size = source.Available();
+    const uint8_t* data = source.Read(size);
+
+    const metafile::RenderedMetafile rendered = metafile::RenderMetafile(
+        std::span<const uint8_t>(data, size), enhanced ? metafile::MetafileKind::Emf : metafile::MetafileKind::Wmf,
+        MetafileDotsPerInch());
+
+    const bool withPalette = !rendered.palette.empty() && rendered.palette.size() < 256;
+    if (depth == 0) depth = withPalette ? 8 : 32;
+    if (depth == 8 && withPalette) {
+        CopyWithPalette(rendered.picture, rendered.palette, bitmap, palette);
+    } else if (depth == 32) {
+        CopyTrueColour(rendered.picture, bitmap);
+    } else {
+        CMemBitmap full;
+        CopyTrueColour(rendered.picture, full);
+        bitmap.CopyFrom(full, depth);
+    }
+    if (!rendered.outcome.complete)
+        RaiseError(ERR_BAD_DATA, FormatText("The metafile is damaged: %s.", rendered.outcome.damage.c_str()));
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "imagelib/image_decoder.h"
+
+// Windows metafiles: enhanced metafiles (EMF) and 16-bit metafiles (WMF, with or without
+// the 22-byte placeable header), played by our own record player onto a white picture
+// and copied into the bitmap. The source's name decides the kind: ".EMF" anywhere in the
+// upper-cased name means an enhanced metafile, anything else a 16-bit one.
+//
+// Size: a placeable metafile's box at the screen's dots per inch; an enhanced metafile's
+// frame (hundredths of a millimetre) at the same resolution; a 16-bit metafile without
+// placeable header its window extent, one unit per pixel, or 320 x 200 when it sets none.
+// Depth: 32 bits, opaque, without the alpha flag; with a metafile palette of 1 to 255
+// entries and a wanted depth of 0 (or 8), 8 bits with that palette, each pixel mapped to
+// its nearest palette colour.
+//
+// Corruption policy. Fatal before anything is drawn (code 6): a header that is not the
+// kind the name says (a ".EMF" file holding a 16-bit metafile among them), an enhanced
+// header whose sizes or description lie outside the data. Skipped: records the player
+// does not draw, comments, objects it cannot build (they leave their handle slot
+// empty), references to missing objects. Fatal after drawing (code 2): a record whose
+// size is impossible, runs past the data or is too short for its own fields ends
+// playing; the bitmap then holds what was drawn up to that record, and the error says
+// which record it was.
+class CMetafileDecoder : public CImageDecoder {
+public:
+    void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;
+};
+
+// The resolution metafile sizes in inches and millimetres are rendered at. 0 (the
+// default) takes the primary screen's logical dots per inch when a QGuiApplication
+// exists, and 96 otherwise.
+void SetMetafileDotsPerInch(int dotsPerInch);
+int MetafileDotsPerInch();
