@@ -96,7 +96,7 @@ QPen CGdiCanvas::OutputPen() const {
     const bool geometric = (pen.style & kPsGeometric) != 0;
     double width = pen.cosmetic || pen.width <= 0 ? 1.0 : pen.width * PenScale();
     if (!std::isfinite(width)) width = 1;
-    width = std::clamp(width, 0.05, kCoordinateLimit);
+    width = std::clamp(width, 1.0, kCoordinateLimit);
     QPen q(pen.colour, width);
     switch (pen.style & kPsEndCapMask) {
     case kPsEndCapSquare: q.setCapStyle(Qt::SquareCap); break;
@@ -437,13 +437,23 @@ void CGdiCanvas::FloodFill(QPointF p, QColor colour, bool surface) {
     if (!(at.x() >= 0 && at.y() >= 0 && at.x() < target_.width() && at.y() < target_.height())) return;
     const int width = target_.width();
     const int height = target_.height();
-    const QRgb key = colour.rgb() | 0xFF000000u;
-    auto fillable = [&](int x, int y) {
-        const bool same = (target_.pixel(x, y) | 0xFF000000u) == key;
-        return surface ? same : !same;
-    };
+    // Edges are drawn smoothed, so a border is not one exact colour: a pixel can be filled
+    // when it is at least twice as near the colour under the start point as the border
+    // colour (half-covered border pixels stop the fill), and a surface reaches as far as
+    // pixels stay within a small distance of the surface colour.
     const int sx = static_cast<int>(at.x());
     const int sy = static_cast<int>(at.y());
+    const QRgb key = colour.rgb();
+    const QRgb seed = target_.pixel(sx, sy);
+    auto distance = [](QRgb a, QRgb b) {
+        const int dr = qRed(a) - qRed(b), dg = qGreen(a) - qGreen(b), db = qBlue(a) - qBlue(b);
+        return dr * dr + dg * dg + db * db;
+    };
+    constexpr int kSurfaceTolerance = 3 * 32 * 32;
+    auto fillable = [&](int x, int y) {
+        const QRgb pixel = target_.pixel(x, y);
+        return surface ? distance(pixel, key) <= kSurfaceTolerance : 4 * distance(pixel, seed) < distance(pixel, key);
+    };
     if (!fillable(sx, sy)) return;
     QImage mask(width, height, QImage::Format_ARGB32_Premultiplied);
     mask.fill(Qt::transparent);

@@ -84,8 +84,6 @@ constexpr std::array<char16_t, 224> kSymbolToUnicode = {
     0, 0x27E9, 0x222B, 0x2320, 0x23AE, 0x2321, 0x239E, 0x239F, 0x23A0, 0x23A4, 0x23A5, 0x23A6, 0x23AB, 0x23AC, 0x23AD, 0,
 };
 
-bool IsSymbolFace(const QString& faceName) { return faceName.compare(QLatin1String("Symbol"), Qt::CaseInsensitive) == 0; }
-
 char16_t SymbolCharacter(unsigned code) {
     if (code < 0x20 || code > 0xFF) return static_cast<char16_t>(code);
     const char16_t mapped = kSymbolToUnicode[code - 0x20];
@@ -94,28 +92,26 @@ char16_t SymbolCharacter(unsigned code) {
 
 }  // namespace
 
+bool IsSymbolFace(const QString& faceName) { return faceName.compare(QLatin1String("Symbol"), Qt::CaseInsensitive) == 0; }
+
 QString DecodeText(std::span<const uint8_t> bytes, uint8_t charSet, const QString& faceName) {
-    if (IsSymbolFace(faceName) || charSet == kSymbol) {
-        QString text;
-        text.reserve(static_cast<qsizetype>(bytes.size()));
-        const bool symbolFace = IsSymbolFace(faceName);
-        for (uint8_t b : bytes) text.append(QChar(symbolFace ? SymbolCharacter(b) : b));
-        return text;
-    }
+    if (IsSymbolFace(faceName) || charSet == kSymbol)
+        return QString::fromLatin1(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
     QStringDecoder decoder(EncodingName(charSet));
     if (!decoder.isValid()) return QString::fromLatin1(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
     return decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
-QString MapSymbolText(const QString& text, const QString& faceName) {
+QString MapSymbolText(const QString& text, const QString& faceName, const std::function<bool(char32_t)>& fontHas) {
     if (!IsSymbolFace(faceName)) return text;
     QString mapped = text;
     for (QChar& c : mapped) {
-        const unsigned code = c.unicode();
-        if (code >= 0xF020 && code <= 0xF0FF)
-            c = QChar(SymbolCharacter(code - 0xF000));
-        else if (code >= 0x20 && code <= 0xFF)
-            c = QChar(SymbolCharacter(code));
+        unsigned code = c.unicode();
+        if (code >= 0xF020 && code <= 0xF0FF) code -= 0xF000;
+        if (code < 0x20 || code > 0xFF) continue;
+        const char16_t shown = SymbolCharacter(code);
+        if (fontHas(shown) || !fontHas(code)) c = QChar(shown);
+        else c = QChar(static_cast<char16_t>(code));
     }
     return mapped;
 }

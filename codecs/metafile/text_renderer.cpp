@@ -4,6 +4,7 @@
 
 #include <QFont>
 #include <QFontMetricsF>
+#include <QRawFont>
 
 #include <algorithm>
 #include <cmath>
@@ -28,8 +29,10 @@ QFont::StyleHint FamilyHint(uint8_t pitchAndFamily) {
 }
 
 QFont BaseFont(const GdiFont& f, int pixelSize) {
+    // A family hint would make Qt prefer its generic family over the metric-compatible
+    // substitute the font configuration names for a face, so it serves only nameless fonts.
     QFont font(f.faceName.isEmpty() ? QStringLiteral("Arial") : f.faceName);
-    font.setStyleHint(FamilyHint(f.pitchAndFamily));
+    if (f.faceName.isEmpty()) font.setStyleHint(FamilyHint(f.pitchAndFamily));
     if ((f.pitchAndFamily & 0x03) == 1) font.setFixedPitch(true);
     font.setPixelSize(pixelSize);
     font.setWeight(static_cast<QFont::Weight>(std::clamp(f.weight == 0 ? 400 : f.weight, 1, 1000)));
@@ -85,9 +88,13 @@ QPointF RenderText(const TextTarget& target, const DcState& state, const QTransf
         target.painter->fillPath(toOutput.map(box), state.bkColour);
     }
 
-    const QString text = MapSymbolText(run.text, state.font.faceName);
     const FontChoice choice = ChooseFont(state.font, scaleUp, scaleAlong, defaultEm);
     QFont font = choice.font;
+    QString text = run.text;
+    if (IsSymbolFace(state.font.faceName)) {
+        const QRawFont raw = QRawFont::fromFont(font);
+        text = MapSymbolText(run.text, state.font.faceName, [&](char32_t c) { return raw.supportsCharacter(c); });
+    }
     const double k = choice.scale;
     const bool withAdvances = !run.dx.empty();
     if (!withAdvances && state.charExtra != 0)

@@ -533,7 +533,11 @@ void CWmfPlayer::CreatePalette(CRecordReader& in) {
 }
 
 void CWmfPlayer::CreateRegion(CRecordReader& in) {
-    in.Skip(10);  // chain, type, object count, region size
+    // The published layout has a 32-bit object count, which some writers store in 16
+    // bits; the region's size field, which must equal the record's, tells them apart.
+    const size_t total = in.Size();
+    const bool shortCount = in.At(8, 2).U16() != total && in.At(6, 2).U16() == total;
+    in.Skip(shortCount ? 8 : 10);  // chain, type, object count, region size
     const uint16_t scans = in.U16();
     in.Skip(10);  // largest scan, bounding box
     GdiRegion region;
