@@ -69,7 +69,9 @@ std::vector<CorpusEntry> CorpusEntries(const std::string& format) {
         e.format = format;
         e.expect = column("expect");
         const std::string ref = column("ref");
-        if (!ref.empty() && ref != "-") e.reference = SharedDir() + "/" + ref;
+        // Some listed references were never made; such entries have none.
+        if (!ref.empty() && ref != "-" && std::filesystem::exists(SharedDir() + "/" + ref)) e.reference = SharedDir() + "/" + ref;
+        e.refTool = column("ref_tool");
         e.compare = column("compare");
         if (e.compare.empty() || e.compare == "-")
             e.compare = format == "jpeg" ? "psnr:30" : (format == "wmf" || format == "emf") ? "meta:25" : "exact";

@@ -15,6 +15,7 @@ struct CorpusEntry {
     std::string format;
     std::string expect;    // "ok", "bad" or "either"
     std::string reference; // absolute path of the reference PNG, empty when none
+    std::string refTool;   // what made the reference ("pillow", "imagemagick", "inkscape(96dpi)", ...)
     std::string compare;   // "exact", "tol:N", "psnr:T" or "meta:M"
 };
 
