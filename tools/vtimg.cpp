@@ -1,18 +1,21 @@
 // vtimg: the image library from the command line.
 //
-//   vtimg [--trace LEVEL FILE] info FILE...
-//   vtimg [--trace LEVEL FILE] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]
+//   vtimg [--trace LEVEL FILE] [--dpi N] info FILE...
+//   vtimg [--trace LEVEL FILE] [--dpi N] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]
 //                                      [--quantize median|popularity|fixed] [--dither none|ordered|floyd]
-//   vtimg [--trace LEVEL FILE] bench FILE [--runs N] [--resize WxH]
+//   vtimg [--trace LEVEL FILE] [--dpi N] bench FILE [--runs N] [--resize WxH]
 //
 // convert decodes INPUT, resizes it (bilinear, at 32 bits) when asked, converts it to the
 // wanted depth (8 bits from true colour: the fixed palette, no dither; --quantize and
 // --dither choose another palette or mapping and imply 8 bits) and writes a BMP file. bench prints the median milliseconds of decoding FILE
 // at 32 bits or, with --resize, of resizing the decoded picture.
 //
+// --dpi renders metafiles at N dots per inch instead of the screen's (96 without one).
+//
 // Exit status: 0 on success, 1 when the library reports an error, 2 on wrong usage.
 
 #include "codecs/auto_decoder.h"
+#include "codecs/metafile_decoder.h"
 #include "imagelib/image_encoder.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/quantize_filter.h"
@@ -31,10 +34,10 @@ namespace {
 constexpr int kUsageError = 2;
 
 int Usage() {
-    std::fputs("usage: vtimg [--trace LEVEL FILE] info FILE...\n"
-               "       vtimg [--trace LEVEL FILE] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]\n"
+    std::fputs("usage: vtimg [--trace LEVEL FILE] [--dpi N] info FILE...\n"
+               "       vtimg [--trace LEVEL FILE] [--dpi N] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]\n"
                "                 [--quantize median|popularity|fixed] [--dither none|ordered|floyd]\n"
-               "       vtimg [--trace LEVEL FILE] bench FILE [--runs N] [--resize WxH]\n",
+               "       vtimg [--trace LEVEL FILE] [--dpi N] bench FILE [--runs N] [--resize WxH]\n",
                stderr);
     return kUsageError;
 }
@@ -223,6 +226,12 @@ int main(int argc, char** argv) {
         SetTraceLevel(level);
         SetTraceFileName(args[2]);
         args.erase(args.begin(), args.begin() + 3);
+    }
+    if (args.size() >= 2 && args[0] == "--dpi") {
+        int dpi = 0;
+        if (!ParseInt(args[1], dpi) || dpi < 1 || dpi > 10000) return Usage();
+        SetMetafileDotsPerInch(dpi);
+        args.erase(args.begin(), args.begin() + 2);
     }
     if (args.empty()) return Usage();
     const std::string command = args.front();

@@ -4,6 +4,7 @@
 #include "text_encoding.h"
 
 #include "imagelib/trace.h"
+#include "imagelib/work_budget.h"
 
 #include <QRegion>
 
@@ -310,6 +311,7 @@ PlayOutcome CEmfPlayer::Play() {
             return {false, FormatText("record %zu (type %u) has an impossible size of %u bytes", index, type, size)};
         }
         if (type == kEmrEof) return {};
+        CWorkBudget::Charge();
         if (const uint32_t fixed = FixedSize(type); fixed != 0 && size != fixed) {
             Trace(2, FormatText("Metafile record %zu (type %u) has an impossible size.\n", index, type));
             return {false, FormatText("record %zu (type %u) has an impossible size of %u bytes", index, type, size)};

@@ -5,6 +5,8 @@
 #include "raster_ops.h"
 #include "text_renderer.h"
 
+#include "imagelib/work_budget.h"
+
 #include <QLinearGradient>
 #include <QPainterPathStroker>
 
@@ -30,6 +32,11 @@ const QList<qreal> kGeometricDashDotDot = {3, 1, 1, 1, 1, 1};
 // More dashes than this along one outline take Qt's stroker minutes; such pens are drawn
 // solid.
 constexpr double kMaxDashes = 200000;
+
+// Work units: Qt fills this many pixels in about the time of one step of a decoder's loop;
+// the player's own per-pixel loops (flood fill, raster operations, triangles) are slower.
+constexpr uint64_t kPixelsPerUnit = 256;
+constexpr uint64_t kPixelsPerUnitOwnLoops = 16;
 
 // Output coordinates are kept within this range so that the rasteriser's fixed-point
 // arithmetic never overflows, whatever the file's transforms do.
@@ -85,6 +92,12 @@ void CGdiCanvas::SelectObject(const GdiObject& object) {
     else if (const auto* font = std::get_if<GdiFont>(&object)) State().font = *font;
     else if (const auto* palette = std::get_if<GdiPalette>(&object)) State().palette = *palette;
     else if (const auto* region = std::get_if<GdiRegion>(&object)) CombineClip(dc_.Transform().map(region->area), kRgnCopy);
+}
+
+void CGdiCanvas::Charge(const QRectF& outputBounds, uint64_t pixelsPerUnit, uint64_t elements) const {
+    const QRect touched = PixelBounds(outputBounds, target_.rect());
+    const uint64_t pixels = static_cast<uint64_t>(touched.width()) * static_cast<uint64_t>(touched.height());
+    CWorkBudget::Charge(1 + elements + pixels / pixelsPerUnit);
 }
 
 double CGdiCanvas::PenScale() const { return std::sqrt(std::abs(Determinant(dc_.Transform()))); }
@@ -186,6 +199,7 @@ void CGdiCanvas::Draw(const QPainterPath& outputPath, bool fill, bool stroke) {
     const Rop2Drawing rop = Rop2ToDrawing(State().rop2);
     if (!rop.draws) return;
     QPainterPath path = Limited(outputPath);
+    Charge(path.controlPointRect(), kPixelsPerUnit, static_cast<uint64_t>(path.elementCount()));
     path.setFillRule(State().polyFillMode == kWinding ? Qt::WindingFill : Qt::OddEvenFill);
     PreparePainter();
     if (fill) FillWithBrush(path, State().brush);
@@ -202,6 +216,7 @@ void CGdiCanvas::Draw(const QPainterPath& outputPath, bool fill, bool stroke) {
 }
 
 void CGdiCanvas::AddToPath(const QPainterPath& outputPath, bool closed) {
+    CWorkBudget::Charge(static_cast<uint64_t>(outputPath.elementCount()));
     if (closed) {
         path_.addPath(outputPath);
         // addPath leaves the last figure open; closed shapes must stay closed.
@@ -455,6 +470,7 @@ void CGdiCanvas::FloodFill(QPointF p, QColor colour, bool surface) {
         return surface ? distance(pixel, key) <= kSurfaceTolerance : 4 * distance(pixel, seed) < distance(pixel, key);
     };
     if (!fillable(sx, sy)) return;
+    Charge(QRectF(target_.rect()), kPixelsPerUnitOwnLoops);
     QImage mask(width, height, QImage::Format_ARGB32_Premultiplied);
     mask.fill(Qt::transparent);
     std::vector<QPoint> stack{{sx, sy}};
@@ -500,6 +516,7 @@ void CGdiCanvas::FloodFill(QPointF p, QColor colour, bool surface) {
 
 void CGdiCanvas::FillArea(const QPainterPath& area, const GdiBrush& brush) {
     if (pathOpen_) return;
+    Charge(area.controlPointRect(), kPixelsPerUnit, static_cast<uint64_t>(area.elementCount()));
     PreparePainter();
     FillWithBrush(Limited(area), brush);
 }
@@ -511,6 +528,7 @@ void CGdiCanvas::FrameArea(const QPainterPath& area, const GdiBrush& brush, QSiz
     const double h = std::abs(t.map(QLineF(0, 0, 0, logicalSize.height())).dy());
     QPainterPathStroker stroker;
     stroker.setWidth(2 * std::clamp(std::max(w, h), 1.0, 1000.0));
+    Charge(area.controlPointRect(), kPixelsPerUnit, static_cast<uint64_t>(area.elementCount()) * 16);
     const QPainterPath frame = stroker.createStroke(Limited(area)).intersected(area);
     PreparePainter();
     FillWithBrush(frame, brush);
@@ -518,6 +536,7 @@ void CGdiCanvas::FrameArea(const QPainterPath& area, const GdiBrush& brush, QSiz
 
 void CGdiCanvas::InvertArea(const QPainterPath& area) {
     if (pathOpen_) return;
+    Charge(area.controlPointRect(), kPixelsPerUnit, static_cast<uint64_t>(area.elementCount()));
     PreparePainter();
     painter_.setRenderHint(QPainter::Antialiasing, false);
     painter_.setCompositionMode(QPainter::RasterOp_NotDestination);
@@ -596,6 +615,9 @@ void CGdiCanvas::CombineClip(const std::optional<QPainterPath>& area, int mode) 
         return;
     }
     const QPainterPath a = Limited(*area);
+    // Boolean operations on paths grow with the product of their sizes.
+    const auto elements = static_cast<uint64_t>(a.elementCount()) + static_cast<uint64_t>(ClipArea().elementCount());
+    CWorkBudget::Charge(elements * elements / 64);
     switch (mode) {
     case kRgnAnd: SetClip(ClipArea().intersected(a)); break;
     case kRgnOr: SetClip(ClipArea().united(a)); break;
@@ -617,6 +639,7 @@ void CGdiCanvas::OffsetClip(QPointF logicalOffset) {
 void CGdiCanvas::DrawText(const TextRun& run) {
     const double defaultEm = 16 * std::sqrt(std::abs(Determinant(dc_.Device())));
     const QTransform t = dc_.Transform();
+    CWorkBudget::Charge(64 * static_cast<uint64_t>(run.text.size()));
     if (!EnsureFontSupport()) return;
     if (pathOpen_) {
         State().position = RenderText(TextTarget{nullptr, &path_}, State(), t, run, defaultEm);
@@ -648,6 +671,7 @@ void CGdiCanvas::Blit(QRectF destination, const QImage* source, QRectF sourceRec
         sourceToLogical.translate(-sourceRect.x(), -sourceRect.y());
     }
     const QPainterPath outputArea = Limited(t.map(RectPath(destination)));
+    Charge(outputArea.controlPointRect(), kPixelsPerUnitOwnLoops);
     if (code == kRop3SourceCopy && usesSource) {
         PreparePainter();
         painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
@@ -703,6 +727,7 @@ void CGdiCanvas::AlphaBlend(QRectF destination, const QImage& source, QRectF sou
     sourceToLogical.translate(destination.x(), destination.y());
     sourceToLogical.scale(destination.width() / sourceRect.width(), destination.height() / sourceRect.height());
     sourceToLogical.translate(-sourceRect.x(), -sourceRect.y());
+    Charge(dc_.Transform().map(RectPath(destination)).controlPointRect(), kPixelsPerUnit);
     const QImage pixels = sourceAlpha ? source.convertToFormat(QImage::Format_ARGB32_Premultiplied)
                                       : source.convertToFormat(QImage::Format_RGB32);
     PreparePainter();
@@ -721,6 +746,7 @@ void CGdiCanvas::GradientRect(QRectF box, QColor from, QColor to, bool vertical)
     box = box.normalized();
     const QPointF start = t.map(box.topLeft());
     const QPointF end = t.map(vertical ? box.bottomLeft() : box.topRight());
+    Charge(t.map(RectPath(box)).controlPointRect(), kPixelsPerUnit);
     QLinearGradient ramp(start, end);
     ramp.setColorAt(0, from);
     ramp.setColorAt(1, to);
@@ -738,6 +764,7 @@ void CGdiCanvas::GradientTriangle(const std::array<QPointF, 3>& corners, const s
     if (!std::isfinite(area) || area == 0) return;
     const QRect bounds = PixelBounds(QPolygonF({a, b, c}).boundingRect(), target_.rect());
     if (bounds.isEmpty()) return;
+    Charge(QRectF(bounds), kPixelsPerUnitOwnLoops);
     QImage layer(bounds.size(), QImage::Format_ARGB32_Premultiplied);
     layer.fill(Qt::transparent);
     for (int y = 0; y < bounds.height(); ++y) {

@@ -128,6 +128,9 @@ private:
     QPainterPath ClipArea() const;
     QPainterPath ArcPath(QRectF box, QPointF start, QPointF end, ArcKind kind, QPointF* arcStart, QPointF* arcEnd) const;
     double PenScale() const;
+    // Counts drawing work against the decode's work budget: elements of geometry, and
+    // output pixels touched (within the picture), pixelsPerUnit of them per unit.
+    void Charge(const QRectF& outputBounds, uint64_t pixelsPerUnit, uint64_t elements = 0) const;
 
     QImage& target_;
     QPainter painter_;

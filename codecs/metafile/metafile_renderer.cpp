@@ -8,6 +8,7 @@
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
+#include "imagelib/work_budget.h"
 
 #include <cmath>
 
@@ -42,6 +43,7 @@ QTransform Fit(const QRectF& from, int width, int height) {
 
 QImage WhitePicture(int width, int height) {
     CheckBitmapStorage(width, height, 32, PaddedLineBytes(width, 32));
+    CWorkBudget::GrantPixels(static_cast<uint64_t>(width) * static_cast<uint64_t>(height));
     QImage picture(width, height, QImage::Format_RGB32);
     if (picture.isNull()) RaiseError(ERR_OUT_OF_MEMORY, "Cannot allocate memory bitmap.");
     picture.fill(Qt::white);

@@ -2,6 +2,7 @@
 
 #include "dib.h"
 #include "imagelib/trace.h"
+#include "imagelib/work_budget.h"
 #include "text_encoding.h"
 
 #include <QPainterPath>
@@ -211,6 +212,7 @@ PlayOutcome CWmfPlayer::Play() {
             Trace(2, FormatText("Metafile record %zu (function 0x%04X) has an impossible size.\n", index, function));
             return {false, FormatText("record %zu (function 0x%04X) has an impossible size of %u words", index, function, words)};
         }
+        CWorkBudget::Charge();
         CRecordReader in(records_.subspan(at + kRecordHeaderBytes, words * size_t{2} - kRecordHeaderBytes));
         function_ = function;
         recordWords_ = words;

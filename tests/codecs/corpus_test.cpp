@@ -1,3 +1,4 @@
+#include "codecs/metafile_decoder.h"
 #include "support/corpus.h"
 
 #include <gtest/gtest.h>
@@ -129,5 +130,65 @@ TEST(CorpusTest, Eps) {
     CheckCorpusFormat("eps", {
         {"corpus/eps/pil_timeout-d675703545fee17acab56e5fec644c19979175de.eps",
          {"the TIFF preview is intact; only the PostScript around it is damaged"}},
+    });
+}
+
+namespace {
+
+// Metafile references were drawn by renderers working at different resolutions: ImageMagick
+// at its default 72 dots per inch, Inkscape at 96. Each file is played at its reference's
+// resolution; in the pass for the other resolution it counts as a deviation.
+void CheckMetafileCorpus(const std::string& format, const CorpusDeviations& deviations) {
+    for (const int dpi : {72, 96}) {
+        SCOPED_TRACE(dpi);
+        CorpusDeviations pass = deviations;
+        for (const CorpusEntry& e : CorpusEntries(format)) {
+            const int referenceDpi = e.refTool == "imagemagick" ? 72 : 96;
+            if (!e.reference.empty() && referenceDpi != dpi) pass.emplace(e.relPath, "reference drawn at another resolution");
+        }
+        SetMetafileDotsPerInch(dpi);
+        CheckCorpusFormat(format, pass);
+    }
+    SetMetafileDotsPerInch(0);
+}
+
+}  // namespace
+
+TEST(CorpusTest, Wmf) {
+    const char* ownSize =
+        "no placeable header: the picture takes the window extent (or 320 x 200), the reference the extent of what is drawn";
+    const char* fitted = "the reference fits what is drawn into the picture; the player shows the window the records set";
+    const char* fonts = "a formula of small text: the reference sets Times New Roman and Symbol in a sans face";
+    CheckMetafileCorpus("wmf", {
+        {"corpus/wmf/lwmf_p0000001.wmf", ownSize},
+        {"corpus/wmf/lwmf_p0000016.wmf", ownSize},
+        {"corpus/wmf/lwmf_text.wmf", ownSize},
+        {"corpus/wmf/lwmf_ant.wmf", fitted},
+        {"corpus/wmf/lwmf_anim0002.wmf", fitted},
+        {"corpus/wmf/lwmf_fjftest.wmf", fitted},
+        {"corpus/wmf/lwmf_fulltest.wmf", fitted},
+        {"corpus/wmf/pil_drawing.wmf", fitted},
+        {"corpus/wmf/tm_test.wmf", fitted},
+        {"corpus/wmf/lwmf_formula1.wmf", fonts},
+        {"corpus/wmf/lwmf_formula2.wmf", fonts},
+        {"corpus/wmf/lwmf_formula3.wmf", fonts},
+        {"corpus/wmf/lwmf_formula4.wmf", fonts},
+    });
+}
+
+TEST(CorpusTest, Emf) {
+    const char* box = "the reference renderer drew a plain box instead of the picture";
+    CheckMetafileCorpus("emf", {
+        {"corpus/emf/e2s_test-007.emf", box},
+        {"corpus/emf/e2s_test-008.emf", box},
+        {"corpus/emf/e2s_test-009.emf", box},
+        {"corpus/emf/e2s_test-010.emf", box},
+        {"corpus/emf/e2s_test-012.emf", box},
+        // Files from another player's crash collection whose records all hold together:
+        {"corpus/emf/e2s_bad_corrupted_2014-12-07-140817.emf", "damaged only after the end of a font's face name"},
+        {"corpus/emf/e2s_bad_corrupted_2014-12-07-160856.emf", "the damage turned a world transform into the identity"},
+        {"corpus/emf/e2s_bad_corrupted_2014-12-07-163010.emf", "damaged only inside comments, which are skipped"},
+        {"corpus/emf/e2s_bad_corrupted_2016-02-02-210039.emf", "every record is well formed"},
+        {"corpus/emf/e2s_bad_corrupted_2017-02-12-010400.emf", "every record is well formed"},
     });
 }

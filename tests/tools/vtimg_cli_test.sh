@@ -81,4 +81,10 @@ set -e
 grep -q "Windows bitmap recognized." "$dir/trace.log" || fail "the trace log misses the recognition line"
 "$vtimg" info "$dir/in.bmp" >/dev/null
 [ "$(ls "$dir" | grep -c log)" -eq 1 ] || fail "a trace file appeared without --trace"
+# Metafiles play at the screen's resolution, 96 dots per inch without one, or at --dpi.
+wmf="$(dirname "$0")/../data/metafile/shapes.wmf"
+line=$("$vtimg" info "$wmf")
+case $line in *": WMF 159 x 119, 32 bits per pixel, no alpha") ;; *) fail "metafile info printed: $line" ;; esac
+line=$("$vtimg" --dpi 48 info "$wmf")
+case $line in *": WMF 79 x 59, 32 bits per pixel, no alpha") ;; *) fail "metafile info at 48 dpi printed: $line" ;; esac
 echo "vtimg end-to-end: ok"
