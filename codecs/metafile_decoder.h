@@ -17,11 +17,13 @@
 // Corruption policy. Fatal before anything is drawn (code 6): a header that is not the
 // kind the name says (a ".EMF" file holding a 16-bit metafile among them), an enhanced
 // header whose sizes or description lie outside the data. Skipped: records the player
-// does not draw, comments, objects it cannot build (they leave their handle slot
-// empty), references to missing objects. Fatal after drawing (code 2): a record whose
-// size is impossible, runs past the data or is too short for its own fields ends
-// playing; the bitmap then holds what was drawn up to that record, and the error says
-// which record it was.
+// does not draw, comments, references to missing objects, bitmaps whose header it does
+// not draw or whose pixels fall short of what the header says. Fatal after drawing
+// (code 2): a record whose size is impossible (runs past the data, is too short for its
+// own fields, is not the fixed size its type has) or that creates an object outside the
+// handle table ends playing; the bitmap then holds what was drawn up to that record and
+// the error names it. A metafile asking for far more drawing than its size justifies
+// ends with the work budget's error.
 class CMetafileDecoder : public CImageDecoder {
 public:
     void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;

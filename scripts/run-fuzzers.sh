@@ -15,8 +15,8 @@ for target in $targets; do
     corpus=$root/build-fuzz/corpus/$format
     findings=$root/fuzz/findings/$target
     mkdir -p "$corpus" "$findings"
-    # Seeds: fixtures and samples whose names mention the format, and its regression inputs.
-    find "$root/tests/data" "$root/samples" -type f -iname "*$format*" -size -200k -exec cp {} "$corpus/" \; 2>/dev/null || true
+    # Seeds: fixtures and samples whose paths mention the format, and its regression inputs.
+    find "$root/tests/data" "$root/samples" -type f -ipath "*$format*" -size -200k -exec cp {} "$corpus/" \; 2>/dev/null || true
     cp "$root/tests/data/fuzz-regressions/$format"/* "$corpus/" 2>/dev/null || true
     echo "== $target for ${seconds}s"
     "$build/fuzz/$target" "$corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \

@@ -27,8 +27,8 @@ enum MapMode : int {
 enum BackgroundMode : int { kTransparent = 1, kOpaque = 2 };
 enum PolyFillMode : int { kAlternate = 1, kWinding = 2 };
 enum ArcDirection : int { kCounterClockwise = 1, kClockwise = 2 };
-enum Rop2 : int { kR2Black = 1, kR2NotCopyPen = 4, kR2Not = 6, kR2XorPen = 7, kR2MaskPen = 9, kR2Nop = 11, kR2CopyPen = 13,
-                  kR2MergePen = 15, kR2White = 16 };
+constexpr int kR2CopyPen = 13;     // the binary raster operation that paints with the pen
+constexpr int kStretchHalftone = 4;  // stretched bitmaps are averaged, not sampled
 
 // Text alignment bits.
 enum TextAlign : uint32_t {

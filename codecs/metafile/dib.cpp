@@ -208,7 +208,6 @@ DibImage Decode(CRecordReader& header, CRecordReader& bits, const DibColourSourc
     else
         DecodeRows(bits, h, table, keepAlpha, partialRows, image);
     result.image = std::move(image);
-    result.bitCount = h.bitCount;
     result.bottomUp = h.height > 0;
     return result;
 }

@@ -16,7 +16,6 @@ struct DibColourSource {
 
 struct DibImage {
     QImage image;  // ARGB32; pixels a run-length bitmap leaves unset are transparent
-    int bitCount = 0;
     bool bottomUp = true;  // rows stored bottom row first, as source coordinates count them
 };
 

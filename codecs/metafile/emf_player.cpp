@@ -818,18 +818,16 @@ void CEmfPlayer::Text(CRecordReader& in, size_t emrText, bool wide) {
         run.text = DecodeText(in.At(stringOffset, count).Data(), font.charSet, font.faceName);
     }
     if (dxOffset != 0 && count != 0) {
+        // With kEtoPdy each advance comes with a vertical one, which is not followed.
         const bool pairs = (run.options & kEtoPdy) != 0;
         CRecordReader dx = in.At(dxOffset, static_cast<uint64_t>(count) * (pairs ? 2 : 1), 4);
         for (uint32_t i = 0; i < count; ++i) {
             run.dx.push_back(dx.I32());
-            if (pairs) run.dy.push_back(dx.I32());
+            if (pairs) dx.I32();
         }
         // Multi-byte strings give one advance per byte; without a one-to-one match the
         // font's own advances are used.
-        if (run.dx.size() != static_cast<size_t>(run.text.size())) {
-            run.dx.clear();
-            run.dy.clear();
-        }
+        if (run.dx.size() != static_cast<size_t>(run.text.size())) run.dx.clear();
     }
     canvas_.DrawText(run);
 }

@@ -641,18 +641,17 @@ void CGdiCanvas::DrawText(const TextRun& run) {
     const QTransform t = dc_.Transform();
     CWorkBudget::Charge(64 * static_cast<uint64_t>(run.text.size()));
     if (!EnsureFontSupport()) return;
-    if (pathOpen_) {
-        State().position = RenderText(TextTarget{nullptr, &path_}, State(), t, run, defaultEm);
-        return;
+    TextTarget target{nullptr, &path_};
+    if (!pathOpen_) {
+        PreparePainter();
+        // Text is not drawn with the binary raster operation.
+        painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter_.setRenderHint(QPainter::Antialiasing, true);
+        painter_.setRenderHint(QPainter::TextAntialiasing, true);
+        target = TextTarget{&painter_, nullptr};
     }
-    const Rop2Drawing rop = Rop2ToDrawing(State().rop2);
-    PreparePainter();
-    painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    painter_.setRenderHint(QPainter::Antialiasing, true);
-    painter_.setRenderHint(QPainter::TextAntialiasing, true);
-    const QPointF end = RenderText(TextTarget{&painter_, nullptr}, State(), t, run, defaultEm);
+    const QPointF end = RenderText(target, State(), t, run, defaultEm);
     if (State().textAlign & kTaUpdateCp) State().position = end;
-    (void)rop;
 }
 
 void CGdiCanvas::Blit(QRectF destination, const QImage* source, QRectF sourceRect, uint32_t rop) {
@@ -675,7 +674,7 @@ void CGdiCanvas::Blit(QRectF destination, const QImage* source, QRectF sourceRec
     if (code == kRop3SourceCopy && usesSource) {
         PreparePainter();
         painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        painter_.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        painter_.setRenderHint(QPainter::SmoothPixmapTransform, State().stretchMode == kStretchHalftone);
         painter_.setClipPath(outputArea, State().clipped ? Qt::IntersectClip : Qt::ReplaceClip);
         painter_.setTransform(sourceToLogical * t);
         painter_.drawImage(sourceRect, *source, sourceRect);

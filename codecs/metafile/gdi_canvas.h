@@ -26,13 +26,12 @@ enum TextOptions : uint32_t {
     kEtoPdy = 0x2000,
 };
 
-// One string to draw: reference point and rectangle in logical units, advances (and, with
-// kEtoPdy, vertical offsets) per character in logical units when the file gives them.
+// One string to draw: reference point and rectangle in logical units, and the advance of
+// each character in logical units when the file gives them.
 struct TextRun {
     QPointF reference;
     QString text;
     std::vector<double> dx;
-    std::vector<double> dy;
     uint32_t options = 0;
     std::optional<QRectF> rect;
 };

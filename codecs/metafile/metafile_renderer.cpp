@@ -105,7 +105,10 @@ RenderedMetafile RenderEmf(std::span<const uint8_t> data, int dpi) {
         layout.pixelsPerMmX = px.width() / mm.width();
         layout.pixelsPerMmY = px.height() / mm.height();
     }
-    // The frame, in the reference device's pixels, fills the picture.
+    // The frame, in the reference device's pixels, gives the picture's scale. Its origin
+    // is less reliable: some writers draw at negative device coordinates behind a frame
+    // at the origin. The bounds of what was drawn, which writers take from the drawing,
+    // place the picture instead (as other players of these files do).
     const QRectF frame(QPointF(file.frame.left() * layout.pixelsPerMmX / 100, file.frame.top() * layout.pixelsPerMmY / 100),
                        QPointF(file.frame.right() * layout.pixelsPerMmX / 100, file.frame.bottom() * layout.pixelsPerMmY / 100));
     const QRectF bounds(QPointF(file.bounds.left(), file.bounds.top()), QPointF(file.bounds.right() + 1, file.bounds.bottom() + 1));
@@ -113,9 +116,9 @@ RenderedMetafile RenderEmf(std::span<const uint8_t> data, int dpi) {
         QRectF anchored = frame;
         if (bounds.width() > 0 && bounds.height() > 0) anchored.moveTopLeft(bounds.topLeft());
         layout.device = Fit(anchored, layout.width, layout.height);
-    }
-    else if (bounds.width() > 0 && bounds.height() > 0)
+    } else if (bounds.width() > 0 && bounds.height() > 0) {
         layout.device = Fit(bounds, layout.width, layout.height);
+    }
     RenderedMetafile result;
     result.picture = WhitePicture(layout.width, layout.height);
     result.palette = file.palette;
