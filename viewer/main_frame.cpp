@@ -1,5 +1,10 @@
 #include "viewer/main_frame.h"
 
+#include "browser/directory_tree_bar.h"
+#include "browser/file_list_bar.h"
+#include "browser/image_file_list.h"
+#include "browser/namespace_tree.h"
+#include "browser/tab_view_container.h"
 #include "platform/help_window.h"
 #include "platform/lock_keys.h"
 #include "viewer/app_info.h"
@@ -26,6 +31,8 @@ namespace {
 const char* const kBarState = "BarState";
 const char* const kSettings = "Settings";
 const char* const kHelpContents = "qrc:/help/index.html";
+// Every format the image library reads; the names list shows files with these extensions.
+const char* const kImageExtensions = "jpg|jpeg|jpe|bmp|dib|png|gif|tif|tiff|pcx|pct|pict|tga|pgm|wmf|emf";
 
 constexpr QSize kBarMinimum{100, 100};
 constexpr QSize kBarDefault{200, 100};
@@ -60,17 +67,26 @@ bool CMainFrame::LoadFrame(QWidget* view) {
     if (!CreateSizingBars()) return false;
     RegisterCommands();
 
+    fileList_->NamesList()->setFont(directoryTree_->Tree()->font());
+
     LoadBarState();
     CSplashWnd::ShowSplashScreen(this);
     // Whatever was saved, both bars are there after start-up.
     if (directoryBar_->isHidden()) DockBarLeft(directoryBar_);
     if (fileListBar_->isHidden()) DockBarLeft(fileListBar_);
 
+    fileList_->NamesList()->SetFilter(QString::fromLatin1(kImageExtensions));
     ReadSettings();
+    // The last folder is listed while the frame is not ready yet, so no image shows until
+    // the user selects one.
+    SelectLastDirectory();
     ready_ = true;
+    fileList_->NamesList()->setFocus();
     commands_.UpdateAll();
     return true;
 }
+
+void CMainFrame::SelectLastDirectory() { directoryTree_->Tree()->SelectPath(g_strLastDirectory, false); }
 
 void CMainFrame::PlaceOnWorkArea() {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -220,14 +236,115 @@ bool CMainFrame::CreateSizingBars() {
     if (!directoryBar_->Create(QStringLiteral("Directory"), this, kBarDefault, true, IDW_DIRECTORY_BAR) ||
         !fileListBar_->Create(QStringLiteral("File List"), this, kBarDefault, true, IDW_FILE_LIST_BAR))
         return false;
+    directoryTree_ = new CDirectoryTreeBar(directoryBar_);
+    directoryBar_->setWidget(directoryTree_);
+    fileList_ = new CFileListBar(fileListBar_);
+    fileListBar_->setWidget(fileList_);
+    fileList_->SetDockingBars(directoryBar_, fileListBar_);
     for (CSizingControlBar* bar : {directoryBar_, fileListBar_}) {
         bar->SetMinSize(kBarMinimum);
-        // The bars' contents (folder tree, file list) take this place.
-        bar->setWidget(new QWidget(bar));
         addDockWidget(Qt::LeftDockWidgetArea, bar);
         bar->show();
     }
+    connect(directoryTree_->Tree(), &CNamespaceTree::SelectionChanged, this, &CMainFrame::OnFolderChanged);
+    connect(fileList_, &CFileListBar::ItemChanged, this, &CMainFrame::OnImageSelected);
+    connect(fileList_, &CFileListBar::ViewsNeedUpdate, this, &CMainFrame::UpdateViewsRequested);
     return true;
+}
+
+void CMainFrame::CreateBarMenus() {
+    struct MenuItem {
+        int id;
+        const char* text;
+    };
+    const auto add = [this](QMenu* menu, std::initializer_list<MenuItem> items) {
+        for (const MenuItem& item : items) {
+            if (item.id == 0) {
+                menu->addSeparator();
+                continue;
+            }
+            commands_.AddAction(item.id, menu->addAction(QString::fromLatin1(item.text)));
+        }
+    };
+
+    // Menu 161, the file list bar's.
+    auto* files = new QMenu(this);
+    commands_.WatchMenu(files);
+    add(files, {{ID_DEFAULT_BARS, "Default View"}});
+    QMenu* wallpaper = files->addMenu(QStringLiteral("Set Wall Paper"));
+    commands_.WatchMenu(wallpaper);
+    add(wallpaper, {{ID_WALLPAPER_PROPORTIONAL, "Proportional Stretched"},
+                    {ID_WALLPAPER_CENTERED, "Centered"},
+                    {ID_WALLPAPER_STRETCHED, "Stretched"},
+                    {ID_WALLPAPER_TILED, "Tiled"}});
+    add(files, {{0, nullptr}, {ID_FILE_PROPERTIES, "Properties ..."}});
+    fileList_->SetContextMenu(files);
+
+    // Menu 166, the directory tree bar's.
+    auto* folders = new QMenu(this);
+    commands_.WatchMenu(folders);
+    add(folders, {{ID_DEFAULT_BARS, "Default View"}, {0, nullptr}, {ID_FOLDER_PROPERTIES, "Properties ..."}});
+    directoryTree_->SetContextMenu(folders);
+}
+
+void CMainFrame::OnFolderChanged() {
+    CImageFileList* names = fileList_->NamesList();
+    g_bFolderChanged = true;
+    const QString path = directoryTree_->Tree()->PathOf(directoryTree_->Tree()->currentItem());
+    if (fileListBar_->isHidden()) DockBarLeft(fileListBar_);
+    names->SetFolder(path);
+    if (names->count() > 0) {
+        names->setEnabled(true);
+        if (ready_) {
+            // The folder's first image shows without a click, a lone image too.
+            if (names->count() > 1)
+                SlideShowStep();
+            else
+                names->SelectFirstRow();
+        }
+    } else {
+        names->setEnabled(false);
+        g_bImageLoaded = false;
+    }
+    names->setFocus();
+    if (ready_) emit UpdateViewsRequested();
+    RecalcLayout();
+    g_strLastDirectory = path;
+
+    if (fileList_->ThumbnailsActive()) {
+        fileList_->BuildThumbnails();
+        if (names->count() > 0) {
+            fileList_->ThumbnailList()->setFocus();
+            fileList_->ThumbnailList()->SelectRow(0);
+        }
+    }
+}
+
+void CMainFrame::OnImageSelected(int, int row, int newState) {
+    if (newState != (LVIS_SELECTED | LVIS_FOCUSED)) return;
+    slideShowPosition_ = row;
+    // The path goes to the document as it is on disk: names are case-sensitive here.
+    const QString path = fileList_->NamesList()->PathAt(row);
+    if (path.isEmpty()) return;
+    // A zoom does not carry over to the next image; stretch and tile modes do. Dropped
+    // before the image opens, so that the view lays it out once.
+    if (StretchState > 10) StretchState = STRETCH_NATURAL;
+    emit OpenDocumentRequested(path);
+    g_strCurrentFile = path;
+}
+
+void CMainFrame::SlideShowStep() {
+    CImageFileList* names = fileList_->NamesList();
+    const int count = names->count();
+    names->setFocus();
+    if (count <= 1) return;
+    if (++slideShowPosition_ < count) {
+        names->SelectNextRow();
+    } else {
+        slideShowPosition_ = 0;
+        names->SelectFirstRow();
+    }
+    if (fileList_->ThumbnailsActive()) fileList_->ThumbnailList()->SelectRow(slideShowPosition_);
 }
 
 void CMainFrame::DockBarLeft(CSizingControlBar* bar) {
@@ -290,6 +407,31 @@ void CMainFrame::RegisterCommands() {
     commands_.SetHandler(ID_DEFAULT_BARS, [this] { RestoreDefaultBars(); });
     commands_.SetUpdateRule(ID_DEFAULT_BARS, notFullScreen);
     commands_.SetHandler(ID_HELP_CONTENTS, [this] { ShowHelpContents(); });
+
+    const auto imageLoaded = [](CCmdUI& ui) { ui.Enable(g_bImageLoaded); };
+    // Next and previous go as the arrow keys go in the active page's list: no wrapping.
+    commands_.SetHandler(ID_NEXT_IMAGE, [this] { fileList_->ActiveList()->SelectNextRow(); });
+    commands_.SetUpdateRule(ID_NEXT_IMAGE, imageLoaded);
+    commands_.SetHandler(ID_PREVIOUS_IMAGE, [this] { fileList_->ActiveList()->SelectPreviousRow(); });
+    commands_.SetUpdateRule(ID_PREVIOUS_IMAGE, imageLoaded);
+    commands_.SetHandler(ID_DELETE_FILE, [this] { fileList_->DeleteSelected(); });
+    commands_.SetUpdateRule(ID_DELETE_FILE,
+                            [this](CCmdUI& ui) { ui.Enable(g_bImageLoaded && fileList_->SelectedIndex() != -1); });
+    commands_.SetHandler(ID_FILE_PROPERTIES, [this] { fileList_->ShowFileProperties(); });
+    commands_.SetUpdateRule(ID_FILE_PROPERTIES, imageLoaded);
+    commands_.SetHandler(ID_FOLDER_PROPERTIES, [this] { directoryTree_->ShowFolderProperties(); });
+    commands_.SetHandler(ID_LIST_BY_NAMES, [this] {
+        if (fileList_->Tabs()->CurrentPageIndex() != 0) fileList_->Tabs()->ActivatePage(0);
+    });
+    commands_.SetUpdateRule(ID_LIST_BY_NAMES,
+                            [this](CCmdUI& ui) { ui.SetCheck(fileList_->Tabs()->CurrentPageIndex() == 0); });
+    commands_.SetHandler(ID_THUMBNAILS, [this] {
+        if (fileList_->Tabs()->CurrentPageIndex() == 1) return;
+        fileList_->Tabs()->ActivatePage(1);
+        fileList_->OnPageChanged();
+    });
+    commands_.SetUpdateRule(ID_THUMBNAILS, [this](CCmdUI& ui) { ui.SetCheck(fileList_->Tabs()->CurrentPageIndex() == 1); });
+    CreateBarMenus();
 }
 
 void CMainFrame::LoadBarState() {

@@ -5,6 +5,8 @@
 #include <QMainWindow>
 #include <QTimer>
 
+class CDirectoryTreeBar;
+class CFileListBar;
 class CHelpWindow;
 class CSizingControlBar;
 class QLabel;
@@ -30,6 +32,11 @@ public:
     QToolBar* ToolBar() const { return toolBar_; }
     CSizingControlBar* DirectoryBar() const { return directoryBar_; }
     CSizingControlBar* FileListBar() const { return fileListBar_; }
+    // The bars' contents: the folder tree, and the Names and Thumbnails pages.
+    CDirectoryTreeBar* DirectoryTree() const { return directoryTree_; }
+    CFileListBar* FileList() const { return fileList_; }
+    // The row of the image last selected in the file list; the slide show goes on from it.
+    int SlideShowPosition() const { return slideShowPosition_; }
     QLabel* PromptPane() const { return promptPane_; }
     // The status bar's lock indicators: "CAP", "NUM", "SCRL" while the lock is on.
     QLabel* IndicatorPane(int index) const { return indicators_[index]; }
@@ -43,6 +50,21 @@ public:
     void RecalcLayout();
     // Docks bar at the left unless it already sits there, and shows it.
     void DockBarLeft(CSizingControlBar* bar);
+
+    // The folder selected in the tree changed: list it, show its first image (once the
+    // frame is ready), and build its thumbnails when that page is active.
+    void OnFolderChanged();
+    // A row of either list changed state: when it became selected and focused, its file
+    // (the Names list's row of that index) becomes the document.
+    void OnImageSelected(int controlId, int row, int newState);
+    // One step of the slide show: the next row of the Names list, the first after the last.
+    void SlideShowStep();
+
+signals:
+    // The frame asks the application to open path as the document.
+    void OpenDocumentRequested(const QString& path);
+    // The frame asks the document to have its views lay out and repaint.
+    void UpdateViewsRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -63,6 +85,8 @@ private:
     void ToggleBar(CSizingControlBar* bar);
     void RestoreDefaultBars();
     void ShowHelpContents();
+    void CreateBarMenus();
+    void SelectLastDirectory();
     void UpdateIndicators();
     void AddMenuItem(QMenu* menu, int id);
 
@@ -70,6 +94,9 @@ private:
     QToolBar* toolBar_ = nullptr;
     CSizingControlBar* directoryBar_ = nullptr;
     CSizingControlBar* fileListBar_ = nullptr;
+    CDirectoryTreeBar* directoryTree_ = nullptr;
+    CFileListBar* fileList_ = nullptr;
+    int slideShowPosition_ = 0;
     QLabel* promptPane_ = nullptr;
     QLabel* indicators_[3] = {};
     CHelpWindow* helpWindow_ = nullptr;

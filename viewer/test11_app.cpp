@@ -62,6 +62,8 @@ bool CTest11App::InitInstance(const QStringList& arguments) {
     document_->RegisterCommands(frame_->Commands());
     RegisterCommands();
     connect(document_.get(), &CTest11Doc::TitleChanged, frame_.get(), &CMainFrame::SetDocumentTitle);
+    connect(frame_.get(), &CMainFrame::OpenDocumentRequested, this, &CTest11App::OpenDocumentFile);
+    connect(frame_.get(), &CMainFrame::UpdateViewsRequested, document_.get(), &CTest11Doc::UpdateAllViews);
     if (!frame_->LoadFrame(view_)) return false;
 
     if (!files.isEmpty() && !OpenDocumentFile(files.front())) return false;

@@ -1,0 +1,206 @@
+// The whole window browsing folders: start-up, choosing folders, next and previous, the
+// list and thumbnail commands, delete and properties through the frame's commands.
+
+#include "browser/directory_tree_bar.h"
+#include "browser/file_list_bar.h"
+#include "browser/image_file_list.h"
+#include "browser/namespace_tree.h"
+#include "browser/tab_view_container.h"
+#include "browser_test_support.h"
+#include "support/test_files.h"
+#include "viewer/command_ids.h"
+#include "viewer/main_frame.h"
+#include "viewer/profile.h"
+#include "viewer/sizing_control_bar.h"
+#include "viewer/test11_app.h"
+#include "viewer/test11_doc.h"
+#include "viewer/viewer_state.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+
+#include <memory>
+
+namespace {
+
+const QString kSettings = QStringLiteral("Settings");
+
+QString Q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+class FrameNavigation : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QFile::remove(QSettings(QSettings::IniFormat, QSettings::UserScope, QString::fromLatin1(Profile::kOrganization),
+                                QString::fromLatin1(Profile::kApplication))
+                          .fileName());
+        root = Q(dir.Path());
+        photos = root + QStringLiteral("/albums/2024/photos");
+        QDir().mkpath(photos);
+        Picture(photos, QStringLiteral("img1.bmp"), Qt::red);
+        Picture(photos, QStringLiteral("img2.png"), Qt::green);
+        Picture(photos, QStringLiteral("img10.jpg"), Qt::blue);
+        // Folders are read once per run: every folder a test chooses exists before start.
+        for (const char* folder : {"/albums/single", "/albums/mixed"}) QDir().mkpath(root + QLatin1String(folder));
+    }
+    void TearDown() override { app.reset(); }
+
+    static QString Picture(const QString& folder, const QString& name, QColor colour) {
+        return WritePicture(folder + QLatin1Char('/') + name, 48, 36, colour);
+    }
+
+    void Start() {
+        app = std::make_unique<CTest11App>();
+        ASSERT_TRUE(app->InitInstance({QStringLiteral("vtview"), QStringLiteral("--no-splash")}));
+        Settle();
+    }
+
+    // The user chooses a folder in the tree.
+    void Choose(const QString& folder) {
+        ASSERT_TRUE(Frame().DirectoryTree()->Tree()->SelectPath(folder, false));
+        Settle();
+    }
+
+    CMainFrame& Frame() { return *app->MainFrame(); }
+    CCommandTable& Commands() { return Frame().Commands(); }
+    CImageFileList& Names() { return *Frame().FileList()->NamesList(); }
+    QString Shown() const { return app->Document()->PathName(); }
+    QString File(const QString& name) const { return photos + QLatin1Char('/') + name; }
+
+    TempDir dir;
+    QString root;
+    QString photos;
+    CScriptedSeam seam;
+    std::unique_ptr<CTest11App> app;
+};
+
+TEST_F(FrameNavigation, StartUpListsTheLastFolderButShowsNoImage) {
+    Profile::WriteString(kSettings, QStringLiteral("LastDirectoryUsed"), photos);
+    Start();
+    EXPECT_EQ(Frame().DirectoryTree()->Tree()->PathOf(Frame().DirectoryTree()->Tree()->currentItem()), photos);
+    EXPECT_EQ(g_strLastDirectory, photos);
+    ASSERT_EQ(Names().count(), 3);
+    EXPECT_EQ(Names().item(2)->text(), QStringLiteral("img10.jpg"));
+    EXPECT_TRUE(Names().isEnabled());
+    EXPECT_FALSE(g_bImageLoaded);
+    EXPECT_EQ(Shown(), QString());
+    EXPECT_EQ(Names().SelectedIndex(), -1);
+    EXPECT_TRUE(Frame().DirectoryBar()->isVisible());
+    EXPECT_TRUE(Frame().FileListBar()->isVisible());
+    EXPECT_TRUE(Frame().IsReady());
+
+    // The folder is saved again at exit.
+    app.reset();
+    EXPECT_EQ(Profile::GetString(kSettings, QStringLiteral("LastDirectoryUsed")), photos);
+}
+
+TEST_F(FrameNavigation, ChoosingAFolderShowsItsFirstImage) {
+    Start();
+    EXPECT_EQ(Names().count(), 0) << "no saved folder: nothing listed";
+    Choose(photos);
+    EXPECT_EQ(Shown(), File(QStringLiteral("img1.bmp")));
+    EXPECT_EQ(g_strCurrentFile, File(QStringLiteral("img1.bmp")));
+    EXPECT_TRUE(g_bImageLoaded);
+    EXPECT_EQ(Frame().SlideShowPosition(), 0);
+
+    // A lone image shows too.
+    const QString single = root + QStringLiteral("/albums/single");
+    const QString lone = Picture(single, QStringLiteral("Only.PNG"), Qt::yellow);
+    Choose(single);
+    EXPECT_EQ(Shown(), lone) << "the path reaches the document as it is on disk";
+    EXPECT_TRUE(g_bImageLoaded);
+
+    // A folder without images: the list is disabled and the image goes.
+    Choose(root + QStringLiteral("/albums"));
+    EXPECT_EQ(Names().count(), 0);
+    EXPECT_FALSE(Names().isEnabled());
+    EXPECT_FALSE(g_bImageLoaded);
+    EXPECT_FALSE(Commands().IsEnabled(ID_NEXT_IMAGE));
+    EXPECT_FALSE(Commands().IsEnabled(ID_DELETE_FILE));
+    EXPECT_TRUE(seam.messages.isEmpty());
+}
+
+TEST_F(FrameNavigation, NextAndPreviousStopAtTheEnds) {
+    Start();
+    Choose(photos);
+    EXPECT_TRUE(Commands().Execute(ID_PREVIOUS_IMAGE));
+    EXPECT_EQ(Shown(), File(QStringLiteral("img1.bmp"))) << "previous on the first image changes nothing";
+    StretchState = 130;
+    EXPECT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
+    EXPECT_EQ(Shown(), File(QStringLiteral("img2.png")));
+    EXPECT_EQ(StretchState, STRETCH_NATURAL) << "a zoom does not carry over";
+    StretchState = STRETCH_TILE;
+    EXPECT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
+    EXPECT_EQ(Shown(), File(QStringLiteral("img10.jpg")));
+    EXPECT_EQ(StretchState, STRETCH_TILE) << "tiling does";
+    EXPECT_EQ(Frame().SlideShowPosition(), 2);
+    EXPECT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
+    EXPECT_EQ(Shown(), File(QStringLiteral("img10.jpg"))) << "next on the last image changes nothing";
+    EXPECT_TRUE(Commands().Execute(ID_PREVIOUS_IMAGE));
+    EXPECT_EQ(Shown(), File(QStringLiteral("img2.png")));
+}
+
+TEST_F(FrameNavigation, ThumbnailsFollowTheFolderWhileTheirPageIsActive) {
+    Start();
+    Choose(photos);
+    CFileListBar& bar = *Frame().FileList();
+    EXPECT_TRUE(Commands().IsChecked(ID_LIST_BY_NAMES));
+    ASSERT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
+
+    ASSERT_TRUE(Commands().Execute(ID_THUMBNAILS));
+    EXPECT_TRUE(Commands().IsChecked(ID_THUMBNAILS));
+    EXPECT_EQ(bar.ThumbnailList()->count(), 3);
+    EXPECT_EQ(Shown(), File(QStringLiteral("img1.bmp"))) << "the page change shows the first image";
+    EXPECT_TRUE(Frame().DirectoryBar()->isEnabled() && Frame().FileListBar()->isEnabled());
+    ASSERT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
+    EXPECT_EQ(bar.ThumbnailList()->SelectedIndex(), 1);
+    EXPECT_EQ(Shown(), File(QStringLiteral("img2.png")));
+
+    // Another folder: listed, built, and its first good file shown; a broken file goes.
+    const QString mixed = root + QStringLiteral("/albums/mixed");
+    Picture(mixed, QStringLiteral("a.bmp"), Qt::red);
+    WriteJunk(mixed + QStringLiteral("/b.bmp"));
+    const QString third = Picture(mixed, QStringLiteral("c.bmp"), Qt::blue);
+    seam.messages.clear();
+    Choose(mixed);
+    EXPECT_EQ(Names().count(), 2);
+    EXPECT_EQ(bar.ThumbnailList()->count(), 2);
+    EXPECT_EQ(CentreColour(bar.ThumbnailImages()[1]), QColor(Qt::blue));
+    EXPECT_TRUE(seam.messages.contains(QStringLiteral(
+        "One or more Thumbnails could not be created.\nFile Names removed from Image List")));
+    EXPECT_EQ(bar.ThumbnailList()->SelectedIndex(), 0);
+    ASSERT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
+    EXPECT_EQ(Shown(), third);
+
+    // "List by File Names" only switches the page.
+    ASSERT_TRUE(Commands().Execute(ID_LIST_BY_NAMES));
+    EXPECT_EQ(bar.Tabs()->CurrentPageIndex(), 0);
+    EXPECT_EQ(Shown(), third);
+}
+
+TEST_F(FrameNavigation, DeleteAndPropertiesThroughTheFramesCommands) {
+    Start();
+    Choose(photos);
+    ASSERT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
+    ASSERT_TRUE(Commands().IsEnabled(ID_DELETE_FILE));
+
+    seam.answer = QMessageBox::No;
+    ASSERT_TRUE(Commands().Execute(ID_DELETE_FILE));
+    EXPECT_TRUE(QFile::exists(File(QStringLiteral("img2.png"))));
+    EXPECT_EQ(Names().count(), 3);
+    EXPECT_EQ(Shown(), File(QStringLiteral("img2.png")));
+
+    seam.answer = QMessageBox::Yes;
+    ASSERT_TRUE(Commands().Execute(ID_DELETE_FILE));
+    EXPECT_FALSE(QFile::exists(File(QStringLiteral("img2.png"))));
+    EXPECT_EQ(Names().count(), 2);
+    EXPECT_EQ(Shown(), File(QStringLiteral("img10.jpg"))) << "the next image takes its place";
+
+    ASSERT_TRUE(Commands().Execute(ID_FILE_PROPERTIES));
+    ASSERT_TRUE(Commands().Execute(ID_FOLDER_PROPERTIES));
+    EXPECT_EQ(seam.dialogs, (QStringList{"img10.jpg Properties", "photos Properties"}));
+}
+
+}  // namespace
