@@ -3,6 +3,7 @@
 #include "browser/directory_tree_bar.h"
 #include "browser/file_list_bar.h"
 #include "browser/image_file_list.h"
+#include "browser/list_control.h"
 #include "browser/namespace_tree.h"
 #include "browser/tab_view_container.h"
 #include "platform/help_window.h"
@@ -13,6 +14,7 @@
 #include "viewer/display_layout.h"
 #include "viewer/profile.h"
 #include "viewer/sizing_control_bar.h"
+#include "viewer/slide_show.h"
 #include "viewer/splash_wnd.h"
 #include "viewer/viewer_state.h"
 
@@ -43,6 +45,23 @@ const char* const kIndicatorTexts[3] = {"CAP", "NUM", "SCRL"};
 
 QString BarName(int id) { return QStringLiteral("Bar-%1").arg(id); }
 
+// The slide show steps through the Names list; the Thumbnails page follows when it is active.
+class CNamesSlideShowList : public CSlideShowList {
+public:
+    explicit CNamesSlideShowList(CFileListBar& files) : files_(files) {}
+
+    int RowCount() const override { return files_.NamesList()->count(); }
+    void Focus() override { files_.NamesList()->setFocus(); }
+    void SelectNextRow() override { files_.NamesList()->SelectNextRow(); }
+    void SelectFirstRow() override { files_.NamesList()->SelectFirstRow(); }
+    void FollowOnThumbnails(int row) override {
+        if (files_.ThumbnailsActive()) files_.ThumbnailList()->SelectRow(row);
+    }
+
+private:
+    CFileListBar& files_;
+};
+
 }  // namespace
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), commands_(this) {
@@ -65,6 +84,9 @@ bool CMainFrame::LoadFrame(QWidget* view) {
     CreateStatusBar();
     setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks | QMainWindow::AllowTabbedDocks);
     if (!CreateSizingBars()) return false;
+    slideShow_ = new CSlideShow(*this);
+    slideShowList_ = std::make_unique<CNamesSlideShowList>(*fileList_);
+    slideShow_->SetList(slideShowList_.get());
     RegisterCommands();
 
     fileList_->NamesList()->setFont(directoryTree_->Tree()->font());
@@ -298,7 +320,7 @@ void CMainFrame::OnFolderChanged() {
         if (ready_) {
             // The folder's first image shows without a click, a lone image too.
             if (names->count() > 1)
-                SlideShowStep();
+                slideShow_->Step();
             else
                 names->SelectFirstRow();
         }
@@ -322,7 +344,7 @@ void CMainFrame::OnFolderChanged() {
 
 void CMainFrame::OnImageSelected(int, int row, int newState) {
     if (newState != (LVIS_SELECTED | LVIS_FOCUSED)) return;
-    slideShowPosition_ = row;
+    slideShow_->SetPosition(row);
     // The path goes to the document as it is on disk: names are case-sensitive here.
     const QString path = fileList_->NamesList()->PathAt(row);
     if (path.isEmpty()) return;
@@ -331,20 +353,6 @@ void CMainFrame::OnImageSelected(int, int row, int newState) {
     if (StretchState > 10) StretchState = STRETCH_NATURAL;
     emit OpenDocumentRequested(path);
     g_strCurrentFile = path;
-}
-
-void CMainFrame::SlideShowStep() {
-    CImageFileList* names = fileList_->NamesList();
-    const int count = names->count();
-    names->setFocus();
-    if (count <= 1) return;
-    if (++slideShowPosition_ < count) {
-        names->SelectNextRow();
-    } else {
-        slideShowPosition_ = 0;
-        names->SelectFirstRow();
-    }
-    if (fileList_->ThumbnailsActive()) fileList_->ThumbnailList()->SelectRow(slideShowPosition_);
 }
 
 void CMainFrame::DockBarLeft(CSizingControlBar* bar) {
@@ -431,6 +439,7 @@ void CMainFrame::RegisterCommands() {
         fileList_->OnPageChanged();
     });
     commands_.SetUpdateRule(ID_THUMBNAILS, [this](CCmdUI& ui) { ui.SetCheck(fileList_->Tabs()->CurrentPageIndex() == 1); });
+    slideShow_->RegisterCommands(commands_);
     CreateBarMenus();
 }
 
@@ -477,6 +486,8 @@ void CMainFrame::showEvent(QShowEvent* event) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    // The layout saved is the window's own, not the bare full-screen one.
+    if (g_bSlideShowFullScreen) slideShow_->ToggleFullScreen();
     SaveBarState();
     if (helpWindow_) helpWindow_->close();
     event->accept();

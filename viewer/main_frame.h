@@ -5,17 +5,22 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include <memory>
+
 class CDirectoryTreeBar;
 class CFileListBar;
 class CHelpWindow;
 class CSizingControlBar;
+class CSlideShow;
+class CSlideShowList;
 class QLabel;
 class QMenu;
 class QToolBar;
 
 // The single top-level window: menus, toolbar, status bar, the two sizing bars docked at
 // the left ("Directory" and "File List") and the image view in the middle. It routes every
-// command id through its command table and runs the bar, layout and help commands itself.
+// command id through its command table and runs the bar, layout, slide show and help
+// commands itself.
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
@@ -35,12 +40,12 @@ public:
     // The bars' contents: the folder tree, and the Names and Thumbnails pages.
     CDirectoryTreeBar* DirectoryTree() const { return directoryTree_; }
     CFileListBar* FileList() const { return fileList_; }
-    // The row of the image last selected in the file list; the slide show goes on from it.
-    int SlideShowPosition() const { return slideShowPosition_; }
     QLabel* PromptPane() const { return promptPane_; }
     // The status bar's lock indicators: "CAP", "NUM", "SCRL" while the lock is on.
     QLabel* IndicatorPane(int index) const { return indicators_[index]; }
     CHelpWindow* HelpWindow() const { return helpWindow_; }
+    // The slide show (it exists once the frame is loaded).
+    CSlideShow& SlideShow() const { return *slideShow_; }
     // 0 during creation, 1 afterwards: folder changes display images only when ready.
     bool IsReady() const { return ready_; }
 
@@ -57,8 +62,6 @@ public:
     // A row of either list changed state: when it became selected and focused, its file
     // (the Names list's row of that index) becomes the document.
     void OnImageSelected(int controlId, int row, int newState);
-    // One step of the slide show: the next row of the Names list, the first after the last.
-    void SlideShowStep();
 
 signals:
     // The frame asks the application to open path as the document.
@@ -96,7 +99,8 @@ private:
     CSizingControlBar* fileListBar_ = nullptr;
     CDirectoryTreeBar* directoryTree_ = nullptr;
     CFileListBar* fileList_ = nullptr;
-    int slideShowPosition_ = 0;
+    CSlideShow* slideShow_ = nullptr;
+    std::unique_ptr<CSlideShowList> slideShowList_;
     QLabel* promptPane_ = nullptr;
     QLabel* indicators_[3] = {};
     CHelpWindow* helpWindow_ = nullptr;

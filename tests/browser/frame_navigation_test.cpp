@@ -11,6 +11,7 @@
 #include "viewer/command_ids.h"
 #include "viewer/main_frame.h"
 #include "viewer/profile.h"
+#include "viewer/slide_show.h"
 #include "viewer/sizing_control_bar.h"
 #include "viewer/test11_app.h"
 #include "viewer/test11_doc.h"
@@ -103,7 +104,7 @@ TEST_F(FrameNavigation, ChoosingAFolderShowsItsFirstImage) {
     EXPECT_EQ(Shown(), File(QStringLiteral("img1.bmp")));
     EXPECT_EQ(g_strCurrentFile, File(QStringLiteral("img1.bmp")));
     EXPECT_TRUE(g_bImageLoaded);
-    EXPECT_EQ(Frame().SlideShowPosition(), 0);
+    EXPECT_EQ(Frame().SlideShow().Position(), 0);
 
     // A lone image shows too.
     const QString single = root + QStringLiteral("/albums/single");
@@ -135,7 +136,7 @@ TEST_F(FrameNavigation, NextAndPreviousStopAtTheEnds) {
     EXPECT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
     EXPECT_EQ(Shown(), File(QStringLiteral("img10.jpg")));
     EXPECT_EQ(StretchState, STRETCH_TILE) << "tiling does";
-    EXPECT_EQ(Frame().SlideShowPosition(), 2);
+    EXPECT_EQ(Frame().SlideShow().Position(), 2);
     EXPECT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
     EXPECT_EQ(Shown(), File(QStringLiteral("img10.jpg"))) << "next on the last image changes nothing";
     EXPECT_TRUE(Commands().Execute(ID_PREVIOUS_IMAGE));

@@ -1,4 +1,6 @@
-// The viewer tests run headless, against a settings folder of their own.
+// The viewer tests run headless, against a settings folder and a session bus of their own.
+
+#include "fake_desktop_services.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +14,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toLocal8Bit());
     QApplication application(argc, argv);
+    const CPrivateSessionBus bus;
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
