@@ -1,5 +1,7 @@
 #include "gif_decoder.h"
 
+#include "gif_lzw_reader.h"
+
 #include "imagelib/byte_source.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/storage_limit.h"
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -60,30 +63,71 @@ private:
 // GIF's interlace order: four passes of (first row, row step).
 constexpr int kPasses[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
 
-// Reads the image just described row by row and draws the part inside the screen.
-void DrawImage(GifFileType* gif, const GifInput& input, CImageBitmap& screen, int colours) {
-    const GifImageDesc& image = gif->Image;
-    if (image.Width <= 0 || image.Height <= 0) return;
+// Where an image sits on the screen and how its rows are stored.
+struct ImagePlacement {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    bool interlaced = false;
+};
+
+// Reads the next row of the image's pixels; false when the compressed data ends first.
+using RowReader = std::function<bool(GifPixelType* row, int width)>;
+
+// Reads the image row by row and draws the part inside the screen.
+void DrawImage(const ImagePlacement& image, const RowReader& readRow, CImageBitmap& screen, int colours) {
+    if (image.width <= 0 || image.height <= 0) return;
     // Images start inside the screen's top left corner (their offsets are unsigned).
-    const int visible = std::max(0, std::min(image.Width, screen.Width() - image.Left));
-    std::vector<GifPixelType> row(static_cast<size_t>(image.Width));
-    const int passes = image.Interlace ? 4 : 1;
+    const int visible = std::max(0, std::min(image.width, screen.Width() - image.left));
+    std::vector<GifPixelType> row(static_cast<size_t>(image.width));
+    const int passes = image.interlaced ? 4 : 1;
     for (int pass = 0; pass < passes; ++pass) {
-        const int step = image.Interlace ? kPasses[pass][1] : 1;
-        for (int y = image.Interlace ? kPasses[pass][0] : 0; y < image.Height; y += step) {
-            if (DGifGetLine(gif, row.data(), image.Width) != GIF_OK) {
-                // The compressed data may end before the last pixel; the rest keeps the background.
-                if (!input.pending && gif->Error == D_GIF_ERR_EOF_TOO_SOON) return;
-                Fail(input, gif->Error);
-            }
-            if (image.Top + y >= screen.Height() || visible == 0) continue;
+        const int step = image.interlaced ? kPasses[pass][1] : 1;
+        for (int y = image.interlaced ? kPasses[pass][0] : 0; y < image.height; y += step) {
+            // The compressed data may end before the last pixel; the rest keeps the background.
+            if (!readRow(row.data(), image.width)) return;
+            if (image.top + y >= screen.Height() || visible == 0) continue;
             const auto end = row.begin() + visible;
             if (colours > 0 && std::any_of(row.begin(), end, [colours](GifPixelType index) { return index >= colours; }))
                 RaiseError(ERR_BAD_DATA, "GIF decoder: a pixel refers to a colour beyond the colour map.");
-            std::copy(row.begin(), end, screen.Line(image.Top + y) + image.Left);
+            std::copy(row.begin(), end, screen.Line(image.top + y) + image.left);
         }
     }
 }
+
+// The image descriptor as the file holds it (after its separator): placement, local colour
+// map and the compressed data's minimum code size, read without consuming anything.
+struct RawImage {
+    ImagePlacement placement;
+    const uint8_t* colours = nullptr;  // RGB triplets of the local map, if there is one
+    int colourCount = 0;
+    int minimumCodeSize = 0;
+    size_t length = 0;  // descriptor, map and code size byte
+    bool complete = false;  // all of that is present
+};
+
+RawImage PeekImage(const uint8_t* data, size_t size) {
+    RawImage raw;
+    constexpr size_t kDescriptor = 9;
+    if (size < kDescriptor) return raw;
+    const auto word = [data](size_t at) { return data[at] | (data[at + 1] << 8); };
+    raw.placement = {word(0), word(2), word(4), word(6), (data[8] & 0x40) != 0};
+    size_t length = kDescriptor;
+    if (data[8] & 0x80) {
+        raw.colourCount = 2 << (data[8] & 7);
+        raw.colours = data + length;
+        length += static_cast<size_t>(raw.colourCount) * 3;
+    }
+    if (size <= length) return raw;
+    raw.minimumCodeSize = data[length];
+    raw.length = length + 1;
+    raw.complete = true;
+    return raw;
+}
+
+// giflib reads codes of at most 9 bits to start with; the format allows up to 12.
+bool NeedsOwnLzw(const RawImage& raw) { return raw.complete && raw.minimumCodeSize > 8 && raw.minimumCodeSize < 12; }
 
 }  // namespace
 
@@ -109,7 +153,11 @@ void CGIFDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
                 if (DGifGetExtensionNext(gif, &block) != GIF_OK) Fail(input, gif->Error);
         }
     }
-    if (DGifGetImageDesc(gif) != GIF_OK) Fail(input, gif->Error);
+    const RawImage raw = PeekImage(source.RemainingData(), source.Available());
+    // An image without width or height covers nothing, whatever follows its descriptor.
+    const bool empty = source.Available() >= 9 && (raw.placement.width == 0 || raw.placement.height == 0);
+    const bool ownLzw = !empty && NeedsOwnLzw(raw);
+    if (!empty && !ownLzw && DGifGetImageDesc(gif) != GIF_OK) Fail(input, gif->Error);
 
     depth = depth == 32 ? 32 : 8;
     // At 32 bits the picture is built at 8 and converted: refuse it before either exists.
@@ -117,16 +165,36 @@ void CGIFDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     CMemBitmap indexed;
     CImageBitmap& screen = depth == 32 ? indexed : bitmap;
     screen.Create(gif->SWidth, gif->SHeight, 8, false);
+
     // The image's own colour map, else the global one; without either the grey ramp stays.
-    const ColorMapObject* map = gif->Image.ColorMap ? gif->Image.ColorMap : gif->SColorMap;
+    std::vector<GifColorType> colours;
+    if (ownLzw && raw.colours != nullptr) {
+        for (int i = 0; i < raw.colourCount; ++i)
+            colours.push_back({raw.colours[3 * i], raw.colours[3 * i + 1], raw.colours[3 * i + 2]});
+    } else {
+        const ColorMapObject* map = !empty && !ownLzw && gif->Image.ColorMap ? gif->Image.ColorMap : gif->SColorMap;
+        if (map != nullptr) colours.assign(map->Colors, map->Colors + map->ColorCount);
+    }
     {
         CBitmapLock lock(screen, false, true);
         const auto background = static_cast<uint8_t>(gif->SBackGroundColor);
         for (int y = 0; y < screen.Height(); ++y) std::memset(screen.Line(y), background, static_cast<size_t>(screen.Width()));
-        DrawImage(gif, input, screen, map ? map->ColorCount : 0);
+        const int colourCount = static_cast<int>(colours.size());
+        if (ownLzw) {
+            source.Skip(raw.length);
+            CGifLzwReader lzw(source.RemainingData(), source.Available(), raw.minimumCodeSize);
+            DrawImage(raw.placement, [&lzw](GifPixelType* row, int width) { return lzw.Read(row, width); }, screen, colourCount);
+        } else if (!empty) {
+            const GifImageDesc& desc = gif->Image;
+            const ImagePlacement placement{desc.Left, desc.Top, desc.Width, desc.Height, desc.Interlace};
+            DrawImage(placement, [gif, &input](GifPixelType* row, int width) {
+                if (DGifGetLine(gif, row, width) == GIF_OK) return true;
+                if (!input.pending && gif->Error == D_GIF_ERR_EOF_TOO_SOON) return false;
+                Fail(input, gif->Error);
+            }, screen, colourCount);
+        }
     }
-    if (map != nullptr)
-        for (int i = 0; i < std::min(map->ColorCount, 256); ++i)
-            screen.Palette()[i] = OpaqueColour(map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue);
+    for (int i = 0; i < std::min(static_cast<int>(colours.size()), 256); ++i)
+        screen.Palette()[i] = OpaqueColour(colours[i].Red, colours[i].Green, colours[i].Blue);
     if (depth == 32) bitmap.CopyFrom(indexed, 32);
 }

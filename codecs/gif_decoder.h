@@ -2,7 +2,9 @@
 
 #include "imagelib/image_decoder.h"
 
-// GIF files (GIF87a and GIF89a) through giflib 5.2. The picture is the logical screen: it
+// GIF files (GIF87a and GIF89a) through giflib 5.2; images whose compressed data starts
+// with codes wider than giflib reads (a minimum code size of 9 to 11 bits) go through our
+// own LZW reader. The picture is the logical screen: it
 // takes the background colour, and the file's first image is drawn on it through its own
 // colour map (or the global one). A still viewer shows an animation's first frame, so
 // later images are not read; transparency and the other extension blocks are skipped.
@@ -13,7 +15,8 @@
 // colour beyond the colour map (code 2), data that ends before the first image does (code
 // 11), an empty screen or a file without any image (code 2). Tolerated: an image reaching
 // outside the screen (clipped to it), compressed data whose end code comes before the last
-// pixel (the rest keeps the background), a background index beyond the colour map, no
+// pixel (the rest keeps the background), an image without width or height (the screen
+// shows its background), a background index beyond the colour map, no
 // colour map at all (the grey ramp), anything after the first image.
 class CGIFDecoder : public CImageDecoder {
 public:

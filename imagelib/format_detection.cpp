@@ -36,7 +36,9 @@ ImageFormat DetectFormat(const uint8_t* header, size_t size) {
             (v[0] == 0x11 && v[1] == 0x01 && v[2] == 0x01 && v[3] == 0x00))
             return ImageFormat::PICT;
     }
-    if (b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF) return ImageFormat::JPEG;
+    // The start-of-image marker. Writers put the next marker right after it, but decoders
+    // skip stray bytes between markers and some files carry them there too.
+    if (b[0] == 0xFF && b[1] == 0xD8 && size >= 3) return ImageFormat::JPEG;
     if (b[0] == 0x89 && b[1] == 'P' && b[2] == 'N' && b[3] == 'G') return ImageFormat::PNG;
     if (((b[0] == 0xC5 && b[1] == 0xD0 && b[2] == 0xD3 && b[3] == 0xC6) ||
          (b[0] == 0xC6 && b[1] == 0xD3 && b[2] == 0xD0 && b[3] == 0xC5)) &&

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 
 namespace {
 
@@ -188,4 +189,133 @@ TEST(GifDecoderTest, CompressedDataEndingEarlyKeepsTheRowsItHolds) {
     EXPECT_EQ(bitmap.Line(1)[2], 3);
     EXPECT_EQ(bitmap.Line(2)[0], 1);
     EXPECT_EQ(bitmap.Line(3)[3], 1);
+}
+
+namespace {
+
+// A GIF whose one image is compressed with the given minimum code size (giflib's encoder
+// always uses 8), by a plain LZW encoder that never clears its table once it is full.
+std::vector<uint8_t> EncodeWideCodeGif(int width, int height, int minimumCodeSize, const std::function<int(int, int)>& pixel) {
+    std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
+    const auto word = [&out](int value) {
+        out.push_back(static_cast<uint8_t>(value));
+        out.push_back(static_cast<uint8_t>(value >> 8));
+    };
+    word(width);
+    word(height);
+    out.insert(out.end(), {0xF7, 0, 0});  // a global map of 256 entries, background 0
+    for (int i = 0; i < 256; ++i) out.insert(out.end(), {static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i), 7});
+    out.push_back(',');
+    word(0);
+    word(0);
+    word(width);
+    word(height);
+    out.push_back(0);
+    out.push_back(static_cast<uint8_t>(minimumCodeSize));
+
+    std::vector<uint8_t> packed;
+    uint32_t bits = 0;
+    int bitCount = 0;
+    int codeSize = minimumCodeSize + 1;
+    const auto emit = [&](int code) {
+        bits |= static_cast<uint32_t>(code) << bitCount;
+        for (bitCount += codeSize; bitCount >= 8; bitCount -= 8, bits >>= 8) packed.push_back(static_cast<uint8_t>(bits));
+    };
+    const int clear = 1 << minimumCodeSize;
+    int next = clear + 2;
+    std::map<std::pair<int, int>, int> table;
+    emit(clear);
+    int prefix = -1;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int value = pixel(x, y);
+            if (prefix < 0) {
+                prefix = value;
+                continue;
+            }
+            const auto found = table.find({prefix, value});
+            if (found != table.end()) {
+                prefix = found->second;
+                continue;
+            }
+            emit(prefix);
+            if (next < 4096) {
+                table[{prefix, value}] = next++;
+                if (next - 1 == (1 << codeSize) && codeSize < 12) ++codeSize;
+            }
+            prefix = value;
+        }
+    emit(prefix);
+    emit(clear + 1);
+    if (bitCount > 0) packed.push_back(static_cast<uint8_t>(bits));
+    for (size_t at = 0; at < packed.size(); at += 255) {
+        const size_t block = std::min<size_t>(255, packed.size() - at);
+        out.push_back(static_cast<uint8_t>(block));
+        out.insert(out.end(), packed.begin() + static_cast<std::ptrdiff_t>(at), packed.begin() + static_cast<std::ptrdiff_t>(at + block));
+    }
+    out.push_back(0);
+    out.push_back(';');
+    return out;
+}
+
+}  // namespace
+
+// giflib refuses minimum code sizes above 8 bits; the decoder reads them itself. A noisy
+// picture fills the 12-bit table, which the encoder then keeps without clearing it.
+TEST(GifDecoderTest, WideMinimumCodeSizesDecodeLikeGiflibsOwn) {
+    const auto noise = [](int x, int y) { return (x * 7919 + y * 104729 + ((x * y) % 13) * 31) % 256; };
+    const auto stripes = [](int x, int y) { return (x / 3 + y) % 5 == 0 ? 200 : 17; };
+    CGIFDecoder decoder;
+    for (const auto& pixel : {std::function<int(int, int)>(noise), std::function<int(int, int)>(stripes)}) {
+        CMemBitmap expected;
+        int depth = 32;
+        GifImage image = Checker(0, 0, 97, 61);
+        image.pixel = pixel;
+        Map global;
+        for (int i = 0; i < 256; ++i) global.push_back({static_cast<GifByteType>(i), static_cast<GifByteType>(255 - i), 7});
+        DecodeBytes(decoder, EncodeGif(97, 61, 0, global, {image}), expected, depth);
+        for (int codeSize : {8, 9, 11}) {
+            SCOPED_TRACE(codeSize);
+            CMemBitmap wide;
+            DecodeBytes(decoder, EncodeWideCodeGif(97, 61, codeSize, pixel), wide, depth);
+            std::string why;
+            EXPECT_TRUE(SamePixels(expected, wide, &why)) << why;
+        }
+    }
+
+    // A code beyond the table is damage.
+    auto broken = EncodeWideCodeGif(8, 8, 9, [](int x, int) { return x; });
+    const size_t data = 13 + 768 + 10 + 1;
+    broken[data + 3] = 0xFF;
+    broken[data + 4] = 0xFF;
+    std::string text;
+    EXPECT_EQ(DecodeError(decoder, broken, &text), ERR_BAD_DATA);
+    EXPECT_EQ(text, "Decoder error: GIF decoder: the compressed data refers to a code not yet defined.\n");
+    // Data that stops early leaves the background, as with giflib's images.
+    auto cut = EncodeWideCodeGif(8, 8, 10, [](int, int) { return 3; });
+    cut.resize(data + 1 + 12);  // the first few rows
+    CMemBitmap partial;
+    int depth = 8;
+    DecodeBytes(decoder, cut, partial, depth);
+    EXPECT_EQ(partial.Line(1)[7], 3);
+    EXPECT_EQ(partial.Line(7)[7], 0);
+}
+
+// An image without width or height covers nothing: the screen shows its background, even
+// when the descriptor announces a colour map or data that the file does not hold.
+TEST(GifDecoderTest, ImageWithoutAreaLeavesTheBackground) {
+    auto bytes = EncodeGif(3, 2, 1, kGlobal, {Checker(0, 0, 2, 2)});
+    const size_t descriptor = 13 + 12;
+    ASSERT_EQ(bytes[descriptor], ',');
+    bytes[descriptor + 5] = 0;  // width
+    bytes.resize(descriptor + 10);
+    bytes[descriptor + 9] = 0x80;  // a local map, missing
+    bytes.push_back(';');
+    CGIFDecoder decoder;
+    CMemBitmap bitmap;
+    int depth = 32;
+    DecodeBytes(decoder, bytes, bitmap, depth);
+    ASSERT_EQ(bitmap.Size(), std::make_pair(3, 2));
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) EXPECT_EQ(bitmap.PixelLine(y)[x], OpaqueColour(255, 255, 255));
 }

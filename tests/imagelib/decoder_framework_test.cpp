@@ -40,6 +40,8 @@ TEST(FormatDetectionTest, SignaturesAreTestedInOrder) {
     EXPECT_EQ(Detect({0x49, 0x49, 0x2A, 0x00}), ImageFormat::TIFF);
     EXPECT_EQ(Detect({0x4D, 0x4D, 0x00, 0x2A}), ImageFormat::TIFF);
     EXPECT_EQ(Detect({0xFF, 0xD8, 0xFF, 0xE0}), ImageFormat::JPEG);
+    EXPECT_EQ(Detect({0xFF, 0xD8, 0x00, 0x01}), ImageFormat::JPEG);  // stray bytes before the next marker
+    EXPECT_EQ(Detect({0xFF, 0xD8}), ImageFormat::None);
     EXPECT_EQ(Detect({0x89, 'P', 'N', 'G'}), ImageFormat::PNG);
     EXPECT_EQ(Detect({0x0A, 5, 1, 8}), ImageFormat::PCX);
     EXPECT_EQ(Detect({'P', '2'}), ImageFormat::PGM);
