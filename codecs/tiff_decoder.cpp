@@ -221,7 +221,9 @@ bool NeedsOwnSampleReading(TIFF* tiff, const SampleLayout& l) {
                        (l.format == SAMPLEFORMAT_UINT || l.format == SAMPLEFORMAT_INT) && l.bits >= 1 &&
                        l.bits <= 16 && l.samples >= l.colours && l.samples <= l.colours + 1 && !TIFFIsTiled(tiff);
     if (!plain) return false;
-    if (l.format == SAMPLEFORMAT_INT || (l.planar == PLANARCONFIG_SEPARATE && l.colours == 1 && l.samples == 2))
+    // 16-bit samples too: the RGBA interface keeps their high byte, where rounding to the
+    // nearest 8-bit level is exact.
+    if (l.format == SAMPLEFORMAT_INT || l.bits == 16 || (l.planar == PLANARCONFIG_SEPARATE && l.colours == 1 && l.samples == 2))
         return true;
     char reason[1024];
     TIFFRGBAImage probe{};

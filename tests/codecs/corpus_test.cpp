@@ -85,19 +85,14 @@ TEST(CorpusTest, Gif) {
 }
 
 TEST(CorpusTest, Tiff) {
-    const CorpusDeviation rounding{"libtiff and the reference's tool round 16-bit samples to 8 bits differently", "tol:1"};
+    const CorpusDeviation rounding{"the library and the reference's tool bring 16-bit samples to 8 bits differently, by rounding or by the high byte", "tol:1"};
     const CorpusDeviation cmyk{"libtiff and the reference's tool round CMYK to RGB differently", "tol:1"};
     const CorpusDeviation accepted{"libtiff reads the file without reporting an error"};
     const CorpusDeviation firstImage{"the first image is intact; the loop lies in the directory chain after it"};
     CheckCorpusFormat("tiff", {
-        {"corpus/tiff/ltif_minisblack-1c-16b.tiff", rounding},
         {"corpus/tiff/ltif_rgb-3c-16b.tiff", rounding},
-        {"corpus/tiff/pil_16bit.MM.cropped.tif", rounding},
-        {"corpus/tiff/pil_16bit.cropped.tif", rounding},
-        {"corpus/tiff/pil_16bit.deflate.tif", rounding},
         {"corpus/tiff/pil_tiff_16bit_RGB.tiff", rounding},
         {"corpus/tiff/pil_tiff_16bit_RGBa.tiff", rounding},
-        {"corpus/tiff/tm_flower-minisblack-16.tif", rounding},
         {"corpus/tiff/tm_flower-rgb-contig-16.tif", rounding},
         {"corpus/tiff/pil_tiff_strip_cmyk_jpeg.tif", cmyk},
         {"corpus/tiff/pil_tiff_tiled_cmyk_jpeg.tif", cmyk},

@@ -217,6 +217,10 @@ TEST(TiffDecoderTest, PlainSamplesOfAnyDepthOrSignAreScaledToEightBits) {
     signedGrey.bits = 16;
     signedGrey.format = SAMPLEFORMAT_INT;
     signedGrey.sample = [](uint32_t x, uint32_t, int) { return x * 0x1C00; };  // 0x8000 and above are negative
+    // Rounded to the nearest level: 0x00FF is 1, where its high byte would give 0.
+    TiffPicture grey16;
+    grey16.bits = 16;
+    grey16.sample = [](uint32_t x, uint32_t y, int) { return x * 0x0F0F + y * 0x00FF; };
     TiffPicture rgb4;
     rgb4.photometric = PHOTOMETRIC_RGB;
     rgb4.samples = 3;
@@ -234,6 +238,7 @@ TEST(TiffDecoderTest, PlainSamplesOfAnyDepthOrSignAreScaledToEightBits) {
     const Case cases[] = {
         {twelve, [&](uint32_t x, uint32_t y) { return Grey(static_cast<int>((twelve.sample(x, y, 0) * 255 + 2047) / 4095)); }},
         {signedGrey, [](uint32_t x, uint32_t) { return Grey(static_cast<int>((((x * 0x1C00) ^ 0x8000) * 255 + 32767) / 65535)); }},
+        {grey16, [&](uint32_t x, uint32_t y) { return Grey(static_cast<int>((grey16.sample(x, y, 0) * 255 + 32767) / 65535)); }},
         {rgb4, [&](uint32_t x, uint32_t y) {
              const auto c = [&](int s) { return static_cast<uint8_t>(rgb4.sample(x, y, s) * 17); };
              return BGRA{c(2), c(1), c(0), 255};
