@@ -17,6 +17,7 @@
 #include "viewer/slide_show.h"
 #include "viewer/splash_wnd.h"
 #include "viewer/viewer_state.h"
+#include "viewer/wallpaper.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -440,6 +441,7 @@ void CMainFrame::RegisterCommands() {
     });
     commands_.SetUpdateRule(ID_THUMBNAILS, [this](CCmdUI& ui) { ui.SetCheck(fileList_->Tabs()->CurrentPageIndex() == 1); });
     slideShow_->RegisterCommands(commands_);
+    (new CWallpaper(this))->RegisterCommands(commands_);
     CreateBarMenus();
 }
 

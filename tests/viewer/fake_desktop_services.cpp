@@ -71,3 +71,15 @@ uint CFakeScreenSaver::Inhibit(const QString& application, const QString& reason
 }
 
 void CFakeScreenSaver::UnInhibit(uint cookie) { Record(QStringLiteral("UnInhibit %1").arg(cookie)); }
+
+std::unique_ptr<CFakePlasmaShell> CFakePlasmaShell::Start(bool refuse) {
+    std::unique_ptr<CFakePlasmaShell> shell(new CFakePlasmaShell);
+    shell->refuse_ = refuse;
+    if (!shell->Publish(QStringLiteral("org.kde.plasmashell"), {QStringLiteral("/PlasmaShell")})) return nullptr;
+    return shell;
+}
+
+void CFakePlasmaShell::evaluateScript(const QString& script) {
+    Record(QStringLiteral("evaluateScript ") + script);
+    if (refuse_) sendErrorReply(QDBusError::Failed, QStringLiteral("Widgets are locked"));
+}

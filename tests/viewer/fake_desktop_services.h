@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusContext>
 #include <QMutex>
 #include <QObject>
 #include <QProcess>
@@ -61,4 +62,19 @@ public slots:
 
 private:
     uint nextCookie_ = 1;
+};
+
+// The KDE Plasma shell's scripting interface (org.kde.PlasmaShell evaluateScript): records
+// each script; refuses them all when told to.
+class CFakePlasmaShell : public CFakeDesktopService, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.PlasmaShell")
+public:
+    static std::unique_ptr<CFakePlasmaShell> Start(bool refuse = false);
+
+public slots:
+    void evaluateScript(const QString& script);
+
+private:
+    bool refuse_ = false;
 };
