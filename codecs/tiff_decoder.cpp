@@ -247,6 +247,35 @@ uint32_t SampleAt(const uint8_t* line, size_t index, int bits) {
     return window >> (24 - bits - bit % 8) & ((1u << bits) - 1);
 }
 
+// The levels of a scanline's samples through each sample's table, with the common depths
+// read directly.
+template <int Bits>
+void FillLevelsAt(std::vector<uint8_t>& levels, const uint8_t* line, const uint8_t* const* tables, int perPixel) {
+    const size_t pixels = levels.size() / static_cast<size_t>(perPixel);
+    for (size_t i = 0, x = 0; x < pixels; ++x)
+        for (int k = 0; k < perPixel; ++k, ++i) {
+            uint32_t v;
+            if constexpr (Bits == 16) {
+                uint16_t v16;
+                std::memcpy(&v16, line + 2 * i, 2);
+                v = v16;
+            } else if constexpr (Bits == 8) {
+                v = line[i];
+            } else {
+                v = SampleAt(line, i, Bits);
+            }
+            levels[i] = tables[k][v];
+        }
+}
+
+void FillLevels(std::vector<uint8_t>& levels, const uint8_t* line, const uint8_t* const* tables, int perPixel, int bits) {
+    if (bits == 16) return FillLevelsAt<16>(levels, line, tables, perPixel);
+    if (bits == 8) return FillLevelsAt<8>(levels, line, tables, perPixel);
+    const size_t pixels = levels.size() / static_cast<size_t>(perPixel);
+    for (size_t i = 0, x = 0; x < pixels; ++x)
+        for (int k = 0; k < perPixel; ++k, ++i) levels[i] = tables[k][SampleAt(line, i, bits)];
+}
+
 void DecodeSamples(CImageBitmap& bitmap, int& depth, TIFF* tiff, const SampleLayout& l, const TiffMessages& messages) {
     depth = 32;
     CheckDimensions(l.width, l.height);
@@ -261,27 +290,42 @@ void DecodeSamples(CImageBitmap& bitmap, int& depth, TIFF* tiff, const SampleLay
     const bool separate = l.planar == PLANARCONFIG_SEPARATE && l.samples > 1;
     const int planes = separate ? l.samples : 1;
     const int perPixel = separate ? 1 : l.samples;
+    // Every stored sample value's 8-bit level, rounded to the nearest: signed samples are
+    // offset first (two's complement), and colour samples of white-is-zero images inverted.
     const uint32_t max = (1u << l.bits) - 1;
+    const uint32_t offset = l.format == SAMPLEFORMAT_INT ? 1u << (l.bits - 1) : 0;
+    std::vector<uint8_t> alphaLevels(max + 1), colourLevels(max + 1);
+    for (uint32_t v = 0; v <= max; ++v) {
+        alphaLevels[v] = static_cast<uint8_t>(((v ^ offset) * 255 + max / 2) / max);
+        colourLevels[v] = l.photometric == PHOTOMETRIC_MINISWHITE ? static_cast<uint8_t>(255 - alphaLevels[v]) : alphaLevels[v];
+    }
+    // The levels of one scanline's samples, in the order they are stored.
+    std::vector<uint8_t> rowLevels(static_cast<size_t>(l.width) * static_cast<size_t>(perPixel));
     for (int plane = 0; plane < planes; ++plane)
         for (uint32_t y = 0; y < l.height; ++y) {
             if (TIFFReadScanline(tiff, line.data(), y, static_cast<uint16_t>(plane)) < 0)
                 RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
+            const uint8_t* tables[4];
+            for (int k = 0; k < perPixel; ++k)
+                tables[k] = ((separate ? plane : k) == l.colours ? alphaLevels : colourLevels).data();
+            FillLevels(rowLevels, line.data(), tables, perPixel, l.bits);
             BGRA* out = bitmap.PixelLine(static_cast<int>(y));
-            for (uint32_t x = 0; x < l.width; ++x)
-                for (int k = 0; k < perPixel; ++k) {
-                    const int sample = separate ? plane : k;
-                    uint32_t v = SampleAt(line.data(), static_cast<size_t>(x) * perPixel + k, l.bits);
-                    if (l.format == SAMPLEFORMAT_INT) v ^= 1u << (l.bits - 1);  // two's complement to offset
-                    auto level = static_cast<uint8_t>((v * 255 + max / 2) / max);
-                    if (sample == l.colours) {
-                        out[x].a = level;
-                        continue;
-                    }
-                    if (l.photometric == PHOTOMETRIC_MINISWHITE) level = static_cast<uint8_t>(255 - level);
-                    if (l.colours == 1) out[x].r = out[x].g = out[x].b = level;
-                    else (sample == 0 ? out[x].r : sample == 1 ? out[x].g : out[x].b) = level;
-                    if (!alpha) out[x].a = 255;
+            const uint8_t* in = rowLevels.data();
+            if (separate) {
+                for (uint32_t x = 0; x < l.width; ++x) {
+                    if (plane == l.colours) out[x].a = in[x];
+                    else if (l.colours == 1) out[x].r = out[x].g = out[x].b = in[x];
+                    else (plane == 0 ? out[x].r : plane == 1 ? out[x].g : out[x].b) = in[x];
                 }
+                if (!alpha)
+                    for (uint32_t x = 0; x < l.width; ++x) out[x].a = 255;
+            } else if (l.colours == 1) {
+                for (uint32_t x = 0; x < l.width; ++x, in += perPixel)
+                    out[x] = BGRA{in[0], in[0], in[0], alpha ? in[1] : uint8_t{255}};
+            } else {
+                for (uint32_t x = 0; x < l.width; ++x, in += perPixel)
+                    out[x] = BGRA{in[2], in[1], in[0], alpha ? in[3] : uint8_t{255}};
+            }
         }
 }
 
