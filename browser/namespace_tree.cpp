@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QFileIconProvider>
+#include <QMouseEvent>
 
 #include <optional>
 
@@ -150,4 +151,12 @@ QIcon CNamespaceTree::IconFor(const QString& iconName, const QString& openIconNa
 void CNamespaceTree::contextMenuEvent(QContextMenuEvent* event) {
     emit ContextMenuRequested(event->globalPos());
     event->accept();
+}
+
+void CNamespaceTree::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QTreeWidget::mousePressEvent(event);
 }

@@ -47,6 +47,8 @@ protected:
     // Consulted for every candidate node; accepts everything.
     virtual bool AcceptItem(const CNamespaceItem& item);
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // A right click opens the bar's menu about the current folder; it chooses no node.
+    void mousePressEvent(QMouseEvent* event) override;
 
 private:
     QIcon IconFor(const QString& iconName, const QString& openIconName);

@@ -19,9 +19,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QSettings>
+#include <QTabBar>
+#include <QTest>
 
 #include <memory>
 
@@ -30,6 +35,36 @@ namespace {
 const QString kSettings = QStringLiteral("Settings");
 
 QString Q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+// A menu's items as "text id" (sub-menus as their title and their items, separators as "-").
+QStringList Items(const QMenu& menu) {
+    QStringList items;
+    for (QAction* action : menu.actions()) {
+        if (action->isSeparator())
+            items << QStringLiteral("-");
+        else if (action->menu())
+            items << action->text() + QStringLiteral(" [") + Items(*action->menu()).join(QStringLiteral(", ")) +
+                         QLatin1Char(']');
+        else
+            items << QStringLiteral("%1 %2").arg(action->text()).arg(action->data().toInt());
+    }
+    return items;
+}
+
+// A right click at pos in widget, as the window system delivers it: the button, then the
+// context-menu request. Returns the menu that opened.
+QMenu* RightClick(QWidget* widget, QPoint pos) {
+    QTest::mouseClick(widget, Qt::RightButton, {}, pos);
+    QContextMenuEvent request(QContextMenuEvent::Mouse, pos, widget->mapToGlobal(pos));
+    QCoreApplication::sendEvent(widget, &request);
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+QAction* ItemOf(const QMenu& menu, int id) {
+    for (QAction* action : menu.actions())
+        if (!action->isSeparator() && !action->menu() && action->data().toInt() == id) return action;
+    return nullptr;
+}
 
 class FrameNavigation : public ::testing::Test {
 protected:
@@ -165,12 +200,22 @@ TEST_F(FrameNavigation, ThumbnailsFollowTheFolderWhileTheirPageIsActive) {
     WriteJunk(mixed + QStringLiteral("/b.bmp"));
     const QString third = Picture(mixed, QStringLiteral("c.bmp"), Qt::blue);
     seam.messages.clear();
+    // The folder-change path holds both bars off while it builds, as the page change does.
+    QList<bool> barsEnabledDuringBuild;  // building, directory bar enabled, file list bar enabled
+    seam.onMessage = [&](const QString&) {
+        barsEnabledDuringBuild << bar.IsBuilding() << Frame().DirectoryBar()->isEnabled()
+                               << Frame().FileListBar()->isEnabled();
+    };
     Choose(mixed);
+    seam.onMessage = nullptr;
     EXPECT_EQ(Names().count(), 2);
-    EXPECT_EQ(bar.ThumbnailList()->count(), 2);
+    ASSERT_EQ(bar.ThumbnailList()->count(), 2);
+    EXPECT_EQ(bar.ThumbnailList()->item(1)->text(), QStringLiteral("c.bmp"));
     EXPECT_EQ(CentreColour(bar.ThumbnailImages()[1]), QColor(Qt::blue));
-    EXPECT_TRUE(seam.messages.contains(QStringLiteral(
-        "One or more Thumbnails could not be created.\nFile Names removed from Image List")));
+    EXPECT_EQ(seam.messages,
+              QStringList{"One or more Thumbnails could not be created.\nFile Names removed from Image List"});
+    EXPECT_EQ(barsEnabledDuringBuild, (QList<bool>{true, false, false}));
+    EXPECT_TRUE(Frame().DirectoryBar()->isEnabled() && Frame().FileListBar()->isEnabled());
     EXPECT_EQ(bar.ThumbnailList()->SelectedIndex(), 0);
     ASSERT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
     EXPECT_EQ(Shown(), third);
@@ -202,6 +247,50 @@ TEST_F(FrameNavigation, DeleteAndPropertiesThroughTheFramesCommands) {
     ASSERT_TRUE(Commands().Execute(ID_FILE_PROPERTIES));
     ASSERT_TRUE(Commands().Execute(ID_FOLDER_PROPERTIES));
     EXPECT_EQ(seam.dialogs, (QStringList{"img10.jpg Properties", "photos Properties"}));
+}
+
+TEST_F(FrameNavigation, BarMenusCarryTheFramesCommandsAndARightClickChoosesNoFolder) {
+    Start();
+    Choose(photos);
+    Frame().show();
+    Settle();
+    CFileListBar& bar = *Frame().FileList();
+    ASSERT_TRUE(Commands().Execute(ID_THUMBNAILS));
+
+    // Menu 161, the same from either page and from the tab strip.
+    QListWidget* names = bar.NamesList();
+    QMenu* onThumbnails = RightClick(bar.ThumbnailList()->viewport(), QPoint(5, 5));
+    ASSERT_NE(onThumbnails, nullptr);
+    EXPECT_EQ(Items(*onThumbnails),
+              (QStringList{"Default View 32806",
+                           "Set Wall Paper [Proportional Stretched 32831, Centered 32822, Stretched 32824, Tiled 32823]",
+                           "-", "Properties ... 32817"}));
+    onThumbnails->hide();
+    QTabBar* tabs = bar.Tabs()->TabBar();
+    EXPECT_EQ(RightClick(tabs, tabs->tabRect(0).center()), onThumbnails);
+    onThumbnails->hide();
+    ASSERT_TRUE(Commands().Execute(ID_LIST_BY_NAMES));
+    Settle();
+    EXPECT_EQ(RightClick(names->viewport(), QPoint(5, 5)), onThumbnails);
+    ItemOf(*onThumbnails, ID_FILE_PROPERTIES)->trigger();
+    onThumbnails->hide();
+    EXPECT_EQ(seam.dialogs, QStringList{"img1.bmp Properties"});
+
+    // Menu 166: its "Properties ..." is about the current folder, and the right click on
+    // another node does not make that node the current folder.
+    CNamespaceTree& tree = *Frame().DirectoryTree()->Tree();
+    QTreeWidgetItem* chosen = tree.currentItem();
+    QTreeWidgetItem* other = tree.itemAbove(chosen);
+    ASSERT_NE(other, nullptr);
+    tree.scrollToItem(other);
+    QMenu* onTree = RightClick(tree.viewport(), tree.visualItemRect(other).center());
+    ASSERT_NE(onTree, nullptr);
+    EXPECT_EQ(Items(*onTree), (QStringList{"Default View 32806", "-", "Properties ... 32820"}));
+    EXPECT_EQ(tree.currentItem(), chosen);
+    EXPECT_EQ(g_strLastDirectory, photos);
+    ItemOf(*onTree, ID_FOLDER_PROPERTIES)->trigger();
+    onTree->hide();
+    EXPECT_EQ(seam.dialogs, (QStringList{"img1.bmp Properties", "photos Properties"}));
 }
 
 }  // namespace
