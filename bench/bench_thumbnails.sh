@@ -5,7 +5,8 @@
 # Usage: bench_thumbnails.sh BUILD_DIR
 set -eu
 build=${1:-build}
-out=$(dirname "$0")/out
+# Absolute: the browser lists folders by their full path.
+out=$(cd "$(dirname "$0")" && pwd)/out
 photos=$out/thumbnail-photos
 many=$out/ten-thousand-files
 mkdir -p "$out"
