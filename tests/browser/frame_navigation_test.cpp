@@ -115,7 +115,10 @@ protected:
 TEST_F(FrameNavigation, StartUpListsTheLastFolderButShowsNoImage) {
     Profile::WriteString(kSettings, QStringLiteral("LastDirectoryUsed"), photos);
     Start();
-    EXPECT_EQ(Frame().DirectoryTree()->Tree()->PathOf(Frame().DirectoryTree()->Tree()->currentItem()), photos);
+    const CNamespaceTree& tree = *Frame().DirectoryTree()->Tree();
+    EXPECT_EQ(tree.PathOf(tree.currentItem()), photos);
+    EXPECT_TRUE(tree.viewport()->rect().contains(tree.visualItemRect(tree.currentItem()).center()))
+        << "the selected folder is in view";
     EXPECT_EQ(g_strLastDirectory, photos);
     ASSERT_EQ(Names().count(), 3);
     EXPECT_EQ(Names().item(2)->text(), QStringLiteral("img10.jpg"));
