@@ -11,23 +11,27 @@
 
 // Feeds one input to a format's decoder directly and through the any-format decoder. Every
 // outcome but a CTextException or success is a finding: libFuzzer reports crashes, leaks,
-// sanitizer reports and other exceptions (which abort as uncaught).
-template <typename Decoder>
-int FuzzDecoder(const uint8_t* data, size_t size) {
-    // Hostile headers may claim pictures of any size; stay well below the fuzzer's memory cap.
-    SetBitmapStorageLimit(uint64_t{256} << 20);
+// sanitizer reports and other exceptions (which abort as uncaught). args go to the
+// decoder's constructor.
+template <typename Decoder, typename... Args>
+int FuzzDecoder(const uint8_t* data, size_t size, Args... args) {
+    // Hostile headers may claim pictures of any size: small pictures keep each run short and
+    // far below the fuzzer's memory cap, and the size checks do not depend on the limit.
+    SetBitmapStorageLimit(uint64_t{32} << 20);
     for (int depth : {0, 8, 32}) {
         CMemBitmap bitmap;
         try {
-            Decoder decoder;
+            Decoder decoder(args...);
             decoder.DecodeMemory(data, size, bitmap, depth);
         } catch (const CTextException&) {
         }
     }
+    // One any-format decoder for every input, as the viewer keeps one: no decode may leave
+    // state behind that upsets the next.
+    static CAutoDecoder autoDecoder;
     CMemBitmap bitmap;
     try {
-        CAutoDecoder decoder;
-        decoder.DecodeMemory(data, size, bitmap, 32);
+        autoDecoder.DecodeMemory(data, size, bitmap, 32);
     } catch (const CTextException&) {
     }
     return 0;

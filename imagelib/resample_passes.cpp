@@ -39,8 +39,13 @@ using ChannelBytes = uint8_t __attribute__((vector_size(16)));
 // weights adding up to 1 stay within 0..255, so keeping the low byte of each is exact.
 [[gnu::always_inline]] inline void Store(uint8_t* pixel, Channels sum) {
     const ChannelInts rounded = __builtin_convertvector(sum + 0.5, ChannelInts);
-    const ChannelBytes bytes = __builtin_shuffle(reinterpret_cast<const ChannelBytes&>(rounded),
-                                                 ChannelBytes{0, 4, 8, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    const auto& lanes = reinterpret_cast<const ChannelBytes&>(rounded);
+#if defined(__clang__)
+    // clang (the fuzz build) spells GCC's one-vector shuffle this way.
+    const ChannelBytes bytes = __builtin_shufflevector(lanes, lanes, 0, 4, 8, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+#else
+    const ChannelBytes bytes = __builtin_shuffle(lanes, ChannelBytes{0, 4, 8, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+#endif
     std::memcpy(pixel, &bytes, 4);
 }
 
