@@ -30,7 +30,13 @@ void CByteSource::ReportProgress(double fraction) {
 }
 
 CMemoryBlockSource::~CMemoryBlockSource() {
-    if (cursor_ != nullptr) Close();
+    if (cursor_ == nullptr) return;
+    // A source closed by its destructor is being abandoned, often while an exception
+    // unwinds: a listener that throws on the last progress report must not end the program.
+    try {
+        Close();
+    } catch (...) {
+    }
 }
 
 int CMemoryBlockSource::Open(const uint8_t* start, size_t size) {

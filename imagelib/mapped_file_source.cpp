@@ -23,7 +23,13 @@ int MissingPathCode(const std::string& fileName) {
 }  // namespace
 
 CMappedFileSource::~CMappedFileSource() {
-    if (fd_ >= 0) Close();
+    if (fd_ < 0) return;
+    // Often reached while an exception unwinds: a listener that throws on the last progress
+    // report must not end the program.
+    try {
+        Close();
+    } catch (...) {
+    }
 }
 
 int CMappedFileSource::Open(const std::string& fileName) {
@@ -67,9 +73,10 @@ void CMappedFileSource::Close() {
     view_ = nullptr;
     cursor_ = nullptr;
     viewSize_ = 0;
-    CByteSource::Close();
+    // The descriptor goes before the listener hears of it, so a throwing listener leaks nothing.
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    CByteSource::Close();
 }
 
 const uint8_t* CMappedFileSource::Peek(size_t) { return cursor_; }

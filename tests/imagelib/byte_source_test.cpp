@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
+#include <stdexcept>
 #include <unistd.h>
 #include <vector>
 
@@ -15,6 +17,16 @@ public:
     void Progress(double fraction) override { heard.push_back(fraction); }
     std::vector<double> heard;
 };
+
+// A listener that cancels by throwing at every report, the last one included.
+class ThrowingListener : public CProgressListener {
+public:
+    void Progress(double) override { throw std::runtime_error("cancelled"); }
+};
+
+long OpenDescriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+}
 
 }  // namespace
 
@@ -89,4 +101,37 @@ TEST(ByteSourceTest, MappedFilesReportWhyTheyCannotOpen) {
     EXPECT_EQ(source.Read(3)[2], 9);
     EXPECT_THROW(source.Read(1), CTextException);
     source.Close();
+}
+
+// A source abandoned while an exception unwinds closes itself without letting a throwing
+// listener end the program; an explicit Close hands the listener's exception on but still
+// releases the file first.
+TEST(ByteSourceTest, ThrowingListenerNeitherEndsTheProgramNorKeepsTheFileOpen) {
+    TempDir dir;
+    WriteBytes(dir.File("picture.bmp"), std::vector<uint8_t>(3000, 7));
+    ThrowingListener listener;
+    const long before = OpenDescriptors();
+    EXPECT_THROW(
+        {
+            CMappedFileSource source(&listener);
+            ASSERT_EQ(source.Open(dir.File("picture.bmp")), 0);
+            throw std::logic_error("the decode failed");
+        },
+        std::logic_error);
+    {
+        CMappedFileSource source(&listener);
+        ASSERT_EQ(source.Open(dir.File("picture.bmp")), 0);
+        EXPECT_THROW(source.Close(), std::runtime_error);
+        EXPECT_EQ(OpenDescriptors(), before);
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
+
+    const std::vector<uint8_t> data(100);
+    EXPECT_THROW(
+        {
+            CMemoryBlockSource source(&listener);
+            source.Open(data.data(), data.size());
+            throw std::logic_error("the decode failed");
+        },
+        std::logic_error);
 }
