@@ -7,6 +7,7 @@
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
+#include "imagelib/work_budget.h"
 
 #include <gif_lib.h>
 
@@ -85,6 +86,10 @@ void DrawImage(const ImagePlacement& image, const RowReader& readRow, CImageBitm
     for (int pass = 0; pass < passes; ++pass) {
         const int step = image.interlaced ? kPasses[pass][1] : 1;
         for (int y = image.interlaced ? kPasses[pass][0] : 0; y < image.height; y += step) {
+            // Rows outside the screen are decoded too (later passes follow them): an image far
+            // larger than its screen pays a unit per pixel, which the screen's own allowance
+            // covers many times over for honest files.
+            CWorkBudget::Charge(static_cast<uint64_t>(image.width));
             // The compressed data may end before the last pixel; the rest keeps the background.
             if (!readRow(row.data(), image.width)) return;
             if (image.top + y >= screen.Height() || visible == 0) continue;
@@ -159,6 +164,14 @@ void CGIFDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     const bool ownLzw = !empty && NeedsOwnLzw(raw);
     if (!empty && !ownLzw && DGifGetImageDesc(gif) != GIF_OK) Fail(input, gif->Error);
 
+    // Every LZW code takes at least 3 bits and stands for at most 4096 pixels, so a file can
+    // describe no more pixels than this per byte. A screen beyond that is a hostile header
+    // (animations draw their frames over the screen they declare): refuse it before it is
+    // allocated and filled.
+    constexpr uint64_t kMaxPixelsPerByte = 4096 * 8 / 3;
+    if (uint64_t{static_cast<uint32_t>(gif->SWidth)} * static_cast<uint32_t>(gif->SHeight) > kMaxPixelsPerByte * source.DataSize())
+        RaiseError(ERR_BAD_DATA, FormatText("GIF decoder: a screen of %d x %d pixels is more than the file's data can fill.",
+                                            gif->SWidth, gif->SHeight));
     depth = depth == 32 ? 32 : 8;
     // At 32 bits the picture is built at 8 and converted: refuse it before either exists.
     if (depth == 32) CheckBitmapStorage(gif->SWidth, gif->SHeight, 32, PaddedLineBytes(gif->SWidth, 32));

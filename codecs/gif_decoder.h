@@ -13,11 +13,12 @@
 // Corruption policy. Fatal: data that is not a GIF (code 1), records, colour maps or
 // compressed data giflib rejects (code 2 with giflib's message), pixels that refer to a
 // colour beyond the colour map (code 2), data that ends before the first image does (code
-// 11), an empty screen or a file without any image (code 2). Tolerated: an image reaching
-// outside the screen (clipped to it), compressed data whose end code comes before the last
-// pixel (the rest keeps the background), an image without width or height (the screen
-// shows its background), a background index beyond the colour map, no
-// colour map at all (the grey ramp), anything after the first image.
+// 11), an empty screen, a screen of more pixels than the file's compressed data could
+// describe (about 11000 per byte), or a file without any image (code 2). Tolerated: an
+// image reaching outside the screen (clipped to it), compressed data whose end code comes
+// before the last pixel (the rest keeps the background), an image without width or height
+// (the screen shows its background), a background index beyond the colour map, no colour
+// map at all (the grey ramp), anything after the first image.
 class CGIFDecoder : public CImageDecoder {
 public:
     void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;

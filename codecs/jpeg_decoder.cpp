@@ -7,6 +7,7 @@
 #include "imagelib/image_bitmap.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
+#include "imagelib/work_budget.h"
 
 #include <exception>
 #include <string>
@@ -56,14 +57,16 @@ void ProgressMonitor(j_common_ptr cinfo) noexcept {
         std::longjmp(errors.jump, 1);
     }
     const jpeg_progress_mgr* progress = cinfo->progress;
-    if (progress->pass_limit <= 0 || progress->total_passes <= 0) return;
-    const double fraction =
-        (static_cast<double>(progress->pass_counter) / static_cast<double>(progress->pass_limit) +
-         progress->completed_passes) /
-        progress->total_passes;
     bool failed = false;
     try {
-        static_cast<CByteSource*>(cinfo->client_data)->ReportProgress(fraction);
+        // libjpeg reports each row of blocks of every scan: a stream of many scans over a
+        // large image pays for each of them.
+        CWorkBudget::ChargeRow(16 * static_cast<uint64_t>(reinterpret_cast<j_decompress_ptr>(cinfo)->output_width));
+        if (progress->pass_limit > 0 && progress->total_passes > 0)
+            static_cast<CByteSource*>(cinfo->client_data)
+                ->ReportProgress((static_cast<double>(progress->pass_counter) / static_cast<double>(progress->pass_limit) +
+                                  progress->completed_passes) /
+                                 progress->total_passes);
     } catch (...) {
         errors.pending = std::current_exception();
         failed = true;
@@ -159,6 +162,14 @@ void CJPEGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, 
     cinfo.do_fancy_upsampling = TRUE;
     if (!codec.Guarded([&] { jpeg_calc_output_dimensions(&cinfo); })) codec.Fail();
 
+    // Huffman coding spends at least one bit on every block of the first scan of each
+    // component: data shorter than that is a hostile header, not an honest file cut short.
+    if (!cinfo.arith_code) {
+        uint64_t blocks = 0;
+        for (int c = 0; c < cinfo.num_components; ++c)
+            blocks += uint64_t{cinfo.comp_info[c].width_in_blocks} * cinfo.comp_info[c].height_in_blocks;
+        if (blocks / 8 > size) throw CTextException(ERR_END_OF_DATA, "End of file reached while decoding.\n");
+    }
     // Creating the bitmap first refuses oversized images before libjpeg allocates the
     // whole-image buffers of a progressive stream.
     const JDIMENSION width = cinfo.output_width;

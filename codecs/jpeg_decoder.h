@@ -17,8 +17,9 @@
 // markers out of place, processes libjpeg-turbo does not decode (lossless, 12-bit),
 // colour spaces it cannot turn into RGB, and progressive streams of more than 1000 scans
 // (a known way to make a small file decode for minutes). Code 10: images whose bitmap
-// would exceed the storage limit, refused before libjpeg allocates its buffers.
-// Tolerated, as libjpeg tolerates them (its warnings go to the trace log): a stream that
+// would exceed the storage limit, refused before libjpeg allocates its buffers. Code 11:
+// Huffman-coded data too short to hold one bit per block of the image (a tiny file whose
+// header claims a huge picture), refused before anything is allocated. Tolerated, as libjpeg tolerates them (its warnings go to the trace log): a stream that
 // ends early decodes the rows it holds and libjpeg fills the rest; damaged entropy-coded
 // data is resynchronised at the next restart marker.
 class CJPEGDecoder : public CImageDecoder {

@@ -6,6 +6,7 @@
 #include "imagelib/byte_source.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
+#include "imagelib/work_budget.h"
 
 #include <algorithm>
 #include <bit>
@@ -200,6 +201,7 @@ void DecodeWithTrailingPalette(CSourceCursor& in, PcxRunReader& runs, const PcxH
     std::vector<uint8_t> line(std::max<size_t>(h.bytesPerLine, 1));
     const int covered = static_cast<int>(std::min<size_t>(h.bytesPerLine, static_cast<size_t>(h.width)));
     for (int y = 0; y < h.height; ++y) {
+        CWorkBudget::ChargeRow(h.bytesPerLine);
         runs.Fill(line.data(), h.bytesPerLine);
         std::memcpy(bitmap.Line(y), line.data(), static_cast<size_t>(covered));
         in.Commit();
@@ -248,6 +250,7 @@ void CPCXDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     const size_t lineBytes = static_cast<size_t>(h.planes) * h.bytesPerLine;
     std::vector<uint8_t> line(std::max<size_t>(lineBytes, 1));
     for (int y = 0; y < h.height; ++y) {
+        CWorkBudget::ChargeRow(lineBytes);
         runs.Fill(line.data(), lineBytes);
         converter.Convert(line.data(), bitmap.PixelLine(y));
         in.Commit();

@@ -5,6 +5,7 @@
 #include "imagelib/byte_source.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
+#include "imagelib/work_budget.h"
 
 #include <algorithm>
 #include <vector>
@@ -97,6 +98,7 @@ void StoreGrey(CImageBitmap& bitmap, int y, int x, uint8_t grey) {
 
 void ReadPlainSamples(CSourceCursor& in, PgmText& text, const GreyScale& scale, CImageBitmap& bitmap) {
     for (int y = 0; y < bitmap.Height(); ++y) {
+        CWorkBudget::ChargeRow(static_cast<uint64_t>(bitmap.Width()));
         for (int x = 0; x < bitmap.Width(); ++x) {
             text.SkipWhitespace();
             if (text.Lookahead() == kEnd) EndOfData();
@@ -122,6 +124,7 @@ void ReadRawRows(CByteSource& source, const GreyScale& scale, const Pixel* greys
     const int width = bitmap.Width();
     const size_t rowBytes = static_cast<size_t>(width) * (Wide ? 2 : 1);
     for (int y = 0; y < bitmap.Height(); ++y) {
+        CWorkBudget::ChargeRow(rowBytes);
         const uint8_t* in = source.Read(rowBytes);
         auto* out = reinterpret_cast<Pixel*>(bitmap.Line(y));
         for (int x = 0; x < width; ++x) out[x] = table[RawSample<Wide>(in, x)];

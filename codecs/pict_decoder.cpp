@@ -7,6 +7,7 @@
 #include "imagelib/byte_source.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
+#include "imagelib/work_budget.h"
 
 #include <algorithm>
 #include <cstring>
@@ -178,6 +179,7 @@ private:
 
     // Reads and acts on one opcode; true once an image has been decoded.
     bool NextOpcode() {
+        CWorkBudget::Charge();
         CByteSource& source = in_.Source();
         // Version 2 opcodes are words at even offsets.
         if (version_ == 2 && (source.Position() & 1) != 0) in_.Skip(1);

@@ -4,6 +4,7 @@
 #include "imagelib/byte_source.h"
 #include "imagelib/image_bitmap.h"
 #include "imagelib/image_decoder.h"
+#include "imagelib/work_budget.h"
 
 #include <algorithm>
 #include <cstring>
@@ -74,6 +75,7 @@ void ReadPackedOrPlainRows(CByteSource& source, const PictRowFormat& f, const BG
     const size_t rowBytes = RowBytesOf(f, bitmap.Width());
     std::vector<uint8_t> row(rowBytes);
     for (int y = 0; y < bitmap.Height(); ++y) {
+        CWorkBudget::ChargeRow(rowBytes);
         const uint8_t* bytes = nullptr;
         if (rowBytes < kPackedRowMinimum) {
             bytes = source.Read(rowBytes);
@@ -98,6 +100,7 @@ void ReadComponentPlaneRows(CByteSource& source, const PictRowFormat& f, CImageB
     std::vector<uint8_t> planes(width * (alpha ? 4 : 3));
     const uint8_t* const first = planes.data();
     for (int y = 0; y < bitmap.Height(); ++y) {
+        CWorkBudget::ChargeRow(planes.size());
         const auto [packed, count] = PackedRow(source, rowBytes);
         std::fill(planes.begin(), planes.end(), uint8_t{0});
         UnpackBits(packed, count, planes.data(), planes.size(), 1);

@@ -6,6 +6,7 @@
 #include "imagelib/byte_source.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
+#include "imagelib/work_budget.h"
 
 #include <algorithm>
 #include <cstring>
@@ -243,6 +244,7 @@ void CTGADecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     TgaPacketReader packets(in, pixelBytes);
     std::vector<uint8_t> stored(rowBytes);
     for (int r = 0; r < h.height; ++r) {
+        CWorkBudget::ChargeRow(rowBytes);
         packets.Fill(stored.data(), h.width);
         writer.Write(r, stored.data());
         in.Commit();

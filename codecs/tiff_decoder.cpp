@@ -7,6 +7,7 @@
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
+#include "imagelib/work_budget.h"
 
 #include <algorithm>
 #include <climits>
@@ -303,6 +304,7 @@ void DecodeSamples(CImageBitmap& bitmap, int& depth, TIFF* tiff, const SampleLay
     std::vector<uint8_t> rowLevels(static_cast<size_t>(l.width) * static_cast<size_t>(perPixel));
     for (int plane = 0; plane < planes; ++plane)
         for (uint32_t y = 0; y < l.height; ++y) {
+            CWorkBudget::ChargeRow(static_cast<uint64_t>(scanlineSize));
             if (TIFFReadScanline(tiff, line.data(), y, static_cast<uint16_t>(plane)) < 0)
                 RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
             const uint8_t* tables[4];
@@ -373,6 +375,7 @@ void DoLoColor(CImageBitmap& bitmap, int& depth, TIFF* tiff, const TiffMessages&
     const int mask = (1 << bits) - 1;
     CBitmapLock lock(bitmap, false, true);
     for (uint32_t y = 0; y < length; ++y) {
+        CWorkBudget::ChargeRow(static_cast<uint64_t>(scanlineSize));
         // Damage late in the file leaves the rows as the buffer last held them.
         if (TIFFReadScanline(tiff, scanline.data(), y, 0) < 0 && y < length / 3)
             RaiseError(ERR_CANNOT_HANDLE, messages.LastError());

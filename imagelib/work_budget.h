@@ -25,6 +25,9 @@ public:
 
     // Spends units; throws CTextException(ERR_BAD_DATA) when the decode has none left.
     static void Charge(uint64_t units = 1);
+    // Spends what one row of a decoder's loop costs: a unit, and one more per 64 bytes the
+    // row reads, fills or unpacks (far below the allowance an honest row's pixels bring).
+    static void ChargeRow(uint64_t bytes) { Charge(1 + bytes / 64); }
     // Adds the allowance for a bitmap of this many pixels.
     static void GrantPixels(uint64_t pixels);
     // Units left in the open budget (0 when none is open).

@@ -319,3 +319,36 @@ TEST(GifDecoderTest, ImageWithoutAreaLeavesTheBackground) {
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x) EXPECT_EQ(bitmap.PixelLine(y)[x], OpaqueColour(255, 255, 255));
 }
+
+// A header may claim a screen of any size over a few bytes: one larger than the file's
+// compressed data could describe is refused before it is allocated, while a small image on
+// a larger screen is an honest file.
+TEST(GifDecoderTest, ScreenBeyondWhatTheDataCanFillIsRefused) {
+    CGIFDecoder decoder;
+    std::string text;
+    for (int depth : {0, 8, 32}) {
+        EXPECT_EQ(DecodeError(decoder, EncodeGif(65535, 65535, 0, kGlobal, {Checker(0, 0, 2, 2)}), &text, depth), ERR_BAD_DATA);
+        EXPECT_EQ(text, "Decoder error: GIF decoder: a screen of 65535 x 65535 pixels is more than the file's data can fill.\n");
+    }
+    CMemBitmap bitmap;
+    int depth = 0;
+    DecodeBytes(decoder, EncodeGif(300, 200, 1, kGlobal, {Checker(0, 0, 2, 2)}), bitmap, depth);
+    EXPECT_EQ(bitmap.Size(), std::make_pair(300, 200));
+    EXPECT_EQ(bitmap.Line(199)[299], 1);
+}
+
+// Every row of the first image is decoded, inside the screen or not: an image of 17
+// million pixels over a screen of one ends once it has used up the decode's work budget.
+TEST(GifDecoderTest, ImageFarLargerThanItsScreenRunsOutOfWork) {
+    const GifImage wide{0, 0, 65535, 260, false, {}, [](int, int) { return 2; }};
+    CGIFDecoder decoder;
+    CMemBitmap bitmap;
+    const auto bomb = EncodeGif(1, 1, 0, kGlobal, {wide});
+    try {
+        decoder.DecodeMemory(bomb.data(), bomb.size(), bitmap);
+        ADD_FAILURE() << "the decode ended normally";
+    } catch (const CTextException& e) {
+        EXPECT_EQ(e.Code(), ERR_BAD_DATA);
+        EXPECT_EQ(e.Text(), "Decoder error: the file asks for far more work than its picture needs.\n");
+    }
+}

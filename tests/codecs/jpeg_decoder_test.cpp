@@ -195,6 +195,20 @@ TEST(JpegDecoderTest, EndlessProgressiveScansAreRefused) {
     EXPECT_NE(text.find("more than 1000 scans"), std::string::npos) << text;
 }
 
+// The frame header of a small file patched to claim 30000 x 30000 pixels: its data cannot
+// hold a bit for each block, so it is refused before 900 megapixels are allocated and filled.
+TEST(JpegDecoderTest, HeaderClaimingFarMoreBlocksThanTheDataHoldsIsRefused) {
+    auto bytes = ColourJpeg();
+    for (size_t i = 2; i + 8 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {  // precision, then height and width
+            bytes[i + 5] = bytes[i + 7] = 30000 >> 8;
+            bytes[i + 6] = bytes[i + 8] = 30000 & 0xFF;
+            break;
+        }
+    CJPEGDecoder decoder;
+    EXPECT_EQ(DecodeError(decoder, bytes, nullptr, 0), ERR_END_OF_DATA);
+}
+
 TEST(JpegDecoderTest, ImagesOverTheStorageLimitAreRefusedBeforeDecoding) {
     SetBitmapStorageLimit(32 * 32 * 4 - 1);
     CJPEGDecoder decoder;
