@@ -352,6 +352,9 @@ std::vector<BGRA> LowColourTable(TIFF* tiff, int bits, uint16_t photometric) {
     return table;
 }
 
+// What a scanline libtiff fails to read costs from the work budget.
+constexpr uint64_t kFailedRowUnits = 1024;
+
 void DoLoColor(CImageBitmap& bitmap, int& depth, TIFF* tiff, const TiffMessages& messages) {
     uint32_t width = 0, length = 0;
     uint16_t bits = 1, photometric = PHOTOMETRIC_MINISBLACK;
@@ -376,9 +379,13 @@ void DoLoColor(CImageBitmap& bitmap, int& depth, TIFF* tiff, const TiffMessages&
     CBitmapLock lock(bitmap, false, true);
     for (uint32_t y = 0; y < length; ++y) {
         CWorkBudget::ChargeRow(static_cast<uint64_t>(scanlineSize));
-        // Damage late in the file leaves the rows as the buffer last held them.
-        if (TIFFReadScanline(tiff, scanline.data(), y, 0) < 0 && y < length / 3)
-            RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
+        // Damage late in the file leaves the rows as the buffer last held them. Each row past
+        // the damage fails again, and a header may claim rows without end: a failed read
+        // costs as much as a row of a thousand pixels.
+        if (TIFFReadScanline(tiff, scanline.data(), y, 0) < 0) {
+            if (y < length / 3) RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
+            CWorkBudget::Charge(kFailedRowUnits);
+        }
         uint8_t* row = bitmap.Line(static_cast<int>(y));
         if (depth == 1 || bits == 8) {
             std::memcpy(row, scanline.data(), std::min(rowBytes, static_cast<size_t>(scanlineSize)));

@@ -15,7 +15,8 @@
 // of the rows (code 7); the text is libtiff's own message. Code 10: images over the storage
 // limit, refused before their pixels are allocated. Tolerated: damaged strips or tiles
 // further on (the RGBA interface skips them; the low-colour path repeats the last row it
-// read), and libtiff's warnings, which go to the trace log.
+// read, until failed reads use up the decode's work budget: code 2), and libtiff's
+// warnings, which go to the trace log.
 class CTIFFDecoder : public CImageDecoder {
 public:
     CTIFFDecoder();

@@ -333,3 +333,35 @@ TEST(TiffDecoderTest, EpsPreviewDecodesAndAPreviewBeyondTheFileIsRefused) {
     EXPECT_EQ(bitmap.PixelLine(6)[8], Grey(static_cast<int>(Ramp(8, 6, 0))));
     EXPECT_EQ(DecodeError(decoder, eps(static_cast<uint32_t>(preview.size()) + 1)), ERR_BAD_DATA);
 }
+
+// A picture one pixel wide and three million rows high in one PackBits strip whose data ends
+// after 40% of its rows. Late damage is tolerated on the low-colour path, but every row past
+// the end is another failed read: the decode ends once those have used up its work budget,
+// instead of failing row after row for as long as the header claims rows.
+TEST(TiffDecoderTest, EndlessFailingRowsRunOutOfWork) {
+    constexpr uint32_t kRows = 3'000'000;
+    TempDir dir;
+    const std::string path = dir.File("tall.tif");
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 1u);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, kRows);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_PACKBITS);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, kRows);
+    std::vector<uint8_t> runs;
+    for (uint32_t row = 0; row < kRows * 2 / 5; ++row) runs.insert(runs.end(), {0x00, 0x40});  // one literal byte a row
+    TIFFWriteRawStrip(tiff, 0, runs.data(), static_cast<tmsize_t>(runs.size()));
+    TIFFClose(tiff);
+    const auto bytes = ReadBytes(path);
+
+    CTIFFDecoder decoder;
+    CMemBitmap bitmap;
+    try {
+        decoder.DecodeMemory(bytes.data(), bytes.size(), bitmap, 0);
+        ADD_FAILURE() << "the decode ended normally";
+    } catch (const CTextException& e) {
+        EXPECT_EQ(e.Text(), "Decoder error: the file asks for far more work than its picture needs.\n");
+    }
+}
