@@ -1,0 +1,288 @@
+#include "codecs/metafile_decoder.h"
+#include "imagelib/mem_bitmap.h"
+#include "imagelib/text_exception.h"
+#include "metafile_builder.h"
+#include "support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdlib>
+
+// Records played as whole files, checked by the pixels they leave: the state records
+// (transforms, saved states, mapping), the fill rules and the bitmap records whose
+// combinations real files depend on (masks, palettes, row order).
+
+namespace {
+
+enum : uint32_t {
+    kEmrPolyPolygon16 = 91,
+    kEmrSetWindowExtEx = 9,
+    kEmrSetViewportExtEx = 11,
+    kEmrSetMapMode = 17,
+    kEmrSetBkMode = 18,
+    kEmrSetPolyFillMode = 19,
+    kEmrSetBkColor = 25,
+    kEmrIntersectClipRect = 30,
+    kEmrSaveDc = 33,
+    kEmrRestoreDc = 34,
+    kEmrSetWorldTransform = 35,
+    kEmrModifyWorldTransform = 36,
+    kEmrSelectObject = 37,
+    kEmrCreatePen = 38,
+    kEmrCreateBrushIndirect = 39,
+    kEmrDeleteObject = 40,
+    kEmrRectangle = 43,
+    kEmrMoveToEx = 27,
+    kEmrLineTo = 54,
+    kEmrStretchDiBits = 81,
+};
+enum : uint16_t {
+    kWmfSaveDc = 0x001E,
+    kWmfRestoreDc = 0x0127,
+    kWmfSelectObject = 0x012D,
+    kWmfDeleteObject = 0x01F0,
+    kWmfSetWindowOrg = 0x020B,
+    kWmfSetWindowExt = 0x020C,
+    kWmfCreateBrushIndirect = 0x02FC,
+    kWmfRectangle = 0x041B,
+};
+constexpr int32_t kNullPen = static_cast<int32_t>(0x80000008u);
+constexpr int32_t kBlackBrush = static_cast<int32_t>(0x80000004u);
+constexpr int32_t kRed = 0x0000FF;
+constexpr int32_t kGreen = 0x00FF00;
+constexpr int32_t kBlue = 0xFF0000;
+
+int32_t Float(float v) { return std::bit_cast<int32_t>(v); }
+
+// An enhanced metafile of 96 x 48 pixels, one logical unit per pixel, drawing without
+// outlines.
+CEmfBuilder Emf() {
+    CEmfBuilder emf(QRect(QPoint(0, 0), QPoint(2540, 1270)));
+    emf.Record(kEmrSelectObject, {kNullPen});
+    return emf;
+}
+
+CEmfBuilder& SolidBrush(CEmfBuilder& emf, int slot, int32_t colour) {
+    return emf.Record(kEmrCreateBrushIndirect, {slot, 0, colour, 0}).Record(kEmrSelectObject, {slot});
+}
+
+void Play(const std::string& name, const Bytes& bytes, CMemBitmap& bitmap) {
+    SetMetafileDotsPerInch(96);
+    TempDir dir;
+    WriteBytes(dir.File(name), bytes);
+    CMetafileDecoder decoder;
+    int depth = 32;
+    try {
+        decoder.DecodeFile(dir.File(name), bitmap, depth);
+    } catch (const CTextException& e) {
+        ADD_FAILURE() << e.Text();
+    }
+    SetMetafileDotsPerInch(0);
+}
+
+uint32_t Rgb(const CImageBitmap& bitmap, int x, int y) {
+    const BGRA p = bitmap.PixelLine(y)[x];
+    return uint32_t{p.r} << 16 | uint32_t{p.g} << 8 | p.b;
+}
+
+// A stretch of a device-independent bitmap onto (x, y, width, height) with a raster
+// operation; dib is a packed info header, colour table and pixels, headerBytes long up
+// to the pixels.
+Bytes StretchDiBits(int x, int y, int width, int height, const Bytes& dib, int headerBytes, int sourceWidth,
+                    int sourceHeight, uint32_t rop) {
+    constexpr int kFixed = 80;  // the record's fields, type and size included
+    Bytes out;
+    for (int v : {x, y, x + width, y + height}) Put32(out, v);  // bounds
+    for (int v : {x, y, 0, 0, sourceWidth, sourceHeight}) Put32(out, v);
+    Put32(out, kFixed);
+    Put32(out, headerBytes);
+    Put32(out, kFixed + headerBytes);
+    Put32(out, static_cast<int64_t>(dib.size()) - headerBytes);
+    Put32(out, 0);  // colours are RGB
+    Put32(out, rop);
+    Put32(out, width);
+    Put32(out, height);
+    out.insert(out.end(), dib.begin(), dib.end());
+    return out;
+}
+
+Bytes InfoHeader(int width, int height, int bitCount, int colours) {
+    Bytes out;
+    for (int v : {40, width, height}) Put32(out, v);
+    Put16(out, 1);
+    Put16(out, bitCount);
+    for (int v : {0, 0, 0, 0, colours, 0}) Put32(out, v);
+    return out;
+}
+
+void Append(Bytes& to, std::initializer_list<uint8_t> bytes) { to.insert(to.end(), bytes); }
+
+}  // namespace
+
+TEST(MetafileRecordsTest, WorldTransformsComposeInTheirOrder) {
+    CEmfBuilder emf = Emf();
+    SolidBrush(emf, 1, kRed);
+    emf.Record(kEmrSetWorldTransform, {Float(2), 0, 0, Float(2), 0, 0});
+    emf.Record(kEmrRectangle, {0, 0, 10, 10});
+    // Left-multiplied: the translation applies before the scale, so 30 units become 60 pixels.
+    emf.Record(kEmrModifyWorldTransform, {Float(1), 0, 0, Float(1), Float(30), 0, 2});
+    emf.Record(kEmrRectangle, {0, 0, 10, 10});
+    // Back to the identity, then a translation right-multiplied onto it.
+    emf.Record(kEmrModifyWorldTransform, {Float(1), 0, 0, Float(1), 0, 0, 1});
+    emf.Record(kEmrModifyWorldTransform, {Float(1), 0, 0, Float(1), Float(5), Float(30), 3});
+    emf.Record(kEmrRectangle, {0, 0, 10, 10});
+    CMemBitmap bitmap;
+    Play("world.emf", emf.Build(), bitmap);
+    ASSERT_EQ(bitmap.Width(), 96);
+    EXPECT_EQ(Rgb(bitmap, 15, 15), 0xFF0000u) << "scaled by two";
+    EXPECT_EQ(Rgb(bitmap, 70, 10), 0xFF0000u) << "translated, then scaled";
+    EXPECT_EQ(Rgb(bitmap, 40, 10), 0xFFFFFFu) << "not scaled, then translated";
+    EXPECT_EQ(Rgb(bitmap, 10, 35), 0xFF0000u) << "after the identity";
+    EXPECT_EQ(Rgb(bitmap, 18, 35), 0xFFFFFFu) << "the identity dropped the scale";
+}
+
+TEST(MetafileRecordsTest, PolygonFillModesDecideAboutHoles) {
+    // Two nested squares turning the same way: alternate leaves the inner one open,
+    // winding fills it.
+    CEmfBuilder emf = Emf();
+    SolidBrush(emf, 1, kRed);
+    for (const int mode : {1, 2}) {
+        const int left = mode == 1 ? 0 : 48;
+        Bytes polys;
+        for (int v : {left, 0, left + 40, 40, 2, 8, 4, 4}) Put32(polys, v);
+        for (int v : {left + 4, 4, left + 44, 4, left + 44, 44, left + 4, 44}) Put16(polys, v);
+        for (int v : {left + 14, 14, left + 34, 14, left + 34, 34, left + 14, 34}) Put16(polys, v);
+        emf.Record(kEmrSetPolyFillMode, {mode}).Record(kEmrPolyPolygon16, polys);
+    }
+    CMemBitmap bitmap;
+    Play("fill.emf", emf.Build(), bitmap);
+    EXPECT_EQ(Rgb(bitmap, 8, 24), 0xFF0000u);
+    EXPECT_EQ(Rgb(bitmap, 24, 24), 0xFFFFFFu) << "alternate: the inner square is a hole";
+    EXPECT_EQ(Rgb(bitmap, 56, 24), 0xFF0000u);
+    EXPECT_EQ(Rgb(bitmap, 72, 24), 0xFF0000u) << "winding: the inner square is filled";
+}
+
+TEST(MetafileRecordsTest, HatchesShowTheBackgroundOnlyWhenOpaque) {
+    CEmfBuilder emf = Emf();
+    emf.Record(kEmrSetBkColor, {kGreen});
+    emf.Record(kEmrCreateBrushIndirect, {1, 2, kBlue, 4}).Record(kEmrSelectObject, {1});  // cross hatch
+    emf.Record(kEmrSetBkMode, {2}).Record(kEmrRectangle, {0, 0, 40, 40});
+    emf.Record(kEmrSetBkMode, {1}).Record(kEmrRectangle, {48, 0, 88, 40});
+    CMemBitmap bitmap;
+    Play("hatch.emf", emf.Build(), bitmap);
+    int opaque[3] = {}, transparent[3] = {};  // blue, green, white
+    for (int y = 4; y < 36; ++y)
+        for (int x = 4; x < 36; ++x) {
+            for (auto [count, left] : {std::pair{opaque, 0}, std::pair{transparent, 48}}) {
+                const uint32_t c = Rgb(bitmap, left + x, y);
+                count[0] += c == 0x0000FFu;
+                count[1] += c == 0x00FF00u;
+                count[2] += c == 0xFFFFFFu;
+            }
+        }
+    EXPECT_GT(opaque[0], 50) << "hatch lines";
+    EXPECT_GT(opaque[1], 500) << "background colour between them";
+    EXPECT_EQ(opaque[2], 0);
+    EXPECT_GT(transparent[0], 50);
+    EXPECT_EQ(transparent[1], 0) << "no background when transparent";
+    EXPECT_GT(transparent[2], 500);
+}
+
+TEST(MetafileRecordsTest, BitmapsCombineAsMasksAndKeepTheirRowOrder) {
+    CEmfBuilder emf = Emf();
+    SolidBrush(emf, 1, kRed);
+    emf.Record(kEmrRectangle, {0, 0, 97, 49});
+
+    // The transparent sprite idiom: a one-bit mask ANDed in (black where the sprite is),
+    // then the sprite ORed over it (black where the background must show).
+    Bytes mask = InfoHeader(2, 1, 1, 2);
+    Append(mask, {0, 0, 0, 0, 255, 255, 255, 0, 0x40, 0, 0, 0});  // black, white; pixels 0 1
+    emf.Record(kEmrStretchDiBits, StretchDiBits(0, 0, 96, 24, mask, 48, 2, 1, 0x008800C6));
+    Bytes sprite = InfoHeader(2, 1, 24, 0);
+    Append(sprite, {255, 0, 0, 0, 0, 0, 0, 0});  // blue, black (BGR), padded
+    emf.Record(kEmrStretchDiBits, StretchDiBits(0, 0, 96, 24, sprite, 40, 2, 1, 0x00EE0086));
+
+    // Eight bits, rows stored top-down (negative height), stretched by twenty.
+    Bytes indexed = InfoHeader(2, -2, 8, 3);
+    Append(indexed, {0, 255, 0, 0, 255, 0, 255, 0, 0, 255, 255, 0});  // green, magenta, yellow
+    Append(indexed, {0, 1, 0, 0, 2, 2, 0, 0});
+    emf.Record(kEmrStretchDiBits, StretchDiBits(40, 24, 40, 24, indexed, 52, 2, 2, 0x00CC0020));
+
+    CMemBitmap bitmap;
+    Play("masks.emf", emf.Build(), bitmap);
+    EXPECT_EQ(Rgb(bitmap, 20, 12), 0x0000FFu) << "the sprite";
+    EXPECT_EQ(Rgb(bitmap, 70, 12), 0xFF0000u) << "the background through the mask";
+    EXPECT_EQ(Rgb(bitmap, 50, 29), 0x00FF00u) << "first stored row on top";
+    EXPECT_EQ(Rgb(bitmap, 70, 29), 0xFF00FFu);
+    EXPECT_EQ(Rgb(bitmap, 50, 42), 0xFFFF00u);
+    EXPECT_EQ(Rgb(bitmap, 20, 40), 0xFF0000u) << "outside every bitmap";
+}
+
+TEST(MetafileRecordsTest, IsotropicMappingKeepsTheAspect) {
+    CEmfBuilder emf = Emf();
+    SolidBrush(emf, 1, kRed);
+    emf.Record(kEmrSetMapMode, {7}).Record(kEmrSetWindowExtEx, {100, 100}).Record(kEmrSetViewportExtEx, {96, 48});
+    emf.Record(kEmrRectangle, {0, 0, 100, 100});
+    CMemBitmap bitmap;
+    Play("iso.emf", emf.Build(), bitmap);
+    EXPECT_EQ(Rgb(bitmap, 24, 24), 0xFF0000u);
+    EXPECT_EQ(Rgb(bitmap, 70, 24), 0xFFFFFFu) << "a square stays square";
+}
+
+TEST(MetafileRecordsTest, SavedStatesComeBackWithTheirObjectsAndClip) {
+    CEmfBuilder emf = Emf();
+    SolidBrush(emf, 1, kRed);
+    emf.Record(kEmrSaveDc, {});
+    SolidBrush(emf, 2, kBlue);
+    emf.Record(kEmrIntersectClipRect, {0, 0, 20, 48});
+    emf.Record(kEmrRectangle, {0, 0, 40, 20});
+    emf.Record(kEmrRestoreDc, {-1});
+    emf.Record(kEmrRectangle, {0, 28, 40, 48});
+    // Deleting the selected brush does not unselect it; selecting the empty slot does nothing.
+    emf.Record(kEmrDeleteObject, {1}).Record(kEmrSelectObject, {1}).Record(kEmrRectangle, {50, 0, 90, 20});
+    emf.Record(kEmrSelectObject, {kBlackBrush}).Record(kEmrRectangle, {50, 28, 90, 48});
+    CMemBitmap bitmap;
+    Play("saved.emf", emf.Build(), bitmap);
+    EXPECT_EQ(Rgb(bitmap, 10, 10), 0x0000FFu);
+    EXPECT_EQ(Rgb(bitmap, 30, 10), 0xFFFFFFu) << "clipped while saved";
+    EXPECT_EQ(Rgb(bitmap, 30, 38), 0xFF0000u) << "brush and clip restored";
+    EXPECT_EQ(Rgb(bitmap, 70, 10), 0xFF0000u) << "the deleted brush still drawing";
+    EXPECT_EQ(Rgb(bitmap, 70, 38), 0x000000u) << "stock black brush";
+
+    // The same in a 16-bit metafile, whose window is part of the saved state.
+    CWmfBuilder wmf;
+    wmf.Placeable(0, 0, 100, 100, 96).Record(kWmfCreateBrushIndirect, {0, 0xFF, 0, 0});  // slot 0: red
+    wmf.Record(kWmfCreateBrushIndirect, {0, 0, 0xFF, 0}).Record(kWmfSelectObject, {0});  // slot 1: blue
+    wmf.Record(kWmfSaveDc, {}).Record(kWmfSelectObject, {1});
+    wmf.Record(kWmfSetWindowOrg, {0, 0}).Record(kWmfSetWindowExt, {50, 50});
+    wmf.Record(kWmfRectangle, {25, 25, 0, 0});  // the upper left quarter at half the scale
+    wmf.Record(kWmfRestoreDc, {-1}).Record(kWmfRectangle, {100, 100, 75, 75});
+    wmf.Record(kWmfDeleteObject, {1});
+    CMemBitmap wmfBitmap;
+    Play("saved.wmf", wmf.Build(), wmfBitmap);
+    ASSERT_EQ(wmfBitmap.Width(), 100);
+    EXPECT_EQ(Rgb(wmfBitmap, 40, 40), 0x0000FFu) << "window 50 units wide on 100 pixels";
+    EXPECT_EQ(Rgb(wmfBitmap, 60, 60), 0xFFFFFFu);
+    EXPECT_EQ(Rgb(wmfBitmap, 90, 90), 0xFF0000u) << "window and brush restored";
+}
+
+TEST(MetafileRecordsTest, GeometricPensScaleAndCosmeticPensDoNot) {
+    // A window four times the picture: a pen 40 units wide is 10 pixels, a pen of width 0
+    // stays one pixel.
+    CEmfBuilder emf(QRect(QPoint(0, 0), QPoint(2540, 1270)));
+    emf.Record(kEmrSetMapMode, {8}).Record(kEmrSetWindowExtEx, {384, 192}).Record(kEmrSetViewportExtEx, {96, 48});
+    emf.Record(kEmrCreatePen, {1, 0, 40, 0, 0}).Record(kEmrSelectObject, {1});  // solid, 40 units, black
+    emf.Record(kEmrMoveToEx, {0, 40}).Record(kEmrLineTo, {384, 40});
+    emf.Record(kEmrCreatePen, {2, 0, 0, 0, 0}).Record(kEmrSelectObject, {2});
+    emf.Record(kEmrMoveToEx, {0, 120}).Record(kEmrLineTo, {384, 120});
+    CMemBitmap bitmap;
+    Play("pens.emf", emf.Build(), bitmap);
+    int wide = 0, thin = 0;
+    for (int y = 0; y < 24; ++y) wide += Rgb(bitmap, 48, y) != 0xFFFFFFu;
+    for (int y = 24; y < 48; ++y) thin += Rgb(bitmap, 48, y) != 0xFFFFFFu;
+    EXPECT_GE(wide, 9);
+    EXPECT_LE(wide, 12);
+    EXPECT_GE(thin, 1);
+    EXPECT_LE(thin, 2);
+}
