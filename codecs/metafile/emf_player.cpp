@@ -350,8 +350,9 @@ QRectF CEmfPlayer::Box(CRecordReader& in) {
     return QRectF(topLeft, bottomRight);
 }
 
-QColor CEmfPlayer::Colour(CRecordReader& in) {
-    const uint32_t ref = in.U32();
+QColor CEmfPlayer::Colour(CRecordReader& in) { return ColourOf(in.U32()); }
+
+QColor CEmfPlayer::ColourOf(uint32_t ref) const {
     if ((ref >> 24) == 0x01) {
         const auto& entries = canvas_.State().palette.entries;
         const uint32_t index = ref & 0xFFFF;
@@ -894,16 +895,28 @@ void CEmfPlayer::CreateDibPatternBrushPt(CRecordReader& in) {
 
 void CEmfPlayer::ExtCreatePen(CRecordReader& in) {
     const uint32_t index = NewObjectIndex(in);
-    in.Skip(16);  // pattern bitmap: drawn in the pen's colour
+    const uint32_t bmiOffset = in.U32(), bmiBytes = in.U32(), bitsOffset = in.U32(), bitsBytes = in.U32();
     GdiPen pen;
     pen.style = in.U32();
     pen.width = in.U32();
-    const uint32_t brushStyle = in.U32();
-    pen.colour = Colour(in);
-    in.U32();  // hatch
+    GdiBrush brush;
+    brush.style = in.U32();
+    const uint32_t colourRef = in.U32();
+    pen.colour = brush.colour = ColourOf(colourRef);
+    brush.hatch = in.U32();
     const uint32_t entries = in.U32();
     pen.cosmetic = (pen.style & kPsGeometric) == 0 || pen.width == 0;
-    if (brushStyle == kBsNull) pen.style = (pen.style & ~kPsStyleMask) | kPsNull;
+    if (brush.style == kBsNull) pen.style = (pen.style & ~kPsStyleMask) | kPsNull;
+    if (brush.style == kBsHatched) pen.brush = brush;
+    if ((brush.style == kBsPattern || brush.style == kBsDibPattern || brush.style == kBsDibPatternPt) && bmiBytes != 0) {
+        // The pattern's colour table holds colours, or palette indices when the colour
+        // field says so (its low word is then the usage).
+        const bool paletteIndices = brush.style != kBsPattern && (colourRef & 0xFFFF) == 1;
+        brush.pattern = DecodeDib(in.At(bmiOffset, bmiBytes), in.At(bitsOffset, bitsBytes),
+                                  DibColourSource{paletteIndices, &canvas_.State().palette}).image;
+        brush.monochrome = brush.style == kBsPattern;
+        if (!brush.pattern.isNull()) pen.brush = brush;
+    }
     if ((pen.style & kPsStyleMask) == kPsUserStyle) {
         if (!in.Has(static_cast<uint64_t>(entries) * 4)) throw CRecordTooShort();
         for (uint32_t i = 0; i < entries && i < 64; ++i) pen.dashes.push_back(in.U32());

@@ -35,6 +35,7 @@ private:
     QPointF Point16(CRecordReader& in);
     QRectF Box(CRecordReader& in);
     QColor Colour(CRecordReader& in);
+    QColor ColourOf(uint32_t ref) const;
     QTransform Xform(CRecordReader& in);
     std::vector<QPointF> Points(CRecordReader& in, bool small);
     void PolyCounts(CRecordReader& in, bool small, std::vector<QPointF>& points, std::vector<uint32_t>& counts);

@@ -77,6 +77,9 @@ QPainterPath RectPath(QRectF box) {
     return path;
 }
 
+// Line hatches leave gaps that show the background colour when the background is opaque.
+bool HatchesLines(const GdiBrush& brush) { return brush.style == kBsHatched && brush.hatch < kHsSolidColour; }
+
 }  // namespace
 
 CGdiCanvas::CGdiCanvas(QImage& target, const QTransform& device, double pixelsPerMmX, double pixelsPerMmY)
@@ -111,6 +114,7 @@ QPen CGdiCanvas::OutputPen() const {
     if (!std::isfinite(width)) width = 1;
     width = std::clamp(width, 1.0, kCoordinateLimit);
     QPen q(pen.colour, width);
+    if (geometric && pen.brush) q.setBrush(OutputBrush(*pen.brush));
     switch (pen.style & kPsEndCapMask) {
     case kPsEndCapSquare: q.setCapStyle(Qt::SquareCap); break;
     case kPsEndCapFlat: q.setCapStyle(Qt::FlatCap); break;
@@ -154,7 +158,10 @@ QBrush CGdiCanvas::OutputBrush(const GdiBrush& brush) const {
     case kBsHatched: {
         static constexpr Qt::BrushStyle kHatches[] = {Qt::HorPattern, Qt::VerPattern, Qt::FDiagPattern,
                                                      Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
-        return QBrush(brush.colour, brush.hatch < 6 ? kHatches[brush.hatch] : Qt::SolidPattern);
+        if (brush.hatch < kHsSolidColour) return QBrush(brush.colour, kHatches[brush.hatch]);
+        if (brush.hatch == kHsSolidTextColour || brush.hatch == kHsDitheredTextColour) return QBrush(State().textColour);
+        if (brush.hatch == kHsSolidBkColour || brush.hatch == kHsDitheredBkColour) return QBrush(State().bkColour);
+        return QBrush(brush.colour);
     }
     case kBsPattern:
     case kBsDibPattern:
@@ -175,7 +182,7 @@ void CGdiCanvas::FillWithBrush(const QPainterPath& area, const GdiBrush& brush) 
         painter_.fillPath(area, *rop.colour);
         return;
     }
-    if (brush.style == kBsHatched && State().bkMode == kOpaque) painter_.fillPath(area, State().bkColour);
+    if (HatchesLines(brush) && State().bkMode == kOpaque) painter_.fillPath(area, State().bkColour);
     painter_.setBrushOrigin(0, 0);
     painter_.fillPath(area, OutputBrush(brush));
 }
@@ -210,6 +217,11 @@ void CGdiCanvas::Draw(const QPainterPath& outputPath, bool fill, bool stroke) {
             double cycle = 0;
             for (qreal d : pen.dashPattern()) cycle += d;
             if (cycle * pen.widthF() <= 0 || path.length() / (cycle * pen.widthF()) > kMaxDashes) pen.setStyle(Qt::SolidLine);
+        }
+        if (!rop.colour && State().pen.brush && HatchesLines(*State().pen.brush) && State().bkMode == kOpaque) {
+            QPen background = pen;
+            background.setColor(State().bkColour);
+            painter_.strokePath(path, background);
         }
         painter_.strokePath(path, pen);
     }

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <variant>
 #include <vector>
 
@@ -32,6 +33,17 @@ enum PenStyle : uint32_t {
     kPsGeometric = 0x00010000,
 };
 
+// Hatches past the six line patterns are solid: in the brush's colour, the text colour or
+// the background colour (the dithered ones too).
+enum HatchStyle : uint32_t {
+    kHsSolidColour = 6,
+    kHsDitheredColour = 7,
+    kHsSolidTextColour = 8,
+    kHsDitheredTextColour = 9,
+    kHsSolidBkColour = 10,
+    kHsDitheredBkColour = 11,
+};
+
 enum BrushStyle : uint32_t {
     kBsSolid = 0,
     kBsNull = 1,
@@ -39,14 +51,6 @@ enum BrushStyle : uint32_t {
     kBsPattern = 3,
     kBsDibPattern = 5,
     kBsDibPatternPt = 6,
-};
-
-struct GdiPen {
-    uint32_t style = kPsSolid;
-    double width = 0;      // logical units; 0 draws one output pixel wide
-    bool cosmetic = true;  // width in output pixels, never scaled
-    QColor colour = Qt::black;
-    std::vector<double> dashes;  // user style: on/off lengths in logical units
 };
 
 struct GdiBrush {
@@ -57,6 +61,16 @@ struct GdiBrush {
     // A 1-bit pattern without colours of its own paints its 0 bits in the text colour and
     // its 1 bits in the background colour.
     bool monochrome = false;
+};
+
+struct GdiPen {
+    uint32_t style = kPsSolid;
+    double width = 0;      // logical units; 0 draws one output pixel wide
+    bool cosmetic = true;  // width in output pixels, never scaled
+    QColor colour = Qt::black;
+    std::vector<double> dashes;  // user style: on/off lengths in logical units
+    // A geometric pen may paint its strokes with a hatch or a pattern instead of its colour.
+    std::optional<GdiBrush> brush;
 };
 
 struct GdiFont {

@@ -36,6 +36,8 @@ enum : uint32_t {
     kEmrMoveToEx = 27,
     kEmrLineTo = 54,
     kEmrStretchDiBits = 81,
+    kEmrSetTextColor = 24,
+    kEmrExtCreatePen = 95,
 };
 enum : uint16_t {
     kWmfSaveDc = 0x001E,
@@ -285,4 +287,46 @@ TEST(MetafileRecordsTest, GeometricPensScaleAndCosmeticPensDoNot) {
     EXPECT_LE(wide, 12);
     EXPECT_GE(thin, 1);
     EXPECT_LE(thin, 2);
+}
+
+TEST(MetafileRecordsTest, HatchesAndPatternsPaintFillsAndWidePens) {
+    CEmfBuilder emf = Emf();
+    emf.Record(kEmrSetTextColor, {kGreen}).Record(kEmrSetBkColor, {kBlue}).Record(kEmrSetBkMode, {1});
+    // Hatches past the line patterns fill solid in the text and the background colour.
+    emf.Record(kEmrCreateBrushIndirect, {1, 2, kRed, 8}).Record(kEmrSelectObject, {1}).Record(kEmrRectangle, {0, 0, 20, 20});
+    emf.Record(kEmrCreateBrushIndirect, {2, 2, kRed, 10}).Record(kEmrSelectObject, {2}).Record(kEmrRectangle, {24, 0, 44, 20});
+
+    // A geometric pen 16 units wide painting with a vertical red hatch.
+    Bytes hatched;
+    for (int v : {3, 52, 0, 52, 0, 0x00010000, 16, 2, kRed, 1, 0}) Put32(hatched, v);
+    emf.Record(kEmrExtCreatePen, hatched).Record(kEmrSelectObject, {3});
+    emf.Record(kEmrMoveToEx, {0, 34}).Record(kEmrLineTo, {44, 34});
+
+    // One painting with a bitmap of blue and green columns.
+    Bytes patterned;
+    Bytes dib = InfoHeader(2, 1, 24, 0);
+    Append(dib, {255, 0, 0, 0, 255, 0, 0, 0});
+    for (int v : {4, 52, 40, 92, 8, 0x00010000, 16, 6, 0, 0, 0}) Put32(patterned, v);
+    patterned.insert(patterned.end(), dib.begin(), dib.end());
+    emf.Record(kEmrExtCreatePen, patterned).Record(kEmrSelectObject, {4});
+    emf.Record(kEmrMoveToEx, {50, 24}).Record(kEmrLineTo, {90, 24});
+
+    CMemBitmap bitmap;
+    Play("pens.emf", emf.Build(), bitmap);
+    EXPECT_EQ(Rgb(bitmap, 10, 10), 0x00FF00u) << "solid in the text colour";
+    EXPECT_EQ(Rgb(bitmap, 34, 10), 0x0000FFu) << "solid in the background colour";
+    int hatchRed = 0, hatchWhite = 0, blue = 0, green = 0, other = 0;
+    for (int x = 4; x < 40; ++x) {
+        hatchRed += Rgb(bitmap, x, 34) == 0xFF0000u;
+        hatchWhite += Rgb(bitmap, x, 34) == 0xFFFFFFu;
+        const uint32_t c = Rgb(bitmap, 50 + x, 24);
+        blue += c == 0x0000FFu;
+        green += c == 0x00FF00u;
+        other += c != 0x0000FFu && c != 0x00FF00u;
+    }
+    EXPECT_GT(hatchRed, 2) << "hatch lines across the stroke";
+    EXPECT_GT(hatchWhite, 20) << "and gaps between them";
+    EXPECT_GT(blue, 10);
+    EXPECT_GT(green, 10);
+    EXPECT_EQ(other, 0) << "the stroke is all pattern";
 }
