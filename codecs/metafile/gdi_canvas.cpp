@@ -80,6 +80,63 @@ QPainterPath RectPath(QRectF box) {
 // Line hatches leave gaps that show the background colour when the background is opaque.
 bool HatchesLines(const GdiBrush& brush) { return brush.style == kBsHatched && brush.hatch < kHsSolidColour; }
 
+// Edges far outside the picture slow the antialiasing rasteriser down by orders of
+// magnitude, so areas reaching beyond a small margin around the picture are cut at that
+// margin first. Cutting a polygon against a rectangle keeps the winding number of every
+// point inside the rectangle, so the pixels drawn stay the same under either fill rule.
+constexpr double kCutMargin = 4;
+
+bool Within(const QRectF& inner, const QRectF& outer) {
+    return inner.left() >= outer.left() && inner.right() <= outer.right() && inner.top() >= outer.top() &&
+           inner.bottom() <= outer.bottom();
+}
+
+// Sutherland-Hodgman: the polygon cut against each side of the box in turn.
+std::vector<QPointF> CutPolygon(std::vector<QPointF> points, const QRectF& box) {
+    const auto side = [&points](auto inside, auto crossing) {
+        std::vector<QPointF> out;
+        out.reserve(points.size() + 4);
+        for (size_t i = 0; i < points.size(); ++i) {
+            const QPointF a = points[i == 0 ? points.size() - 1 : i - 1];
+            const QPointF b = points[i];
+            if (inside(b)) {
+                if (!inside(a)) out.push_back(crossing(a, b));
+                out.push_back(b);
+            } else if (inside(a)) {
+                out.push_back(crossing(a, b));
+            }
+        }
+        points = std::move(out);
+    };
+    // Called only for points on either side of the line, so the divisor is never zero.
+    const auto atX = [](double x) {
+        return [x](QPointF a, QPointF b) { return QPointF(x, a.y() + (b.y() - a.y()) * (x - a.x()) / (b.x() - a.x())); };
+    };
+    const auto atY = [](double y) {
+        return [y](QPointF a, QPointF b) { return QPointF(a.x() + (b.x() - a.x()) * (y - a.y()) / (b.y() - a.y()), y); };
+    };
+    side([&box](QPointF p) { return p.x() >= box.left(); }, atX(box.left()));
+    side([&box](QPointF p) { return p.x() <= box.right(); }, atX(box.right()));
+    side([&box](QPointF p) { return p.y() >= box.top(); }, atY(box.top()));
+    side([&box](QPointF p) { return p.y() <= box.bottom(); }, atY(box.bottom()));
+    return points;
+}
+
+QPainterPath CutToPicture(const QPainterPath& area, const QRect& picture) {
+    const QRectF box = QRectF(picture).adjusted(-kCutMargin, -kCutMargin, kCutMargin, kCutMargin);
+    if (Within(area.controlPointRect(), box)) return area;
+    QPainterPath cut;
+    cut.setFillRule(area.fillRule());
+    for (const QPolygonF& subpath : area.toSubpathPolygons()) {
+        const std::vector<QPointF> points = CutPolygon(std::vector<QPointF>(subpath.begin(), subpath.end()), box);
+        if (points.size() < 3) continue;
+        cut.moveTo(points.front());
+        for (size_t i = 1; i < points.size(); ++i) cut.lineTo(points[i]);
+        cut.closeSubpath();
+    }
+    return cut;
+}
+
 }  // namespace
 
 CGdiCanvas::CGdiCanvas(QImage& target, const QTransform& device, double pixelsPerMmX, double pixelsPerMmY)
@@ -174,10 +231,11 @@ QBrush CGdiCanvas::OutputBrush(const GdiBrush& brush) const {
     }
 }
 
-void CGdiCanvas::FillWithBrush(const QPainterPath& area, const GdiBrush& brush) {
+void CGdiCanvas::FillWithBrush(const QPainterPath& uncut, const GdiBrush& brush) {
     if (brush.style == kBsNull) return;
     const Rop2Drawing rop = Rop2ToDrawing(State().rop2);
     if (!rop.draws) return;
+    const QPainterPath area = CutToPicture(uncut, target_.rect());
     if (rop.colour) {
         painter_.fillPath(area, *rop.colour);
         return;
@@ -218,12 +276,24 @@ void CGdiCanvas::Draw(const QPainterPath& outputPath, bool fill, bool stroke) {
             for (qreal d : pen.dashPattern()) cycle += d;
             if (cycle * pen.widthF() <= 0 || path.length() / (cycle * pen.widthF()) > kMaxDashes) pen.setStyle(Qt::SolidLine);
         }
-        if (!rop.colour && State().pen.brush && HatchesLines(*State().pen.brush) && State().bkMode == kOpaque) {
-            QPen background = pen;
-            background.setColor(State().bkColour);
-            painter_.strokePath(path, background);
+        const bool background = !rop.colour && State().pen.brush && HatchesLines(*State().pen.brush) && State().bkMode == kOpaque;
+        // Lines of a pixel or less go through the painter's own line drawing, which cuts them
+        // itself; wider ones are filled outlines.
+        const double reach = pen.widthF() * std::max(pen.miterLimit(), 1.0);
+        if (pen.widthF() <= 1.5 || Within(path.controlPointRect().adjusted(-reach, -reach, reach, reach), QRectF(target_.rect()))) {
+            if (background) {
+                QPen gaps = pen;
+                gaps.setColor(State().bkColour);
+                painter_.strokePath(path, gaps);
+            }
+            painter_.strokePath(path, pen);
+        } else {
+            // What the painter would fill for the stroke, cut like any other area.
+            QPainterPath outline = CutToPicture(QPainterPathStroker(pen).createStroke(path), target_.rect());
+            outline.setFillRule(Qt::WindingFill);
+            if (background) painter_.fillPath(outline, State().bkColour);
+            painter_.fillPath(outline, pen.brush());
         }
-        painter_.strokePath(path, pen);
     }
 }
 

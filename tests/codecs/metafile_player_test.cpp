@@ -197,6 +197,36 @@ TEST(GdiCanvasTest, FloodFillStopsAtSmoothedBorders) {
     EXPECT_EQ(f.At(90, 90), 0xFFFFFFu) << "the fill stays inside the circle";
 }
 
+TEST(GdiCanvasTest, ShapesReachingFarOutsideDrawAsIfTheyFitted) {
+    // Geometry far outside the picture is cut at a margin before drawing; what lies inside
+    // must not change, under either fill rule and for wide strokes.
+    const std::vector<QPointF> ring = {{-1e6, -1e6}, {1e6, -1e6}, {1e6, 1e6}, {-1e6, 1e6},
+                                       {20, 20},     {80, 20},    {80, 80},   {20, 80}};
+    const std::vector<uint32_t> counts = {4, 4};
+    for (const int mode : {kAlternate, kWinding}) {
+        CanvasFixture f;
+        f.canvas->State().polyFillMode = mode;
+        f.Brush(Qt::red);
+        f.canvas->PolyPolygon(ring, counts);
+        EXPECT_EQ(f.At(10, 10), 0xFF0000u);
+        EXPECT_EQ(f.At(95, 50), 0xFF0000u);
+        EXPECT_EQ(f.At(50, 50), mode == kAlternate ? 0xFFFFFFu : 0xFF0000u) << "both squares turn the same way";
+    }
+
+    CanvasFixture f;
+    GdiPen wide;
+    wide.width = 10;
+    wide.cosmetic = false;
+    wide.style = kPsGeometric | kPsEndCapFlat;
+    f.canvas->SelectObject(wide);
+    const std::vector<QPointF> zigzag = {{-5e5, 50}, {5e5, 50}, {50, 5e5}, {50, -5e5}};
+    f.canvas->Polyline(zigzag);
+    EXPECT_EQ(f.At(10, 50), 0x000000u) << "the horizontal stroke";
+    EXPECT_EQ(f.At(50, 10), 0x000000u) << "the vertical stroke";
+    EXPECT_EQ(f.At(10, 60), 0xFFFFFFu);
+    EXPECT_EQ(f.At(60, 10), 0xFFFFFFu);
+}
+
 TEST(ObjectTableTest, NewObjectsTakeTheLowestFreeSlot) {
     CObjectTable table;
     for (int i = 0; i < 3; ++i) table.InsertAtFreeSlot(GdiPalette{{static_cast<QRgb>(i)}});
