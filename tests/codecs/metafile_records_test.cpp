@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <tuple>
 #include <cstdlib>
 
 // Records played as whole files, checked by the pixels they leave: the state records
@@ -38,6 +39,14 @@ enum : uint32_t {
     kEmrStretchDiBits = 81,
     kEmrSetTextColor = 24,
     kEmrExtCreatePen = 95,
+    kEmrBeginPath = 59,
+    kEmrEndPath = 60,
+    kEmrCloseFigure = 61,
+    kEmrFillPath = 62,
+    kEmrSelectClipPath = 67,
+    kEmrAbortPath = 68,
+    kEmrExtTextOutW = 84,
+    kEmrGradientFill = 118,
 };
 enum : uint16_t {
     kWmfSaveDc = 0x001E,
@@ -48,6 +57,7 @@ enum : uint16_t {
     kWmfSetWindowExt = 0x020C,
     kWmfCreateBrushIndirect = 0x02FC,
     kWmfRectangle = 0x041B,
+    kWmfPatBlt = 0x061D,
 };
 constexpr int32_t kNullPen = static_cast<int32_t>(0x80000008u);
 constexpr int32_t kBlackBrush = static_cast<int32_t>(0x80000004u);
@@ -329,4 +339,73 @@ TEST(MetafileRecordsTest, HatchesAndPatternsPaintFillsAndWidePens) {
     EXPECT_GT(blue, 10);
     EXPECT_GT(green, 10);
     EXPECT_EQ(other, 0) << "the stroke is all pattern";
+}
+
+TEST(MetafileRecordsTest, PathsFillAndClipWithoutPaintingWhileOpen) {
+    CEmfBuilder emf = Emf();
+    SolidBrush(emf, 1, kRed);
+    emf.Record(kEmrBeginPath, {}).Record(kEmrRectangle, {0, 40, 96, 48}).Record(kEmrAbortPath, {});
+    emf.Record(kEmrBeginPath, {}).Record(kEmrMoveToEx, {10, 10}).Record(kEmrLineTo, {40, 10}).Record(kEmrLineTo, {40, 38});
+    emf.Record(kEmrLineTo, {10, 38}).Record(kEmrCloseFigure, {}).Record(kEmrEndPath, {});
+    emf.Record(kEmrFillPath, {0, 0, 96, 48});
+    emf.Record(kEmrBeginPath, {}).Record(kEmrMoveToEx, {50, 5}).Record(kEmrLineTo, {90, 5}).Record(kEmrLineTo, {90, 35});
+    emf.Record(kEmrLineTo, {50, 35}).Record(kEmrCloseFigure, {}).Record(kEmrEndPath, {});
+    emf.Record(kEmrSelectClipPath, {5});  // the path becomes the clip
+    SolidBrush(emf, 2, kBlue);
+    emf.Record(kEmrRectangle, {0, 0, 97, 49});
+    CMemBitmap bitmap;
+    Play("paths.emf", emf.Build(), bitmap);
+    EXPECT_EQ(Rgb(bitmap, 48, 44), 0xFFFFFFu) << "an aborted path paints nothing";
+    EXPECT_EQ(Rgb(bitmap, 25, 24), 0xFF0000u) << "the filled path";
+    EXPECT_EQ(Rgb(bitmap, 70, 20), 0x0000FFu) << "inside the clip path";
+    EXPECT_EQ(Rgb(bitmap, 70, 42), 0xFFFFFFu) << "outside it";
+    EXPECT_EQ(Rgb(bitmap, 45, 20), 0xFFFFFFu);
+}
+
+TEST(MetafileRecordsTest, GradientsAndOpaqueTextBoxesFillTheirRectangles) {
+    CEmfBuilder emf = Emf();
+    // A horizontal ramp from red to blue over the upper half.
+    Bytes gradient;
+    for (int v : {0, 0, 96, 24, 2, 1, 0}) Put32(gradient, v);  // bounds, vertices, rectangles, horizontal
+    for (auto [x, y, r, b] : {std::tuple{0, 0, 0xFF00, 0}, std::tuple{96, 24, 0, 0xFF00}}) {
+        Put32(gradient, x);
+        Put32(gradient, y);
+        for (int c : {r, 0, b, 0}) Put16(gradient, c);
+    }
+    Put32(gradient, 0);
+    Put32(gradient, 1);
+    emf.Record(kEmrGradientFill, gradient);
+
+    // Text output without characters but with an opaque rectangle: writers fill boxes this way.
+    Bytes box;
+    for (int v : {0, 0, -1, -1, 1}) Put32(box, v);     // bounds, graphics mode
+    Put32(box, Float(1));
+    Put32(box, Float(1));
+    for (int v : {30, 30, 0, 0, 2, 20, 28, 76, 44, 0}) Put32(box, v);  // no characters, opaque, rectangle
+    emf.Record(kEmrSetBkColor, {kGreen}).Record(kEmrExtTextOutW, box);
+
+    CMemBitmap bitmap;
+    Play("gradient.emf", emf.Build(), bitmap);
+    const uint32_t left = Rgb(bitmap, 1, 12), middle = Rgb(bitmap, 48, 12), right = Rgb(bitmap, 94, 12);
+    EXPECT_GT(left >> 16, 0xF0u);
+    EXPECT_LT(left & 0xFF, 0x10u);
+    EXPECT_LT(right >> 16, 0x10u);
+    EXPECT_GT(right & 0xFF, 0xF0u);
+    EXPECT_NEAR(static_cast<int>(middle >> 16), 128, 12) << std::hex << middle;
+    EXPECT_NEAR(static_cast<int>(middle & 0xFF), 128, 12);
+    EXPECT_EQ(Rgb(bitmap, 40, 36), 0x00FF00u) << "the opaque box";
+    EXPECT_EQ(Rgb(bitmap, 40, 46), 0xFFFFFFu) << "below it";
+}
+
+TEST(MetafileRecordsTest, PatternBlitsCopyTheBrushOrInvertTheDestination) {
+    CWmfBuilder wmf;
+    wmf.Placeable(0, 0, 100, 100, 96).Record(kWmfCreateBrushIndirect, {0, 0xFF, 0, 0}).Record(kWmfSelectObject, {0});
+    wmf.Record(kWmfPatBlt, {0x0021, 0x00F0, 100, 60, 0, 0});  // copy the red brush over x < 60
+    wmf.Record(kWmfPatBlt, {0x0009, 0x0055, 50, 100, 0, 0});  // invert the upper half
+    CMemBitmap bitmap;
+    Play("patblt.wmf", wmf.Build(), bitmap);
+    EXPECT_EQ(Rgb(bitmap, 30, 75), 0xFF0000u);
+    EXPECT_EQ(Rgb(bitmap, 30, 25), 0x00FFFFu) << "red inverted";
+    EXPECT_EQ(Rgb(bitmap, 80, 25), 0x000000u) << "white inverted";
+    EXPECT_EQ(Rgb(bitmap, 80, 75), 0xFFFFFFu);
 }
