@@ -2,6 +2,7 @@
 #include "codecs/bmp_decoder.h"
 #include "codecs/gif_decoder.h"
 #include "codecs/jpeg_decoder.h"
+#include "codecs/metafile_decoder.h"
 #include "codecs/pcx_decoder.h"
 #include "codecs/pgm_decoder.h"
 #include "codecs/pict_decoder.h"
@@ -25,6 +26,7 @@ std::unique_ptr<CImageDecoder> DecoderFor(const std::string& format, CJPEGDecode
     if (format == "bmp") return std::make_unique<CBMPDecoder>();
     if (format == "gif") return std::make_unique<CGIFDecoder>();
     if (format == "jpeg") return std::make_unique<CJPEGDecoder>();
+    if (format == "metafile") return std::make_unique<CMetafileDecoder>();  // the file's name gives the kind
     if (format == "pcx") return std::make_unique<CPCXDecoder>();
     if (format == "pgm") return std::make_unique<CPGMDecoder>();
     if (format == "pict") return std::make_unique<CPICTDecoder>(&jpeg);
