@@ -404,33 +404,20 @@ void CEmfPlayer::Polyline16(CRecordReader& in) { canvas_.Polyline(Points(in, tru
 void CEmfPlayer::PolyBezierTo16(CRecordReader& in) { canvas_.PolyBezierTo(Points(in, true)); }
 void CEmfPlayer::PolylineTo16(CRecordReader& in) { canvas_.PolylineTo(Points(in, true)); }
 
-void CEmfPlayer::PolyPolyline(CRecordReader& in) {
+void CEmfPlayer::PlayPolyPoly(CRecordReader& in, bool small, bool closed) {
     std::vector<QPointF> points;
     std::vector<uint32_t> counts;
-    PolyCounts(in, false, points, counts);
-    canvas_.PolyPolyline(points, counts);
+    PolyCounts(in, small, points, counts);
+    if (closed)
+        canvas_.PolyPolygon(points, counts);
+    else
+        canvas_.PolyPolyline(points, counts);
 }
 
-void CEmfPlayer::PolyPolygon(CRecordReader& in) {
-    std::vector<QPointF> points;
-    std::vector<uint32_t> counts;
-    PolyCounts(in, false, points, counts);
-    canvas_.PolyPolygon(points, counts);
-}
-
-void CEmfPlayer::PolyPolyline16(CRecordReader& in) {
-    std::vector<QPointF> points;
-    std::vector<uint32_t> counts;
-    PolyCounts(in, true, points, counts);
-    canvas_.PolyPolyline(points, counts);
-}
-
-void CEmfPlayer::PolyPolygon16(CRecordReader& in) {
-    std::vector<QPointF> points;
-    std::vector<uint32_t> counts;
-    PolyCounts(in, true, points, counts);
-    canvas_.PolyPolygon(points, counts);
-}
+void CEmfPlayer::PolyPolyline(CRecordReader& in) { PlayPolyPoly(in, false, false); }
+void CEmfPlayer::PolyPolygon(CRecordReader& in) { PlayPolyPoly(in, false, true); }
+void CEmfPlayer::PolyPolyline16(CRecordReader& in) { PlayPolyPoly(in, true, false); }
+void CEmfPlayer::PolyPolygon16(CRecordReader& in) { PlayPolyPoly(in, true, true); }
 
 void CEmfPlayer::PolyDraw(CRecordReader& in) {
     in.Skip(16);

@@ -39,6 +39,8 @@ private:
     QTransform Xform(CRecordReader& in);
     std::vector<QPointF> Points(CRecordReader& in, bool small);
     void PolyCounts(CRecordReader& in, bool small, std::vector<QPointF>& points, std::vector<uint32_t>& counts);
+    // Poly-polygons (closed) and poly-polylines, with 16- (small) or 32-bit points.
+    void PlayPolyPoly(CRecordReader& in, bool small, bool closed);
     QPainterPath Region(CRecordReader in);
     const GdiBrush* BrushAt(uint32_t index);
     uint32_t NewObjectIndex(CRecordReader& in);

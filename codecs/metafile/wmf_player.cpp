@@ -607,10 +607,13 @@ void CWmfPlayer::PaintRegion(CRecordReader& in) {
 }
 
 // The blit records come with or without a bitmap; without one their size is the
-// function's high byte plus three words and they carry one reserved word.
-void CWmfPlayer::DibBitBlt(CRecordReader& in) {
+// function's high byte plus three words and they carry one reserved word. The stretching
+// ones give the source's size, the others take the destination's.
+void CWmfPlayer::PlayBlit(CRecordReader& in, bool stretched, bool deviceIndependent) {
     const bool withBitmap = recordWords_ != (function_ >> 8) + 3u;
     const uint32_t rop = in.U32();
+    const double sourceHeight = stretched ? in.I16() : 0;
+    const double sourceWidth = stretched ? in.I16() : 0;
     const QPointF source = ReversedPoint(in);
     if (!withBitmap) in.I16();
     const double height = in.I16();
@@ -621,64 +624,16 @@ void CWmfPlayer::DibBitBlt(CRecordReader& in) {
         canvas_.Blit(destination, nullptr, QRectF(), rop);
         return;
     }
-    const DibImage dib = DecodePackedDib(in.At(in.Position(), in.Remaining()), DibColourSource{});
-    canvas_.Blit(destination, &dib.image, QRectF(source, QSizeF(width, height)), rop);
+    const QRectF from(source, stretched ? QSizeF(sourceWidth, sourceHeight) : QSizeF(width, height));
+    const QImage bitmap = deviceIndependent ? DecodePackedDib(in.At(in.Position(), in.Remaining()), DibColourSource{}).image
+                                            : Bitmap16(in);
+    canvas_.Blit(destination, &bitmap, from, rop);
 }
 
-void CWmfPlayer::DibStretchBlt(CRecordReader& in) {
-    const bool withBitmap = recordWords_ != (function_ >> 8) + 3u;
-    const uint32_t rop = in.U32();
-    const double sourceHeight = in.I16();
-    const double sourceWidth = in.I16();
-    const QPointF source = ReversedPoint(in);
-    if (!withBitmap) in.I16();
-    const double height = in.I16();
-    const double width = in.I16();
-    const QPointF at = ReversedPoint(in);
-    const QRectF destination(at, QSizeF(width, height));
-    if (!withBitmap) {
-        canvas_.Blit(destination, nullptr, QRectF(), rop);
-        return;
-    }
-    const DibImage dib = DecodePackedDib(in.At(in.Position(), in.Remaining()), DibColourSource{});
-    canvas_.Blit(destination, &dib.image, QRectF(source, QSizeF(sourceWidth, sourceHeight)), rop);
-}
-
-void CWmfPlayer::BitBlt(CRecordReader& in) {
-    const bool withBitmap = recordWords_ != (function_ >> 8) + 3u;
-    const uint32_t rop = in.U32();
-    const QPointF source = ReversedPoint(in);
-    if (!withBitmap) in.I16();
-    const double height = in.I16();
-    const double width = in.I16();
-    const QPointF at = ReversedPoint(in);
-    const QRectF destination(at, QSizeF(width, height));
-    if (!withBitmap) {
-        canvas_.Blit(destination, nullptr, QRectF(), rop);
-        return;
-    }
-    const QImage bitmap = Bitmap16(in);
-    canvas_.Blit(destination, &bitmap, QRectF(source, QSizeF(width, height)), rop);
-}
-
-void CWmfPlayer::StretchBlt(CRecordReader& in) {
-    const bool withBitmap = recordWords_ != (function_ >> 8) + 3u;
-    const uint32_t rop = in.U32();
-    const double sourceHeight = in.I16();
-    const double sourceWidth = in.I16();
-    const QPointF source = ReversedPoint(in);
-    if (!withBitmap) in.I16();
-    const double height = in.I16();
-    const double width = in.I16();
-    const QPointF at = ReversedPoint(in);
-    const QRectF destination(at, QSizeF(width, height));
-    if (!withBitmap) {
-        canvas_.Blit(destination, nullptr, QRectF(), rop);
-        return;
-    }
-    const QImage bitmap = Bitmap16(in);
-    canvas_.Blit(destination, &bitmap, QRectF(source, QSizeF(sourceWidth, sourceHeight)), rop);
-}
+void CWmfPlayer::DibBitBlt(CRecordReader& in) { PlayBlit(in, false, true); }
+void CWmfPlayer::DibStretchBlt(CRecordReader& in) { PlayBlit(in, true, true); }
+void CWmfPlayer::BitBlt(CRecordReader& in) { PlayBlit(in, false, false); }
+void CWmfPlayer::StretchBlt(CRecordReader& in) { PlayBlit(in, true, false); }
 
 void CWmfPlayer::StretchDib(CRecordReader& in) {
     const uint32_t rop = in.U32();

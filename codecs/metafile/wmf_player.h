@@ -98,6 +98,7 @@ private:
     void FrameRegion(CRecordReader& in);
     void InvertRegion(CRecordReader& in);
     void PaintRegion(CRecordReader& in);
+    void PlayBlit(CRecordReader& in, bool stretched, bool deviceIndependent);
     void DibBitBlt(CRecordReader& in);
     void DibStretchBlt(CRecordReader& in);
     void BitBlt(CRecordReader& in);
