@@ -688,7 +688,9 @@ void CEmfPlayer::ExtSelectClipRgn(CRecordReader& in) {
     canvas_.CombineClip(canvas_.Dc().Device().map(Region(in.At(in.Position(), bytes))), mode);
 }
 
-void CEmfPlayer::BitBlt(CRecordReader& in) {
+// Bit blits and stretch blits share their layout; a stretch blit adds the source's size,
+// a bit blit copies the destination's.
+void CEmfPlayer::PlayBlit(CRecordReader& in, bool stretched) {
     in.Skip(16);
     const QPointF at = Point(in);
     const QPointF size = Point(in);
@@ -697,26 +699,7 @@ void CEmfPlayer::BitBlt(CRecordReader& in) {
     in.Skip(24 + 4);  // source transform, background colour
     const uint32_t usage = in.U32();
     const uint32_t bmiOffset = in.U32(), bmiBytes = in.U32(), bitsOffset = in.U32(), bitsBytes = in.U32();
-    const QRectF destination(at, QSizeF(size.x(), size.y()));
-    if (bmiBytes == 0) {
-        canvas_.Blit(destination, nullptr, QRectF(), rop);
-        return;
-    }
-    const DibImage dib = DecodeDib(in.At(bmiOffset, bmiBytes), in.At(bitsOffset, bitsBytes),
-                                   DibColourSource{usage == 1, &canvas_.State().palette});
-    canvas_.Blit(destination, &dib.image, QRectF(source, QSizeF(size.x(), size.y())), rop);
-}
-
-void CEmfPlayer::StretchBlt(CRecordReader& in) {
-    in.Skip(16);
-    const QPointF at = Point(in);
-    const QPointF size = Point(in);
-    const uint32_t rop = in.U32();
-    const QPointF source = Point(in);
-    in.Skip(24 + 4);
-    const uint32_t usage = in.U32();
-    const uint32_t bmiOffset = in.U32(), bmiBytes = in.U32(), bitsOffset = in.U32(), bitsBytes = in.U32();
-    const QPointF sourceSize = Point(in);
+    const QPointF sourceSize = stretched ? Point(in) : size;
     const QRectF destination(at, QSizeF(size.x(), size.y()));
     if (bmiBytes == 0) {
         canvas_.Blit(destination, nullptr, QRectF(), rop);
@@ -726,6 +709,9 @@ void CEmfPlayer::StretchBlt(CRecordReader& in) {
                                    DibColourSource{usage == 1, &canvas_.State().palette});
     canvas_.Blit(destination, &dib.image, QRectF(source, QSizeF(sourceSize.x(), sourceSize.y())), rop);
 }
+
+void CEmfPlayer::BitBlt(CRecordReader& in) { PlayBlit(in, false); }
+void CEmfPlayer::StretchBlt(CRecordReader& in) { PlayBlit(in, true); }
 
 void CEmfPlayer::SetDiBitsToDevice(CRecordReader& in) {
     in.Skip(16);

@@ -118,6 +118,7 @@ private:
     void InvertRgn(CRecordReader& in);
     void PaintRgn(CRecordReader& in);
     void ExtSelectClipRgn(CRecordReader& in);
+    void PlayBlit(CRecordReader& in, bool stretched);
     void BitBlt(CRecordReader& in);
     void StretchBlt(CRecordReader& in);
     void SetDiBitsToDevice(CRecordReader& in);

@@ -359,21 +359,17 @@ void CWmfPlayer::Chord(CRecordReader& in) {
     canvas_.Arc(ReversedRect(in), start, end, CGdiCanvas::ArcKind::Chord);
 }
 
-void CWmfPlayer::Polygon(CRecordReader& in) {
+// A count of points, then the points.
+std::vector<QPointF> CWmfPlayer::CountedPoints(CRecordReader& in) {
     const uint16_t count = in.U16();
     std::vector<QPointF> points;
     points.reserve(count);
     for (uint16_t i = 0; i < count; ++i) points.push_back(Point(in));
-    canvas_.Polygon(points);
+    return points;
 }
 
-void CWmfPlayer::Polyline(CRecordReader& in) {
-    const uint16_t count = in.U16();
-    std::vector<QPointF> points;
-    points.reserve(count);
-    for (uint16_t i = 0; i < count; ++i) points.push_back(Point(in));
-    canvas_.Polyline(points);
-}
+void CWmfPlayer::Polygon(CRecordReader& in) { canvas_.Polygon(CountedPoints(in)); }
+void CWmfPlayer::Polyline(CRecordReader& in) { canvas_.Polyline(CountedPoints(in)); }
 
 void CWmfPlayer::PolyPolygon(CRecordReader& in) {
     const uint16_t polygons = in.U16();

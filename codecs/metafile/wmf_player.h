@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <unordered_map>
+#include <vector>
 
 namespace metafile {
 
@@ -38,6 +39,7 @@ private:
     void Dispatch(uint16_t function, CRecordReader& in);
     QPointF Point(CRecordReader& in);          // x, y
     QPointF ReversedPoint(CRecordReader& in);  // y, x as most records store them
+    std::vector<QPointF> CountedPoints(CRecordReader& in);
     QRectF ReversedRect(CRecordReader& in);    // bottom, right, top, left
     QColor Colour(CRecordReader& in);
     void Select(uint16_t index);
