@@ -90,6 +90,14 @@ void LoadGreyRamp(CImageBitmap& bitmap, int bits) {
     }
 }
 
+void RgbRowToBgra(BGRA* out, const uint8_t* in, int width) noexcept {
+    for (int x = 0; x < width; ++x, in += 3) out[x] = BGRA{in[2], in[1], in[0], 255};
+}
+
+void RgbaRowToBgra(BGRA* out, const uint8_t* in, int width) noexcept {
+    for (int x = 0; x < width; ++x, in += 4) out[x] = BGRA{in[2], in[1], in[0], in[3]};
+}
+
 }  // namespace
 
 void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, CByteSource& source) {
@@ -108,11 +116,11 @@ void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     png_infop info = reader.info;
 
     png_uint_32 width = 0, height = 0;
-    int bitDepth = 0, colourType = 0;
+    int bitDepth = 0, colourType = 0, interlace = 0;
     if (!RunGuarded(context.jump, [&] {
             png_set_read_fn(png, &context, ReadRoutine);
             png_read_info(png, info);
-            png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
+            png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, &interlace, nullptr, nullptr);
         }))
         Fail(context);
 
@@ -123,10 +131,17 @@ void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     const bool transparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
     const bool alpha = depth == 32 && ((colourType & PNG_COLOR_MASK_ALPHA) != 0 || transparency);
     const bool expandPalette = palette && depth == 32;
+    // Plain 8-bit RGB and RGBA rows, the commonest PNGs, are taken from libpng as the file
+    // holds them and turned into BGRA in one pass; libpng's swap and filler transforms would
+    // take a pass each and a copy after them.
+    const bool directRgb = depth == 32 && bitDepth == 8 && interlace == PNG_INTERLACE_NONE &&
+                           (colourType == PNG_COLOR_TYPE_RGB_ALPHA || (colourType == PNG_COLOR_TYPE_RGB && !transparency));
+    const size_t fileChannels = colourType == PNG_COLOR_TYPE_RGB_ALPHA ? 4 : 3;
     size_t rowBytes = 0;
     if (!RunGuarded(context.jump, [&] {
             if (bitDepth == 16) png_set_strip_16(png);
-            if (depth == 32 && !palette) {
+            if (directRgb) {
+            } else if (depth == 32 && !palette) {
                 png_set_expand(png);  // low grey depths to 8 bits, tRNS to alpha
                 if ((colourType & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
                 png_set_bgr(png);
@@ -139,7 +154,7 @@ void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
             rowBytes = png_get_rowbytes(png, info);
         }))
         Fail(context);
-    if (rowBytes != static_cast<size_t>(width) * (expandPalette ? 1 : static_cast<size_t>(depth / 8)))
+    if (rowBytes != static_cast<size_t>(width) * (directRgb ? fileChannels : expandPalette ? 1 : static_cast<size_t>(depth / 8)))
         RaiseError(ERR_CANNOT_HANDLE, "PNG decoder: libpng's rows do not fit the bitmap.");
 
     bitmap.Create(static_cast<int>(width), static_cast<int>(height), depth, alpha);
@@ -163,6 +178,22 @@ void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     }
 
     CBitmapLock lock(bitmap, false, true);
+    if (directRgb) {
+        std::vector<uint8_t> row(rowBytes);
+        if (!RunGuarded(context.jump, [&] {
+                for (png_uint_32 y = 0; y < height; ++y) {
+                    png_read_row(png, row.data(), nullptr);
+                    BGRA* out = bitmap.PixelLine(static_cast<int>(y));
+                    if (fileChannels == 3)
+                        RgbRowToBgra(out, row.data(), static_cast<int>(width));
+                    else
+                        RgbaRowToBgra(out, row.data(), static_cast<int>(width));
+                }
+                png_read_end(png, nullptr);
+            }))
+            Fail(context);
+        return;
+    }
     std::vector<uint8_t> indices(expandPalette ? static_cast<size_t>(width) * height : 0);
     std::vector<png_bytep> rows(bitmap.Lines(), bitmap.Lines() + bitmap.Height());
     if (expandPalette)

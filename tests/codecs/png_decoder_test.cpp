@@ -157,7 +157,8 @@ TEST(PngDecoderTest, ColourAndAlphaTypesComeBackAsThirtyTwoBits) {
     };
     CPNGDecoder decoder;
     for (const Case& c : {Case{PNG_COLOR_TYPE_RGB, 8, false}, Case{PNG_COLOR_TYPE_RGB, 16, false},
-                          Case{PNG_COLOR_TYPE_GRAY_ALPHA, 8, true}, Case{PNG_COLOR_TYPE_RGB_ALPHA, 16, true}}) {
+                          Case{PNG_COLOR_TYPE_GRAY_ALPHA, 8, true}, Case{PNG_COLOR_TYPE_RGB_ALPHA, 8, true},
+                          Case{PNG_COLOR_TYPE_RGB_ALPHA, 16, true}}) {
         SCOPED_TRACE(c.colourType * 100 + c.bitDepth);
         PngPicture p;
         p.colourType = c.colourType;
@@ -231,4 +232,15 @@ TEST(PngDecoderTest, DamagedOrShortFilesFailWithTheirOwnCodes) {
     const std::vector<uint8_t> cut(good.begin(), good.end() - 30);
     EXPECT_EQ(DecodeError(decoder, cut, &text), ERR_END_OF_DATA);
     EXPECT_EQ(text, "End of file reached while decoding.\n");
+
+    // Plain colour rows take a shorter way through libpng; its checks must hold there too.
+    PngPicture colour;
+    colour.colourType = PNG_COLOR_TYPE_RGB;
+    colour.sample = [](int x, int y, int channel) { return (x * 5 + y * 17 + channel * 29) % 256; };
+    const auto goodColour = EncodePng(colour);
+    auto damagedData = goodColour;
+    damagedData[goodColour.size() - 20] ^= 0x01;  // inside the image data
+    EXPECT_EQ(DecodeError(decoder, damagedData, &text), ERR_BAD_DATA);
+    const std::vector<uint8_t> cutColour(goodColour.begin(), goodColour.end() - 30);
+    EXPECT_EQ(DecodeError(decoder, cutColour, &text), ERR_END_OF_DATA);
 }
