@@ -1,6 +1,9 @@
 #include "metafile_decoder.h"
 
+#include "jpeg_decoder.h"
+#include "metafile/dib.h"
 #include "metafile/metafile_renderer.h"
+#include "png_decoder.h"
 
 #include "imagelib/byte_source.h"
 #include "imagelib/mem_bitmap.h"
@@ -80,7 +83,35 @@ void CopyWithPalette(const QImage& picture, const std::vector<QRgb>& colours, CI
     }
 }
 
+// A JPEG or PNG picture a metafile's bitmap carries, through the library's own decoders
+// (with their limits and the decode's work budget). A picture that fails once its bitmap
+// exists is drawn as far as it decoded (writers have been seen to get the chunks after a
+// PNG's image data wrong); one that fails before is left out.
+QImage DecodeEmbeddedPicture(std::span<const uint8_t> bytes, bool png) {
+    CMemBitmap bitmap;
+    try {
+        int depth = 32;
+        if (png)
+            CPNGDecoder().DecodeMemory(bytes.data(), bytes.size(), bitmap, depth);
+        else
+            CJPEGDecoder().DecodeMemory(bytes.data(), bytes.size(), bitmap, depth);
+    } catch (const CTextException&) {
+        if (bitmap.Width() <= 0 || bitmap.BitsPerPixel() != 32) return {};
+    }
+    const bool alpha = bitmap.HasAlpha();
+    QImage picture(bitmap.Width(), bitmap.Height(), QImage::Format_ARGB32);
+    if (picture.isNull()) return {};
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        const BGRA* in = bitmap.PixelLine(y);
+        auto* out = reinterpret_cast<QRgb*>(picture.scanLine(y));
+        for (int x = 0; x < bitmap.Width(); ++x) out[x] = qRgba(in[x].r, in[x].g, in[x].b, alpha ? in[x].a : 255);
+    }
+    return picture;
+}
+
 }  // namespace
+
+CMetafileDecoder::CMetafileDecoder() { metafile::LendEmbeddedPictureDecoder(&DecodeEmbeddedPicture); }
 
 void SetMetafileDotsPerInch(int dotsPerInch) { g_dotsPerInch = std::max(dotsPerInch, 0); }
 

@@ -18,7 +18,8 @@
 // kind the name says (a ".EMF" file holding a 16-bit metafile among them), an enhanced
 // header whose sizes or description lie outside the data. Skipped: records the player
 // does not draw, comments, references to missing objects, bitmaps whose header it does
-// not draw or whose pixels fall short of what the header says. Fatal after drawing
+// not draw or whose pixels fall short of what the header says, embedded JPEG or PNG
+// pictures that fail to decode. Fatal after drawing
 // (code 2): a record whose size is impossible (runs past the data, is too short for its
 // own fields, is not the fixed size its type has) or that creates an object outside the
 // handle table ends playing; the bitmap then holds what was drawn up to that record and
@@ -26,6 +27,7 @@
 // ends with the work budget's error.
 class CMetafileDecoder : public CImageDecoder {
 public:
+    CMetafileDecoder();
     void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;
 };
 

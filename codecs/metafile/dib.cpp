@@ -2,13 +2,24 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 
 namespace metafile {
 
 namespace {
 
-enum Compression : uint32_t { kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitFields = 3, kBiAlphaBitFields = 6 };
+enum Compression : uint32_t {
+    kBiRgb = 0,
+    kBiRle8 = 1,
+    kBiRle4 = 2,
+    kBiBitFields = 3,
+    kBiJpeg = 4,
+    kBiPng = 5,
+    kBiAlphaBitFields = 6
+};
+
+std::atomic<EmbeddedPictureDecoder> g_embeddedPictureDecoder{nullptr};
 
 struct DibHeader {
     int64_t width = 0;
@@ -83,11 +94,14 @@ bool Drawable(const DibHeader& h) {
     case kBiRle4: return h.bitCount == 4 && h.height > 0;
     case kBiBitFields:
     case kBiAlphaBitFields: return h.bitCount == 16 || h.bitCount == 32;
+    case kBiJpeg:
+    case kBiPng: return h.bitCount == 0 && g_embeddedPictureDecoder.load() != nullptr;
     default: return false;
     }
 }
 
 size_t ColourTableEntries(const DibHeader& h) {
+    if (h.compression == kBiJpeg || h.compression == kBiPng) return 0;
     if (h.bitCount > 8) return h.compression == kBiRgb ? h.coloursUsed : 0;
     const size_t full = size_t{1} << h.bitCount;
     return h.coloursUsed == 0 ? full : h.coloursUsed;
@@ -194,8 +208,22 @@ void DecodeRows(CRecordReader& in, const DibHeader& h, const std::array<QRgb, 25
     }
 }
 
+// The picture is kept only when it decodes. Source rectangles count its rows as the
+// header's height says, as for any other bitmap.
+DibImage DecodeEmbedded(const CRecordReader& bits, const DibHeader& h) {
+    QImage picture = g_embeddedPictureDecoder.load()(bits.Data(), h.compression == kBiPng);
+    if (picture.isNull()) return {};
+    const QSize size(static_cast<int>(h.width), static_cast<int>(h.height < 0 ? -h.height : h.height));
+    if (picture.size() != size) picture = picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    DibImage result;
+    result.image = picture.convertToFormat(QImage::Format_ARGB32);
+    result.bottomUp = h.height > 0;
+    return result;
+}
+
 DibImage Decode(CRecordReader& header, CRecordReader& bits, const DibColourSource& colours, bool keepAlpha,
                 bool partialRows, const DibHeader& h) {
+    if (h.compression == kBiJpeg || h.compression == kBiPng) return DecodeEmbedded(bits, h);
     DibImage result;
     const auto table = ReadColourTable(header, h, colours);
     const int width = static_cast<int>(h.width);
@@ -236,6 +264,8 @@ DibImage DecodePackedDib(CRecordReader packed, const DibColourSource& colours) {
         return {};
     }
 }
+
+void LendEmbeddedPictureDecoder(EmbeddedPictureDecoder decoder) { g_embeddedPictureDecoder.store(decoder); }
 
 QRectF TopDownSource(const DibImage& dib, QRectF source) {
     if (!dib.bottomUp) return source;

@@ -5,6 +5,8 @@
 
 #include <QImage>
 
+#include <span>
+
 namespace metafile {
 
 // How a bitmap's colour table is to be read: as colours, or (GDI's DIB_PAL_COLORS) as
@@ -25,8 +27,12 @@ struct DibImage {
 // fourth byte of 32-bit pixels (premultiplied, as alpha blending reads it); otherwise
 // pixels are opaque.
 //
-// A header this player does not draw (embedded JPEG or PNG, odd depths, sizes beyond
-// kMaxDibPixels), or a header, colour table or pixel data larger than the bytes given,
+// A bitmap may carry a JPEG or PNG picture in place of its pixels (compression 4 and 5, as
+// printer drivers pass pictures on); the decoder lent for them (see
+// LendEmbeddedPictureDecoder) draws it, stretched to the header's size if it differs.
+//
+// A header this player does not draw (odd depths, embedded pictures without a lent
+// decoder or that fail to decode, sizes beyond kMaxDibPixels), or a header, colour table or pixel data larger than the bytes given,
 // gives a null image: the bitmap is left out, the record around it stays valid.
 // partialRows: uncompressed pixel data may stop after any whole row (bitmaps sent to the
 // device in bands); the rows it does not hold stay transparent.
@@ -35,6 +41,13 @@ DibImage DecodeDib(CRecordReader header, CRecordReader bits, const DibColourSour
 
 // The same for a packed bitmap: header, colour table and pixels in one block.
 DibImage DecodePackedDib(CRecordReader packed, const DibColourSource& colours);
+
+// Decodes an embedded JPEG (png false) or PNG picture into an ARGB32 image, or gives a
+// null image when the bytes hold no such picture. The image library's own decoders live
+// beside the player, not under it, so they are lent to it; until then embedded pictures
+// are left out.
+using EmbeddedPictureDecoder = QImage (*)(std::span<const uint8_t> bytes, bool png);
+void LendEmbeddedPictureDecoder(EmbeddedPictureDecoder decoder);
 
 // A source rectangle in the bitmap's own coordinates (counted from the bottom row in a
 // bottom-up bitmap) as a rectangle of the top-down image.

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+#include <QImage>
+
 #include <bit>
 #include <tuple>
 #include <cstdlib>
@@ -129,6 +132,35 @@ Bytes InfoHeader(int width, int height, int bitCount, int colours) {
 }
 
 void Append(Bytes& to, std::initializer_list<uint8_t> bytes) { to.insert(to.end(), bytes); }
+
+Bytes Encoded(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+// An info header whose pixels are a JPEG (compression 4) or PNG (5) picture, followed by it.
+Bytes EmbeddedPicture(int width, int height, int compression, const Bytes& picture) {
+    Bytes out;
+    for (int v : {40, width, height}) Put32(out, v);
+    Put16(out, 1);
+    Put16(out, 0);
+    for (int64_t v : {int64_t{compression}, static_cast<int64_t>(picture.size()), int64_t{0}, int64_t{0}, int64_t{0}, int64_t{0}})
+        Put32(out, v);
+    out.insert(out.end(), picture.begin(), picture.end());
+    return out;
+}
+
+// Eight by eight pixels in four quadrants: red, green on top; blue, yellow below.
+QImage Quadrants() {
+    QImage image(8, 8, QImage::Format_RGB32);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            image.setPixel(x, y, y < 4 ? (x < 4 ? qRgb(255, 0, 0) : qRgb(0, 255, 0)) : (x < 4 ? qRgb(0, 0, 255) : qRgb(255, 255, 0)));
+    return image;
+}
 
 }  // namespace
 
@@ -408,4 +440,45 @@ TEST(MetafileRecordsTest, PatternBlitsCopyTheBrushOrInvertTheDestination) {
     EXPECT_EQ(Rgb(bitmap, 30, 25), 0x00FFFFu) << "red inverted";
     EXPECT_EQ(Rgb(bitmap, 80, 25), 0x000000u) << "white inverted";
     EXPECT_EQ(Rgb(bitmap, 80, 75), 0xFFFFFFu);
+}
+
+// Printer drivers pass pictures on as JPEG or PNG data behind a bitmap header.
+TEST(MetafileRecordsTest, BitmapsCarryingJpegOrPngPicturesDrawThePicture) {
+    const Bytes png = Encoded(Quadrants(), "PNG");
+    QImage plain(16, 16, QImage::Format_RGB32);
+    plain.fill(qRgb(200, 100, 50));
+    const Bytes jpeg = Encoded(plain, "JPEG");
+    ASSERT_FALSE(png.empty());
+    ASSERT_FALSE(jpeg.empty());
+
+    CEmfBuilder emf = Emf();
+    emf.Record(kEmrStretchDiBits, StretchDiBits(0, 0, 48, 48, EmbeddedPicture(8, 8, 5, png), 40, 8, 8, 0x00CC0020));
+    emf.Record(kEmrStretchDiBits, StretchDiBits(48, 0, 48, 24, EmbeddedPicture(16, 16, 4, jpeg), 40, 16, 16, 0x00CC0020));
+    // Data that is no picture leaves the bitmap out; playing goes on.
+    const Bytes junk(png.begin(), png.begin() + 30);
+    emf.Record(kEmrStretchDiBits, StretchDiBits(48, 24, 48, 24, EmbeddedPicture(8, 8, 5, junk), 40, 8, 8, 0x00CC0020));
+    CMemBitmap bitmap;
+    Play("pictures.emf", emf.Build(), bitmap);
+    EXPECT_EQ(Rgb(bitmap, 12, 12), 0xFF0000u) << "the picture's top row on top";
+    EXPECT_EQ(Rgb(bitmap, 36, 12), 0x00FF00u);
+    EXPECT_EQ(Rgb(bitmap, 12, 36), 0x0000FFu);
+    EXPECT_EQ(Rgb(bitmap, 36, 36), 0xFFFF00u);
+    const BGRA jpegPixel = bitmap.PixelLine(12)[72];
+    EXPECT_NEAR(jpegPixel.r, 200, 6);
+    EXPECT_NEAR(jpegPixel.g, 100, 6);
+    EXPECT_NEAR(jpegPixel.b, 50, 6);
+    EXPECT_EQ(Rgb(bitmap, 72, 36), 0xFFFFFFu) << "no picture where the data holds none";
+
+    // The 16-bit form: the picture follows the header with no colour table between.
+    constexpr uint16_t kWmfStretchDib = 0x0F43;
+    Bytes parameters;
+    for (int v : {0x0020, 0x00CC, 0, 8, 8, 0, 0, 48, 48, 0, 0}) Put16(parameters, v);  // rop, usage, source, size, place
+    const Bytes dib = EmbeddedPicture(8, 8, 5, png);
+    parameters.insert(parameters.end(), dib.begin(), dib.end());
+    CWmfBuilder wmf;
+    wmf.Placeable(0, 0, 96, 48, 96).Record(kWmfStretchDib, parameters);
+    CMemBitmap fromWmf;
+    Play("pictures.wmf", wmf.Build(), fromWmf);
+    EXPECT_EQ(Rgb(fromWmf, 12, 12), 0xFF0000u);
+    EXPECT_EQ(Rgb(fromWmf, 36, 36), 0xFFFF00u);
 }
