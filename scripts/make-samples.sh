@@ -1,5 +1,5 @@
 #!/bin/sh
-# Makes the pictures of samples/ with ImageMagick: plasma landscapes with a fixed seed,
+# Makes the pictures of samples/ with ImageMagick (and the metafiles with Inkscape): plasma landscapes with a fixed seed,
 # gradients and drawn shapes, one file per format and variant the library reads.
 # Run from the project's root; the results are committed.
 set -eu
@@ -40,5 +40,34 @@ tiff = open(sys.argv[2], 'rb').read()
 header = struct.pack('<4sIIIIIIH', b'\xc5\xd0\xd3\xc6', 30, len(ps), 0, 0, 30 + len(ps), len(tiff), 0xFFFF)
 open(sys.argv[3], 'wb').write(header + ps + tiff)
 PY
+# Metafiles: a small chart drawn as SVG, exported by Inkscape as an enhanced and a 16-bit
+# metafile (shapes, a gradient, outlines and text).
+cat >"$tmp/chart.svg" <<'SVG'
+<svg xmlns="http://www.w3.org/2000/svg" width="320" height="240" viewBox="0 0 320 240">
+  <defs>
+    <linearGradient id="sky" x1="0" y1="0" x2="0" y2="1">
+      <stop offset="0" stop-color="#dfe9f5"/><stop offset="1" stop-color="#ffffff"/>
+    </linearGradient>
+  </defs>
+  <rect x="0" y="0" width="320" height="240" fill="url(#sky)"/>
+  <text x="160" y="28" font-family="DejaVu Sans" font-size="18" text-anchor="middle" fill="#203040">Rainfall by season</text>
+  <line x1="40" y1="200" x2="300" y2="200" stroke="#203040" stroke-width="2"/>
+  <line x1="40" y1="200" x2="40" y2="50" stroke="#203040" stroke-width="2"/>
+  <rect x="60" y="110" width="40" height="90" fill="#3a7bd5" stroke="#1d3d6a"/>
+  <rect x="120" y="70" width="40" height="130" fill="#2aa876" stroke="#155438"/>
+  <rect x="180" y="140" width="40" height="60" fill="#f2a541" stroke="#7a5320"/>
+  <rect x="240" y="95" width="40" height="105" fill="#c8553d" stroke="#642a1e"/>
+  <g font-family="DejaVu Sans" font-size="12" text-anchor="middle" fill="#203040">
+    <text x="80" y="218">Spring</text><text x="140" y="218">Summer</text>
+    <text x="200" y="218">Autumn</text><text x="260" y="218">Winter</text>
+  </g>
+  <polyline points="80,104 140,64 200,134 260,89" fill="none" stroke="#203040" stroke-width="2" stroke-dasharray="6,4"/>
+  <circle cx="80" cy="104" r="4" fill="#203040"/><circle cx="140" cy="64" r="4" fill="#203040"/>
+  <circle cx="200" cy="134" r="4" fill="#203040"/><circle cx="260" cy="89" r="4" fill="#203040"/>
+</svg>
+SVG
+inkscape "$tmp/chart.svg" --export-type=emf --export-filename="$out/rainfall-chart.emf" 2>/dev/null
+inkscape "$tmp/chart.svg" --export-type=wmf --export-filename="$out/rainfall-chart.wmf" 2>/dev/null
+
 ls -l "$out"
 du -sh "$out"
