@@ -14,8 +14,10 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -51,13 +53,22 @@ uint8_t NearestEntry(QRgb colour, const std::vector<QRgb>& palette) {
     return static_cast<uint8_t>(best);
 }
 
+// The picture is opaque RGB32 (0xFFRRGGBB words; the player keeps alpha at 0xFF wherever it
+// writes pixels itself). In a little-endian machine's memory those words are the bitmap's
+// blue, green, red and alpha bytes already, so rows are copied whole.
 void CopyTrueColour(const QImage& picture, CImageBitmap& bitmap) {
-    bitmap.Create(picture.width(), picture.height(), 32, false);
+    const int width = picture.width();
+    const int height = picture.height();
+    bitmap.Create(width, height, 32, false);
     CBitmapLock lock(bitmap, false, true);
-    for (int y = 0; y < picture.height(); ++y) {
+    for (int y = 0; y < height; ++y) {
         const auto* in = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
         BGRA* out = bitmap.PixelLine(y);
-        for (int x = 0; x < picture.width(); ++x) out[x] = OpaqueColour(qRed(in[x]), qGreen(in[x]), qBlue(in[x]));
+        if constexpr (std::endian::native == std::endian::little && sizeof(BGRA) == sizeof(QRgb)) {
+            std::memcpy(static_cast<void*>(out), in, static_cast<size_t>(width) * sizeof(QRgb));
+        } else {
+            for (int x = 0; x < width; ++x) out[x] = OpaqueColour(qRed(in[x]), qGreen(in[x]), qBlue(in[x]));
+        }
     }
 }
 

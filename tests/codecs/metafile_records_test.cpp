@@ -261,6 +261,8 @@ TEST(MetafileRecordsTest, BitmapsCombineAsMasksAndKeepTheirRowOrder) {
     EXPECT_EQ(Rgb(bitmap, 70, 29), 0xFF00FFu);
     EXPECT_EQ(Rgb(bitmap, 50, 42), 0xFFFF00u);
     EXPECT_EQ(Rgb(bitmap, 20, 40), 0xFF0000u) << "outside every bitmap";
+    for (int y = 0; y < bitmap.Height(); ++y)
+        for (int x = 0; x < bitmap.Width(); ++x) ASSERT_EQ(bitmap.PixelLine(y)[x].a, 255) << "raster operations keep pixels opaque";
 }
 
 TEST(MetafileRecordsTest, IsotropicMappingKeepsTheAspect) {
