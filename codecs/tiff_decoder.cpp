@@ -10,6 +10,7 @@
 #include "imagelib/work_budget.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -352,6 +353,38 @@ std::vector<BGRA> LowColourTable(TIFF* tiff, int bits, uint16_t photometric) {
     return table;
 }
 
+// Indices of 1, 2 or 4 bits packed from the most significant bit, one byte each: every
+// stored byte through a table of the 8, 4 or 2 indices it holds.
+class IndexUnpacker {
+public:
+    explicit IndexUnpacker(int bits) : bits_(bits) {
+        const int perByte = 8 / bits;
+        for (int value = 0; value < 256; ++value)
+            for (int i = 0; i < perByte; ++i)
+                table_[static_cast<size_t>(value)][static_cast<size_t>(i)] =
+                    static_cast<uint8_t>(value >> (8 - bits * (i + 1)) & ((1 << bits) - 1));
+    }
+
+    void Unpack(uint8_t* out, const uint8_t* in, uint32_t count) const {
+        switch (bits_) {
+        case 1: UnpackBy<8>(out, in, count); break;
+        case 2: UnpackBy<4>(out, in, count); break;
+        default: UnpackBy<2>(out, in, count); break;
+        }
+    }
+
+private:
+    template <uint32_t PerByte>
+    void UnpackBy(uint8_t* out, const uint8_t* in, uint32_t count) const {
+        const uint32_t whole = count / PerByte;
+        for (uint32_t i = 0; i < whole; ++i, out += PerByte) std::memcpy(out, table_[in[i]].data(), PerByte);
+        if (count % PerByte != 0) std::memcpy(out, table_[in[whole]].data(), count % PerByte);
+    }
+
+    int bits_;
+    std::array<std::array<uint8_t, 8>, 256> table_{};
+};
+
 // What a scanline libtiff fails to read costs from the work budget.
 constexpr uint64_t kFailedRowUnits = 1024;
 
@@ -376,6 +409,8 @@ void DoLoColor(CImageBitmap& bitmap, int& depth, TIFF* tiff, const TiffMessages&
     std::vector<uint8_t> scanline(static_cast<size_t>(scanlineSize) + 1);
     const size_t rowBytes = UnpaddedLineBytes(width, depth);
     const int mask = (1 << bits) - 1;
+    const bool wholeBytes = bits == 1 || bits == 2 || bits == 4;  // no index straddles two bytes
+    const IndexUnpacker unpacker(wholeBytes ? bits : 8);
     CBitmapLock lock(bitmap, false, true);
     for (uint32_t y = 0; y < length; ++y) {
         CWorkBudget::ChargeRow(static_cast<uint64_t>(scanlineSize));
@@ -389,12 +424,14 @@ void DoLoColor(CImageBitmap& bitmap, int& depth, TIFF* tiff, const TiffMessages&
         uint8_t* row = bitmap.Line(static_cast<int>(y));
         if (depth == 1 || bits == 8) {
             std::memcpy(row, scanline.data(), std::min(rowBytes, static_cast<size_t>(scanlineSize)));
-            continue;
-        }
-        for (uint32_t x = 0; x < width; ++x) {
-            const size_t bit = static_cast<size_t>(x) * bits;
-            const unsigned pair = static_cast<unsigned>(scanline[bit / 8] << 8 | scanline[bit / 8 + 1]);
-            row[x] = static_cast<uint8_t>(pair >> (16 - bits - bit % 8) & static_cast<unsigned>(mask));
+        } else if (wholeBytes) {
+            unpacker.Unpack(row, scanline.data(), width);
+        } else {
+            for (uint32_t x = 0; x < width; ++x) {
+                const size_t bit = static_cast<size_t>(x) * bits;
+                const unsigned pair = static_cast<unsigned>(scanline[bit / 8] << 8 | scanline[bit / 8 + 1]);
+                row[x] = static_cast<uint8_t>(pair >> (16 - bits - bit % 8) & static_cast<unsigned>(mask));
+            }
         }
     }
 }

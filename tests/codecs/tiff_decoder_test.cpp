@@ -103,21 +103,22 @@ BGRA Grey(int v) { return BGRA{static_cast<uint8_t>(v), static_cast<uint8_t>(v),
 }  // namespace
 
 // Asked for 0 bits, black-is-zero and white-is-zero images keep one index per pixel with
-// a ramp of their levels; bilevel ones stay 1-bit.
+// a ramp of their levels; bilevel ones stay 1-bit unless 8 bits are asked.
 TEST(TiffDecoderTest, LowColourImagesGiveIndicesAndRampsAtEveryBitDepth) {
     CTIFFDecoder decoder;
     for (uint16_t bits : {1, 2, 3, 4, 8}) {
-        for (uint16_t photometric : {PHOTOMETRIC_MINISBLACK, PHOTOMETRIC_MINISWHITE}) {
-            SCOPED_TRACE(testing::Message() << bits << " bits, photometric " << photometric);
+        for (const auto& [photometric, asked] : {std::pair{PHOTOMETRIC_MINISBLACK, 0}, std::pair{PHOTOMETRIC_MINISWHITE, 0},
+                                                std::pair{PHOTOMETRIC_MINISBLACK, 8}}) {
+            SCOPED_TRACE(testing::Message() << bits << " bits, photometric " << photometric << ", asked " << asked);
             TiffPicture p;
             p.bits = bits;
             p.photometric = photometric;
             const uint32_t levels = 1u << bits;
             p.sample = [levels](uint32_t x, uint32_t y, int) { return (x + 2 * y) % levels; };
             CMemBitmap bitmap;
-            int depth = 0;
+            int depth = asked;
             DecodeBytes(decoder, EncodeTiff(p), bitmap, depth);
-            ASSERT_EQ(depth, bits == 1 ? 1 : 8);
+            ASSERT_EQ(depth, bits == 1 && asked == 0 ? 1 : 8);
             ASSERT_EQ(bitmap.BitsPerPixel(), depth);
             for (uint32_t y = 0; y < p.height; ++y)
                 for (uint32_t x = 0; x < p.width; ++x) {
