@@ -278,9 +278,10 @@ void CGdiCanvas::Draw(const QPainterPath& outputPath, bool fill, bool stroke) {
         }
         const bool background = !rop.colour && State().pen.brush && HatchesLines(*State().pen.brush) && State().bkMode == kOpaque;
         // Lines of a pixel or less go through the painter's own line drawing, which cuts them
-        // itself; wider ones are filled outlines.
+        // itself; wider ones (a pixel and a third too) are filled outlines, which the painter
+        // would walk in full, however far outside the picture they reach.
         const double reach = pen.widthF() * std::max(pen.miterLimit(), 1.0);
-        if (pen.widthF() <= 1.5 || Within(path.controlPointRect().adjusted(-reach, -reach, reach, reach), QRectF(target_.rect()))) {
+        if (pen.widthF() <= 1 || Within(path.controlPointRect().adjusted(-reach, -reach, reach, reach), QRectF(target_.rect()))) {
             if (background) {
                 QPen gaps = pen;
                 gaps.setColor(State().bkColour);

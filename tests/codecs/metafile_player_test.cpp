@@ -225,6 +225,18 @@ TEST(GdiCanvasTest, ShapesReachingFarOutsideDrawAsIfTheyFitted) {
     EXPECT_EQ(f.At(50, 10), 0x000000u) << "the vertical stroke";
     EXPECT_EQ(f.At(10, 60), 0xFFFFFFu);
     EXPECT_EQ(f.At(60, 10), 0xFFFFFFu);
+
+    // A pen a little over a pixel wide is no line for the painter's own line drawing either:
+    // it too is cut before it is filled, and still shows where it crosses the picture.
+    CanvasFixture thin;
+    GdiPen third = wide;
+    third.width = 1.3;
+    third.style = kPsGeometric;
+    thin.canvas->SelectObject(third);
+    thin.canvas->Polyline(zigzag);
+    EXPECT_LT(thin.At(10, 50) & 0xFF, 0x80u) << "the horizontal stroke, its edges smoothed";
+    EXPECT_LT(thin.At(50, 10) & 0xFF, 0x80u) << "the vertical stroke";
+    EXPECT_EQ(thin.At(10, 55), 0xFFFFFFu);
 }
 
 TEST(ObjectTableTest, NewObjectsTakeTheLowestFreeSlot) {
