@@ -111,7 +111,7 @@ RenderedMetafile RenderEmf(std::span<const uint8_t> data, int dpi) {
     // place the picture instead (as other players of these files do).
     const QRectF frame(QPointF(file.frame.left() * layout.pixelsPerMmX / 100, file.frame.top() * layout.pixelsPerMmY / 100),
                        QPointF(file.frame.right() * layout.pixelsPerMmX / 100, file.frame.bottom() * layout.pixelsPerMmY / 100));
-    const QRectF bounds(QPointF(file.bounds.left(), file.bounds.top()), QPointF(file.bounds.right() + 1, file.bounds.bottom() + 1));
+    const QRectF bounds(QPointF(file.bounds.left(), file.bounds.top()), QPointF(file.bounds.right() + 1.0, file.bounds.bottom() + 1.0));
     if (frame.width() > 0 && frame.height() > 0) {
         QRectF anchored = frame;
         if (bounds.width() > 0 && bounds.height() > 0) anchored.moveTopLeft(bounds.topLeft());

@@ -130,7 +130,7 @@ QPointF RenderText(const TextTarget& target, const DcState& state, const QTransf
 
     // Axis-aligned pages keep text upright and left to right, as GDI's compatible mode
     // does; rotating world transforms turn the baseline with them.
-    double angle = -state.font.escapement / 10.0;
+    double angle = -static_cast<double>(state.font.escapement) / 10.0;
     const bool rotated = std::abs(toOutput.m12()) > 1e-9 * scaleAlong || std::abs(toOutput.m21()) > 1e-9 * scaleUp;
     if (rotated) angle += std::atan2(toOutput.m12(), toOutput.m11()) * 180 / M_PI;
     const QPointF origin = toOutput.map(logicalRef);

@@ -49,6 +49,7 @@ enum : uint32_t {
     kEmrSelectClipPath = 67,
     kEmrAbortPath = 68,
     kEmrExtTextOutW = 84,
+    kEmrExtCreateFontIndirectW = 82,
     kEmrGradientFill = 118,
 };
 enum : uint16_t {
@@ -483,4 +484,34 @@ TEST(MetafileRecordsTest, BitmapsCarryingJpegOrPngPicturesDrawThePicture) {
     Play("pictures.wmf", wmf.Build(), fromWmf);
     EXPECT_EQ(Rgb(fromWmf, 12, 12), 0xFF0000u);
     EXPECT_EQ(Rgb(fromWmf, 36, 36), 0xFFFF00u);
+}
+
+// Fields at the ends of their range: nothing may overflow on the way to the picture (the
+// sanitizer build turns any overflow into a failure).
+TEST(MetafileRecordsTest, FieldsAtTheEndsOfTheirRangeDrawWithoutOverflow) {
+    CEmfBuilder emf = Emf();
+    Bytes font;
+    Put32(font, 1);  // object slot
+    for (int64_t v : {int64_t{-20}, int64_t{0}, int64_t{INT32_MIN}, int64_t{INT32_MIN}, int64_t{400}}) Put32(font, v);
+    for (int i = 0; i < 2; ++i) Put32(font, 0);  // italic .. pitch and family, as bytes
+    const Bytes face = Utf16(u"Sans");
+    font.insert(font.end(), face.begin(), face.end());
+    font.resize(font.size() + 64 - face.size(), 0);  // face name of 32 characters
+    emf.Record(kEmrExtCreateFontIndirectW, font).Record(kEmrSelectObject, {1});
+    Bytes text;
+    for (int v : {0, 0, -1, -1, 1}) Put32(text, v);  // bounds, graphics mode
+    Put32(text, Float(1));
+    Put32(text, Float(1));
+    for (int v : {10, 30, 1, 76, 0, 0, 0, 0, 0, 0}) Put32(text, v);  // one character at 76, no rectangle, no spacing
+    Put16(text, 'A');
+    Put16(text, 0);
+    emf.Record(kEmrExtTextOutW, text);
+    Bytes bytes = emf.Build();
+    for (size_t at : {16, 20}) {  // the header's bounds: right and bottom
+        const uint32_t most = INT32_MAX;
+        for (size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(most >> (8 * i));
+    }
+    CMemBitmap bitmap;
+    Play("extremes.emf", bytes, bitmap);
+    EXPECT_EQ(bitmap.Width(), 96);
 }
