@@ -53,23 +53,20 @@ uint8_t NearestEntry(QRgb colour, const std::vector<QRgb>& palette) {
     return static_cast<uint8_t>(best);
 }
 
+// The bitmap's blue, green, red and alpha bytes are Qt's 32-bit pixel words on the
+// little-endian machines this library runs on (CDIBitmap::WrapRows shows its rows the same
+// way), so pictures and bitmaps exchange whole rows.
+static_assert(std::endian::native == std::endian::little && sizeof(BGRA) == sizeof(QRgb));
+
 // The picture is opaque RGB32 (0xFFRRGGBB words; the player keeps alpha at 0xFF wherever it
-// writes pixels itself). In a little-endian machine's memory those words are the bitmap's
-// blue, green, red and alpha bytes already, so rows are copied whole.
+// writes pixels itself).
 void CopyTrueColour(const QImage& picture, CImageBitmap& bitmap) {
     const int width = picture.width();
     const int height = picture.height();
     bitmap.Create(width, height, 32, false);
     CBitmapLock lock(bitmap, false, true);
-    for (int y = 0; y < height; ++y) {
-        const auto* in = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
-        BGRA* out = bitmap.PixelLine(y);
-        if constexpr (std::endian::native == std::endian::little && sizeof(BGRA) == sizeof(QRgb)) {
-            std::memcpy(static_cast<void*>(out), in, static_cast<size_t>(width) * sizeof(QRgb));
-        } else {
-            for (int x = 0; x < width; ++x) out[x] = OpaqueColour(qRed(in[x]), qGreen(in[x]), qBlue(in[x]));
-        }
-    }
+    for (int y = 0; y < height; ++y)
+        std::memcpy(static_cast<void*>(bitmap.PixelLine(y)), picture.constScanLine(y), static_cast<size_t>(width) * sizeof(QRgb));
 }
 
 void CopyWithPalette(const QImage& picture, const std::vector<QRgb>& colours, CImageBitmap& bitmap, PaletteHolder& palette) {
@@ -109,15 +106,12 @@ QImage DecodeEmbeddedPicture(std::span<const uint8_t> bytes, bool png) {
     } catch (const CTextException&) {
         if (bitmap.Width() <= 0 || bitmap.BitsPerPixel() != 32) return {};
     }
+    // The rows follow each other top-down. Both ways copy them out of the bitmap; turning
+    // RGB32 into ARGB32 sets every alpha byte, so an opaque picture's are never read.
     const bool alpha = bitmap.HasAlpha();
-    QImage picture(bitmap.Width(), bitmap.Height(), QImage::Format_ARGB32);
-    if (picture.isNull()) return {};
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        const BGRA* in = bitmap.PixelLine(y);
-        auto* out = reinterpret_cast<QRgb*>(picture.scanLine(y));
-        for (int x = 0; x < bitmap.Width(); ++x) out[x] = qRgba(in[x].r, in[x].g, in[x].b, alpha ? in[x].a : 255);
-    }
-    return picture;
+    const QImage rows(bitmap.Line(0), bitmap.Width(), bitmap.Height(), static_cast<qsizetype>(bitmap.BytesPerLine()),
+                      alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    return alpha ? rows.copy() : rows.convertToFormat(QImage::Format_ARGB32);
 }
 
 }  // namespace

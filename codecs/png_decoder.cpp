@@ -140,8 +140,7 @@ void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     size_t rowBytes = 0;
     if (!RunGuarded(context.jump, [&] {
             if (bitDepth == 16) png_set_strip_16(png);
-            if (directRgb) {
-            } else if (depth == 32 && !palette) {
+            if (depth == 32 && !palette && !directRgb) {
                 png_set_expand(png);  // low grey depths to 8 bits, tRNS to alpha
                 if ((colourType & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
                 png_set_bgr(png);

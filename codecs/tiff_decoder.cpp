@@ -17,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -409,8 +410,8 @@ void DoLoColor(CImageBitmap& bitmap, int& depth, TIFF* tiff, const TiffMessages&
     std::vector<uint8_t> scanline(static_cast<size_t>(scanlineSize) + 1);
     const size_t rowBytes = UnpaddedLineBytes(width, depth);
     const int mask = (1 << bits) - 1;
-    const bool wholeBytes = bits == 1 || bits == 2 || bits == 4;  // no index straddles two bytes
-    const IndexUnpacker unpacker(wholeBytes ? bits : 8);
+    std::optional<IndexUnpacker> unpacker;  // for indices that never straddle two bytes
+    if (bits == 1 || bits == 2 || bits == 4) unpacker.emplace(bits);
     CBitmapLock lock(bitmap, false, true);
     for (uint32_t y = 0; y < length; ++y) {
         CWorkBudget::ChargeRow(static_cast<uint64_t>(scanlineSize));
@@ -424,8 +425,8 @@ void DoLoColor(CImageBitmap& bitmap, int& depth, TIFF* tiff, const TiffMessages&
         uint8_t* row = bitmap.Line(static_cast<int>(y));
         if (depth == 1 || bits == 8) {
             std::memcpy(row, scanline.data(), std::min(rowBytes, static_cast<size_t>(scanlineSize)));
-        } else if (wholeBytes) {
-            unpacker.Unpack(row, scanline.data(), width);
+        } else if (unpacker) {
+            unpacker->Unpack(row, scanline.data(), width);
         } else {
             for (uint32_t x = 0; x < width; ++x) {
                 const size_t bit = static_cast<size_t>(x) * bits;
