@@ -5,35 +5,25 @@
 #include "metafile/metafile_renderer.h"
 #include "png_decoder.h"
 
+#include "metafile/metafile_header.h"
+
+#include "imagelib/byte_order.h"
 #include "imagelib/byte_source.h"
+#include "imagelib/decode_context.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
 
-#include <QGuiApplication>
-#include <QScreen>
-
 #include <algorithm>
 #include <bit>
-#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 namespace {
 
-constexpr int kDefaultDotsPerInch = 96;
-int g_dotsPerInch = 0;
-
-int ScreenDotsPerInch() {
-    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            const int dpi = static_cast<int>(std::lround(screen->logicalDotsPerInch()));
-            if (dpi > 0) return dpi;
-        }
-    }
-    return kDefaultDotsPerInch;
-}
+constexpr uint32_t kEmfHeaderRecord = 1;
+constexpr uint32_t kEmfSignature = 0x464D4520;  // " EMF"
 
 // The palette entry nearest to a colour: smallest squared distance over red, green and
 // blue, the first entry winning ties.
@@ -54,10 +44,8 @@ uint8_t NearestEntry(QRgb colour, const std::vector<QRgb>& palette) {
 }
 
 // The bitmap's blue, green, red and alpha bytes are Qt's 32-bit pixel words on the
-// little-endian machines this library runs on (CDIBitmap::WrapRows shows its rows the same
-// way), so pictures and bitmaps exchange whole rows.
+// little-endian machines this library runs on, so pictures and bitmaps exchange whole rows.
 static_assert(std::endian::native == std::endian::little && sizeof(BGRA) == sizeof(QRgb));
-
 // The picture is opaque RGB32 (0xFFRRGGBB words; the player keeps alpha at 0xFF wherever it
 // writes pixels itself).
 void CopyTrueColour(const QImage& picture, CImageBitmap& bitmap) {
@@ -91,48 +79,44 @@ void CopyWithPalette(const QImage& picture, const std::vector<QRgb>& colours, CI
     }
 }
 
-// A JPEG or PNG picture a metafile's bitmap carries, through the library's own decoders
-// (with their limits and the decode's work budget). A picture that fails once its bitmap
-// exists is drawn as far as it decoded (writers have been seen to get the chunks after a
-// PNG's image data wrong); one that fails before is left out.
-QImage DecodeEmbeddedPicture(std::span<const uint8_t> bytes, bool png) {
-    CMemBitmap bitmap;
-    try {
-        int depth = 32;
-        if (png)
-            CPNGDecoder().DecodeMemory(bytes.data(), bytes.size(), bitmap, depth);
-        else
-            CJPEGDecoder().DecodeMemory(bytes.data(), bytes.size(), bitmap, depth);
-    } catch (const CTextException&) {
-        if (bitmap.Width() <= 0 || bitmap.BitsPerPixel() != 32) return {};
-    }
-    // The rows follow each other top-down. Both ways copy them out of the bitmap; turning
-    // RGB32 into ARGB32 sets every alpha byte, so an opaque picture's are never read.
-    const bool alpha = bitmap.HasAlpha();
-    const QImage rows(bitmap.Line(0), bitmap.Width(), bitmap.Height(), static_cast<qsizetype>(bitmap.BytesPerLine()),
-                      alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    return alpha ? rows.copy() : rows.convertToFormat(QImage::Format_ARGB32);
+// The library's own decoders for pictures inside bitmap records, with the decode's limits
+// and work budget.
+void DecodeEmbeddedPicture(std::span<const uint8_t> bytes, ImageFormat format, CImageBitmap& bitmap) {
+    if (format == ImageFormat::PNG)
+        CPNGDecoder().DecodeMemory(bytes.data(), bytes.size(), bitmap, 32);
+    else if (format == ImageFormat::JPEG)
+        CJPEGDecoder().DecodeMemory(bytes.data(), bytes.size(), bitmap, 32);
 }
 
 }  // namespace
 
-CMetafileDecoder::CMetafileDecoder() { metafile::LendEmbeddedPictureDecoder(&DecodeEmbeddedPicture); }
+bool IsEnhancedMetafile(const uint8_t* header, size_t size) {
+    return size >= 44 && ReadLE32(header) == kEmfHeaderRecord && ReadLE32(header + 40) == kEmfSignature;
+}
 
-void SetMetafileDotsPerInch(int dotsPerInch) { g_dotsPerInch = std::max(dotsPerInch, 0); }
+bool IsPlaceableMetafile(const uint8_t* header, size_t size) {
+    return size >= 4 && ReadLE32(header) == metafile::kPlaceableKey;
+}
 
-int MetafileDotsPerInch() { return g_dotsPerInch > 0 ? g_dotsPerInch : ScreenDotsPerInch(); }
+void SetMetafileDotsPerInch(int dotsPerInch) { SetDefaultDotsPerInch(dotsPerInch); }
+
+int MetafileDotsPerInch() { return CDecodeContext().dotsPerInch; }
 
 void CMetafileDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) {
     palette.reset();
-    std::string name = source.Name();
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    const bool enhanced = name.find(".EMF") != std::string::npos;
     const size_t size = source.Available();
     const uint8_t* data = source.Read(size);
+    const bool enhanced = IsEnhancedMetafile(data, size);
 
+    // Pictures inside bitmap records go to the library's own decoders unless the caller
+    // gave others; the copy shares the caller's cancel flag.
+    const CDecodeContext outer = ActiveDecodeContext() != nullptr ? *ActiveDecodeContext() : CDecodeContext();
+    CDecodeContext withPictures = outer;
+    if (withPictures.embeddedPictureDecoder == nullptr) withPictures.embeddedPictureDecoder = &DecodeEmbeddedPicture;
+    CDecodeScope scope(&withPictures);
     const metafile::RenderedMetafile rendered = metafile::RenderMetafile(
         std::span<const uint8_t>(data, size), enhanced ? metafile::MetafileKind::Emf : metafile::MetafileKind::Wmf,
-        MetafileDotsPerInch());
+        outer.dotsPerInch);
 
     const bool withPalette = !rendered.palette.empty() && rendered.palette.size() < 256;
     if (depth == 0) depth = withPalette ? 8 : 32;

@@ -6,8 +6,22 @@
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 
+#include <QGuiApplication>
+
 #include <cstddef>
 #include <cstdint>
+
+// The fuzz target, as the host program, owns the application object that serves metafile
+// text its fonts (offscreen: no display).
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    static int argc = 3;
+    static char name[] = "fuzzer";
+    static char platformOption[] = "-platform";
+    static char platform[] = "offscreen";
+    static char* argv[] = {name, platformOption, platform, nullptr};
+    static QGuiApplication* application = new QGuiApplication(argc, argv);
+    return application != nullptr ? 0 : 1;
+}
 
 // Feeds one input to a format's decoder directly and through the any-format decoder. Every
 // outcome but a CTextException or success is a finding: libFuzzer reports crashes, leaks,

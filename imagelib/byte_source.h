@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // Receives the share of the input a decode has consumed, from 0.0 to 1.0.
@@ -49,7 +50,8 @@ private:
     CProgressListener* listener_;
 };
 
-// A file mapped read-only into memory.
+// A file's bytes, read whole into memory when it is opened. Only regular files open:
+// FIFOs, devices and sockets fail at once with ERR_NO_ACCESS, without waiting.
 class CMappedFileSource : public CByteSource {
 public:
     explicit CMappedFileSource(CProgressListener* listener = nullptr) : CByteSource(listener) {}
@@ -63,9 +65,7 @@ public:
     const uint8_t* RemainingData() override;
 
 private:
-    int fd_ = -1;
-    const uint8_t* view_ = nullptr;
-    size_t viewSize_ = 0;
+    std::unique_ptr<uint8_t[]> data_;
     const uint8_t* cursor_ = nullptr;
 };
 

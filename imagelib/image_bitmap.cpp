@@ -34,6 +34,7 @@ void CImageBitmap::ClearFields() {
     bitsPerPixel_ = 0;
     palette_ = nullptr;
     hasAlpha_ = false;
+    metadata_ = ImageMetadata{};
     lines_.clear();
 }
 
@@ -67,6 +68,7 @@ void CImageBitmap::CopyFrom(CImageBitmap& source, int depth) {
     if (depth != 0 && depth != source.BitsPerPixel()) {
         if (&source == this) return;
         Create(source.Width(), source.Height(), depth, source.HasAlpha() && depth == 32);
+        metadata_ = source.metadata_;
         switch (depth) {
         case 32:
             ConvertTo32(source);
@@ -89,6 +91,7 @@ void CImageBitmap::CopyFrom(CImageBitmap& source, int depth) {
     }
     if (&source == this) return;
     Create(source.Width(), source.Height(), source.BitsPerPixel(), source.HasAlpha());
+    metadata_ = source.metadata_;
     CBitmapLock sourceLock(source, true, false);
     CBitmapLock targetLock(*this, false, true);
     const size_t rowBytes = UnpaddedLineBytes(width_, bitsPerPixel_);
@@ -99,6 +102,7 @@ void CImageBitmap::CopyFrom(CImageBitmap& source, int depth) {
 void CImageBitmap::ResizeFrom(CImageBitmap& source, int newWidth, int newHeight) {
     CBilinearResizeFilter filter(newWidth, newHeight);
     filter.Apply(source, *this);
+    if (&source != this) metadata_ = source.metadata_;
 }
 
 void CImageBitmap::ConvertTo32(CImageBitmap& source) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "image_metadata.h"
 #include "pixel.h"
 #include "pl_object.h"
 
@@ -35,8 +36,13 @@ public:
     std::pair<int, int> Size() const { return {width_, height_}; }
     int BitsPerPixel() const { return bitsPerPixel_; }
     BGRA* Palette() const { return palette_; }
+    // Some pixel is not fully opaque, as the decoder knows it from the file (a format's alpha
+    // bytes that are all zero, as 32-bit BMP files often store, carry no transparency).
     bool HasAlpha() const { return hasAlpha_; }
     void SetHasAlpha(bool hasAlpha) { hasAlpha_ = hasAlpha; }
+    // What the file said about the picture; Create starts it afresh.
+    const ImageMetadata& Metadata() const { return metadata_; }
+    ImageMetadata& Metadata() { return metadata_; }
     uint8_t* const* Lines() const { return lines_.data(); }
     uint8_t* Line(int y) const { return lines_[static_cast<size_t>(y)]; }
     BGRA* PixelLine(int y) const { return reinterpret_cast<BGRA*>(lines_[static_cast<size_t>(y)]); }
@@ -77,6 +83,7 @@ private:
     int bitsPerPixel_ = 0;
     BGRA* palette_ = nullptr;
     bool hasAlpha_ = false;
+    ImageMetadata metadata_;
     std::vector<uint8_t*> lines_;
     int lockCount_ = 0;
     int ditherMode_ = 0;

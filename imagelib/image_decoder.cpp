@@ -1,28 +1,119 @@
 #include "image_decoder.h"
 
 #include "byte_source.h"
+#include "mem_bitmap.h"
 #include "text_exception.h"
 #include "trace.h"
 #include "work_budget.h"
 
-void CImageDecoder::DecodeFile(const std::string& fileName, CImageBitmap& bitmap, int depth,
-                               CProgressListener* listener) {
-    Trace(1, FormatText("--- Decoding file %s. ---\n", fileName.c_str()));
-    CMappedFileSource source(listener);
+#include <new>
+
+namespace {
+
+// Runs a decode or probe under context (or the one already active), turning an allocation
+// failure anywhere inside into the library's out-of-memory error.
+template <typename Work>
+void RunDecode(const CDecodeContext* context, Work&& work) {
+    CDecodeScope scope(context);
+    try {
+        work();
+    } catch (const std::bad_alloc&) {
+        RaiseError(ERR_OUT_OF_MEMORY, "Out of memory while decoding.");
+    }
+}
+
+void OpenFile(CMappedFileSource& source, const std::string& fileName) {
     if (const int result = source.Open(fileName); result != 0)
         RaiseError(result, FormatText("Opening %s failed", fileName.c_str()));
-    CWorkBudget budget(source.DataSize());
-    DecodeSource(source, bitmap, depth);
-    source.Close();
+}
+
+}  // namespace
+
+void CImageDecoder::DecodeFile(const std::string& fileName, CImageBitmap& bitmap, int depth,
+                               CProgressListener* listener) {
+    DecodeFileIn(fileName, bitmap, depth, listener, nullptr);
+}
+
+void CImageDecoder::DecodeFile(const std::string& fileName, CImageBitmap& bitmap, const CDecodeContext& context,
+                               int depth, CProgressListener* listener) {
+    DecodeFileIn(fileName, bitmap, depth, listener, &context);
 }
 
 void CImageDecoder::DecodeMemory(const uint8_t* start, size_t size, CImageBitmap& bitmap, int depth) {
-    Trace(1, FormatText("--- Decoding from memory at %p. ---\n", static_cast<const void*>(start)));
-    CMemoryBlockSource source;
-    source.Open(start, size);
-    CWorkBudget budget(size);
+    DecodeMemoryIn(start, size, bitmap, depth, nullptr);
+}
+
+void CImageDecoder::DecodeMemory(const uint8_t* start, size_t size, CImageBitmap& bitmap,
+                                 const CDecodeContext& context, int depth) {
+    DecodeMemoryIn(start, size, bitmap, depth, &context);
+}
+
+void CImageDecoder::DecodeFileIn(const std::string& fileName, CImageBitmap& bitmap, int depth,
+                                 CProgressListener* listener, const CDecodeContext* context) {
+    RunDecode(context, [&] {
+        Trace(1, FormatText("--- Decoding file %s. ---\n", fileName.c_str()));
+        CMappedFileSource source(listener);
+        OpenFile(source, fileName);
+        CWorkBudget budget(source.DataSize());
+        CheckDecodeCancelled();
+        DecodeSource(source, bitmap, depth);
+        source.Close();
+    });
+}
+
+void CImageDecoder::DecodeMemoryIn(const uint8_t* start, size_t size, CImageBitmap& bitmap, int depth,
+                                   const CDecodeContext* context) {
+    RunDecode(context, [&] {
+        Trace(1, FormatText("--- Decoding from memory at %p. ---\n", static_cast<const void*>(start)));
+        CMemoryBlockSource source;
+        source.Open(start, size);
+        CWorkBudget budget(size);
+        CheckDecodeCancelled();
+        DecodeSource(source, bitmap, depth);
+        source.Close();
+    });
+}
+
+ImageInfo CImageDecoder::ProbeFile(const std::string& fileName, const CDecodeContext* context) {
+    ImageInfo info;
+    RunDecode(context, [&] {
+        CMappedFileSource source;
+        OpenFile(source, fileName);
+        CWorkBudget budget(source.DataSize());
+        ProbeSource(source, info);
+        source.Close();
+    });
+    return info;
+}
+
+ImageInfo CImageDecoder::ProbeMemory(const uint8_t* start, size_t size, const CDecodeContext* context) {
+    ImageInfo info;
+    RunDecode(context, [&] {
+        CMemoryBlockSource source;
+        source.Open(start, size);
+        CWorkBudget budget(size);
+        ProbeSource(source, info);
+        source.Close();
+    });
+    return info;
+}
+
+void CImageDecoder::ProbeSource(CByteSource& source, ImageInfo& info) {
+    CMemBitmap bitmap;
+    int depth = 0;
     DecodeSource(source, bitmap, depth);
-    source.Close();
+    info = DescribeBitmap(bitmap);
+}
+
+ImageInfo DescribeBitmap(const CImageBitmap& bitmap) {
+    const ImageMetadata& metadata = bitmap.Metadata();
+    return ImageInfo{.width = bitmap.Width(),
+                     .height = bitmap.Height(),
+                     .bitsPerPixel = bitmap.BitsPerPixel(),
+                     .hasAlpha = bitmap.HasAlpha(),
+                     .frameCount = metadata.frameCount,
+                     .orientation = metadata.orientation,
+                     .hasColourProfile = !metadata.iccProfile.empty()};
 }
 
 void CImageDecoder::DecodeSource(CByteSource& source, CImageBitmap& bitmap, int& depth) {

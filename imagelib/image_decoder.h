@@ -1,6 +1,8 @@
 #pragma once
 
+#include "decode_context.h"
 #include "image_bitmap.h"
+#include "image_metadata.h"
 #include "pl_object.h"
 
 #include <cstddef>
@@ -20,7 +22,11 @@ using PaletteHolder = std::unique_ptr<BGRA[]>;
 // CTextException through RaiseError.
 //
 // Wanted depth: 0 lets the decoder choose, 8 or 32 ask for that depth. One decoder object
-// decodes one image at a time.
+// decodes one image at a time; decodes on several threads each use a decoder of their own.
+//
+// Each decode runs under a CDecodeContext (limits, trace, cancel flag, scaled decoding);
+// the overloads without one use the process defaults. Every failure, an allocation failure
+// inside a codec library or our own buffers included, reaches the caller as CTextException.
 class CImageDecoder : public CPLObject {
 public:
     CImageDecoder() = default;
@@ -33,7 +39,30 @@ public:
     virtual void DecodeMemory(const uint8_t* start, size_t size, CImageBitmap& bitmap, int depth = 0);
     virtual void DecodeSource(CByteSource& source, CImageBitmap& bitmap, int& depth);
     virtual void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source);
+
+    void DecodeFile(const std::string& fileName, CImageBitmap& bitmap, const CDecodeContext& context, int depth = 0,
+                    CProgressListener* listener = nullptr);
+    void DecodeMemory(const uint8_t* start, size_t size, CImageBitmap& bitmap, const CDecodeContext& context,
+                      int depth = 0);
+
+    // Reads what the header says (size, depth, alpha, frames, orientation, profile) without
+    // decoding pixels where the format allows; raises the same errors a decode would for a
+    // file that cannot be opened or recognised.
+    ImageInfo ProbeFile(const std::string& fileName, const CDecodeContext* context = nullptr);
+    ImageInfo ProbeMemory(const uint8_t* start, size_t size, const CDecodeContext* context = nullptr);
+    // The probe of one format. The base decodes the picture and describes the result, for
+    // formats whose size is only known once their records are played.
+    virtual void ProbeSource(CByteSource& source, ImageInfo& info);
+
+private:
+    void DecodeFileIn(const std::string& fileName, CImageBitmap& bitmap, int depth, CProgressListener* listener,
+                      const CDecodeContext* context);
+    void DecodeMemoryIn(const uint8_t* start, size_t size, CImageBitmap& bitmap, int depth,
+                        const CDecodeContext* context);
 };
+
+// Describes a decoded bitmap as a probe would.
+ImageInfo DescribeBitmap(const CImageBitmap& bitmap);
 
 // The shared depth rule: a wanted depth of 0 becomes 8 for files of 8 bits or fewer and
 // 32 otherwise; any other wanted depth stays.

@@ -4,7 +4,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/mman.h>
+#include <memory>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,7 +24,7 @@ int MissingPathCode(const std::string& fileName) {
 }  // namespace
 
 CMappedFileSource::~CMappedFileSource() {
-    if (fd_ < 0) return;
+    if (!data_) return;
     // Often reached while an exception unwinds: a listener that throws on the last progress
     // report must not end the program.
     try {
@@ -33,7 +34,8 @@ CMappedFileSource::~CMappedFileSource() {
 }
 
 int CMappedFileSource::Open(const std::string& fileName) {
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK a FIFO would wait for a writer before anything could be checked.
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         switch (errno) {
         case ENOENT:
@@ -52,30 +54,37 @@ int CMappedFileSource::Open(const std::string& fileName) {
         ::close(fd);
         return ERR_NO_ACCESS;
     }
+    // The file is read, not mapped: a mapped file that another program shortens while it is
+    // decoded ends the process with SIGBUS on the first page past its new end. A file that
+    // shrinks before it is read whole fails here with code 5; one that grows is read as it
+    // was when opened.
     const auto size = static_cast<size_t>(info.st_size);
-    // Populating the whole mapping at once costs far less than a page fault per 4 KiB.
-    void* view = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    if (view == MAP_FAILED) {
+    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size]);
+    if (!data) {
         ::close(fd);
         return ERR_NO_ACCESS;
     }
-    ::madvise(view, size, MADV_SEQUENTIAL);
-    fd_ = fd;
-    view_ = static_cast<const uint8_t*>(view);
-    viewSize_ = size;
-    cursor_ = view_;
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, data.get() + done, size - done, static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            ::close(fd);
+            return ERR_NO_ACCESS;
+        }
+        done += static_cast<size_t>(got);
+    }
+    ::close(fd);
+    data_ = std::move(data);
+    cursor_ = data_.get();
     Prepare(fileName, size);
     return 0;
 }
 
 void CMappedFileSource::Close() {
-    if (view_ != nullptr) ::munmap(const_cast<uint8_t*>(view_), viewSize_);
-    view_ = nullptr;
+    // The data goes before the listener hears of it, so a throwing listener leaks nothing.
+    data_.reset();
     cursor_ = nullptr;
-    viewSize_ = 0;
-    // The descriptor goes before the listener hears of it, so a throwing listener leaks nothing.
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
     CByteSource::Close();
 }
 

@@ -1,14 +1,21 @@
 #include "storage_limit.h"
 
+#include "decode_context.h"
 #include "text_exception.h"
 #include "trace.h"
 
+#include <atomic>
+
 namespace {
-uint64_t g_storageLimit = kDefaultBitmapStorageLimit;
+std::atomic<uint64_t> g_storageLimit{kDefaultBitmapStorageLimit};
 }
 
-void SetBitmapStorageLimit(uint64_t bytes) { g_storageLimit = bytes; }
-uint64_t BitmapStorageLimit() { return g_storageLimit; }
+void SetBitmapStorageLimit(uint64_t bytes) { g_storageLimit.store(bytes, std::memory_order_relaxed); }
+
+uint64_t BitmapStorageLimit() {
+    if (const CDecodeContext* context = ActiveDecodeContext()) return context->storageLimit;
+    return g_storageLimit.load(std::memory_order_relaxed);
+}
 
 uint64_t UnpaddedLineBytes(int64_t width, int depth) {
     const uint64_t bits = static_cast<uint64_t>(width) * static_cast<uint64_t>(depth);
@@ -24,10 +31,11 @@ uint64_t CheckBitmapStorage(int64_t width, int64_t height, int depth, uint64_t l
     if (depth != 1 && depth != 8 && depth != 32)
         throw CTextException(ERR_BAD_DATA, FormatText("Invalid bitmap depth %d.", depth));
     // width and height are below 2^31 and lineBytes below 2^34, so the product needs a check.
-    if (lineBytes != 0 && static_cast<uint64_t>(height) > g_storageLimit / lineBytes)
+    const uint64_t limit = BitmapStorageLimit();
+    if (lineBytes != 0 && static_cast<uint64_t>(height) > limit / lineBytes)
         throw CTextException(ERR_OUT_OF_MEMORY,
                              FormatText("A bitmap of %lld x %lld pixels at %d bits exceeds the storage limit of %llu MiB.",
                                         static_cast<long long>(width), static_cast<long long>(height), depth,
-                                        static_cast<unsigned long long>(g_storageLimit >> 20)));
+                                        static_cast<unsigned long long>(limit >> 20)));
     return static_cast<uint64_t>(height) * lineBytes;
 }

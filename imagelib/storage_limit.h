@@ -7,7 +7,9 @@
 // 100000 x 100000 pixels is refused before the machine starts to swap.
 constexpr uint64_t kDefaultBitmapStorageLimit = uint64_t{4} << 30;
 
+// The process default, which every decode context starts from.
 void SetBitmapStorageLimit(uint64_t bytes);
+// The limit of the decode running on the calling thread, else the process default.
 uint64_t BitmapStorageLimit();
 
 // Row length without alignment: width * depth / 8, plus one byte for a partial 1-bit byte.

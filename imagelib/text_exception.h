@@ -18,6 +18,7 @@ enum ErrorCode : int {
     ERR_UNKNOWN_TYPE = 8,         // no format recognised
     ERR_OUT_OF_MEMORY = 10,       // allocation failed or a size exceeds the storage limit
     ERR_END_OF_DATA = 11,         // read past the end of data, or encoder buffer overflow
+    ERR_CANCELLED = 12,           // the caller cancelled the decode ("Decoding was cancelled.")
 };
 
 // The one failure signal of the image library: a code and a message a person can act on.

@@ -1,29 +1,54 @@
 #include "trace.h"
 
+#include "decode_context.h"
 #include "text_exception.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 namespace {
-int g_traceLevel = 0;
-std::string& TraceFile() {
-    static std::string name;
-    return name;
-}
-}  // namespace
 
-void SetTraceLevel(int level) { g_traceLevel = level; }
-int TraceLevel() { return g_traceLevel; }
-void SetTraceFileName(std::string name) { TraceFile() = std::move(name); }
-const std::string& TraceFileName() { return TraceFile(); }
+std::atomic<int> g_traceLevel{0};
+std::mutex g_traceFileMutex;
+std::string g_traceFileName;
 
-void Trace(int level, std::string_view text) {
-    if (g_traceLevel < level || TraceFile().empty()) return;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(TraceFile().c_str(), "a"), &std::fclose);
+void Append(const std::string& fileName, std::string_view text) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(fileName.c_str(), "a"), &std::fclose);
     if (!file) return;
     std::fwrite(text.data(), 1, text.size(), file.get());
+}
+
+}  // namespace
+
+void SetTraceLevel(int level) { g_traceLevel.store(level, std::memory_order_relaxed); }
+
+int TraceLevel() {
+    if (const CDecodeContext* context = ActiveDecodeContext()) return context->traceLevel;
+    return g_traceLevel.load(std::memory_order_relaxed);
+}
+
+void SetTraceFileName(std::string name) {
+    const std::lock_guard lock(g_traceFileMutex);
+    g_traceFileName = std::move(name);
+}
+
+std::string TraceFileName() {
+    if (const CDecodeContext* context = ActiveDecodeContext()) return context->traceFileName;
+    const std::lock_guard lock(g_traceFileMutex);
+    return g_traceFileName;
+}
+
+void Trace(int level, std::string_view text) {
+    if (const CDecodeContext* context = ActiveDecodeContext()) {
+        if (context->traceLevel >= level && !context->traceFileName.empty()) Append(context->traceFileName, text);
+        return;
+    }
+    if (g_traceLevel.load(std::memory_order_relaxed) < level) return;
+    const std::string fileName = TraceFileName();
+    if (!fileName.empty()) Append(fileName, text);
 }
 
 std::string FormatText(const char* format, ...) {

@@ -5,10 +5,12 @@
 
 // The library's trace log. Off unless someone sets a level and a file; each line opens the
 // file in append mode, writes and closes it, so a crash never loses the lines before it.
+// The setters give the process defaults; inside a decode its context's level and file count
+// (TraceLevel and TraceFileName report those of the decode running on the calling thread).
 void SetTraceLevel(int level);
 int TraceLevel();
 void SetTraceFileName(std::string name);
-const std::string& TraceFileName();
+std::string TraceFileName();
 
 void Trace(int level, std::string_view text);
 

@@ -1,5 +1,6 @@
 #include "work_budget.h"
 
+#include "decode_context.h"
 #include "text_exception.h"
 
 namespace {
@@ -25,6 +26,8 @@ CWorkBudget::~CWorkBudget() {
 
 void CWorkBudget::Charge(uint64_t units) {
     if (!t_budget.open) return;
+    // Every loop of a decoder charges its budget, so this is where a cancel is noticed.
+    CheckDecodeCancelled();
     if (units > t_budget.remaining) {
         t_budget.remaining = 0;
         throw CTextException(ERR_BAD_DATA, "Decoder error: the file asks for far more work than its picture needs.\n");

@@ -1,9 +1,16 @@
 // vtimg: the image library from the command line.
 //
+//   vtimg --version
+//   vtimg formats
 //   vtimg [--trace LEVEL FILE] [--dpi N] info FILE...
 //   vtimg [--trace LEVEL FILE] [--dpi N] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]
 //                                      [--quantize median|popularity|fixed] [--dither none|ordered|floyd]
 //   vtimg [--trace LEVEL FILE] [--dpi N] bench FILE [--runs N] [--resize WxH]
+//
+// formats prints one line per format the library reads: its name, its file extensions and
+// its MIME types, tab-separated (the lists space-separated). info reads each file's header
+// without decoding its pixels: format, size, bits per pixel as stored, alpha, and frames,
+// orientation and colour profile where the file has them.
 //
 // convert decodes INPUT, resizes it (bilinear, at 32 bits) when asked, converts it to the
 // wanted depth (8 bits from true colour: the fixed palette, no dither; --quantize and
@@ -15,26 +22,57 @@
 // Exit status: 0 on success, 1 when the library reports an error, 2 on wrong usage.
 
 #include "codecs/auto_decoder.h"
+#include "codecs/format_registry.h"
 #include "codecs/metafile_decoder.h"
+#include "imagelib/decode_context.h"
 #include "imagelib/image_encoder.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/quantize_filter.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
 
+#include <QGuiApplication>
+
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr int kUsageError = 2;
 
+// The library draws metafile text with Qt's fonts, which only a QGuiApplication serves. The
+// tool makes one (on the offscreen platform: it shows no window) only for files whose format
+// may need it, so that reading a header stays cheap.
+void ProvideFontsFor(const std::string& file) {
+    if (QCoreApplication::instance() != nullptr) return;
+    std::array<uint8_t, kDetectionHeaderSize> header{};
+    ssize_t size = 0;
+    if (const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) {
+        size = ::read(fd, header.data(), header.size());
+        ::close(fd);
+    }
+    const FormatEntry* entry = FindFormat(DetectFormat(header.data(), size > 0 ? static_cast<size_t>(size) : 0, file));
+    if (entry == nullptr || (entry->capabilities & kDrawsText) == 0) return;
+    static int argc = 3;
+    static char name[] = "vtimg";
+    static char platformOption[] = "-platform";
+    static char platform[] = "offscreen";
+    static char* argv[] = {name, platformOption, platform, nullptr};
+    // Never destroyed: the process ends right after the command.
+    new QGuiApplication(argc, argv);
+}
+
 int Usage() {
-    std::fputs("usage: vtimg [--trace LEVEL FILE] [--dpi N] info FILE...\n"
+    std::fputs("usage: vtimg --version\n"
+               "       vtimg formats\n"
+               "       vtimg [--trace LEVEL FILE] [--dpi N] info FILE...\n"
                "       vtimg [--trace LEVEL FILE] [--dpi N] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]\n"
                "                 [--quantize median|popularity|fixed] [--dither none|ordered|floyd]\n"
                "       vtimg [--trace LEVEL FILE] [--dpi N] bench FILE [--runs N] [--resize WxH]\n",
@@ -56,16 +94,36 @@ bool ParseInt(const std::string& text, int& value) {
     return true;
 }
 
+std::string Joined(const std::vector<std::string_view>& values) {
+    std::string joined;
+    for (std::string_view value : values) {
+        if (!joined.empty()) joined += ' ';
+        joined += value;
+    }
+    return joined;
+}
+
+int Formats() {
+    for (const FormatEntry& entry : FormatRegistry())
+        std::printf("%s\t%s\t%s\n", entry.name, Joined(entry.extensions).c_str(), Joined(entry.mimeTypes).c_str());
+    return 0;
+}
+
 int Info(const std::vector<std::string>& files) {
     if (files.empty()) return Usage();
     int status = 0;
     CAutoDecoder decoder;
     for (const std::string& file : files) {
-        CMemBitmap bitmap;
         try {
-            decoder.DecodeFile(file, bitmap, 0);
-            std::printf("%s: %s %d x %d, %d bits per pixel, %s\n", file.c_str(), FormatName(decoder.LastFormat()),
-                        bitmap.Width(), bitmap.Height(), bitmap.BitsPerPixel(), bitmap.HasAlpha() ? "alpha" : "no alpha");
+            ProvideFontsFor(file);
+            const ImageInfo info = decoder.ProbeFile(file);
+            std::string extras;
+            if (info.frameCount > 1) extras += FormatText(", %d frames", info.frameCount);
+            if (info.orientation != 1) extras += FormatText(", orientation %d", info.orientation);
+            if (info.hasColourProfile) extras += ", colour profile";
+            std::printf("%s: %s %d x %d, %d bits per pixel, %s%s\n", file.c_str(), FormatName(decoder.LastFormat()),
+                        info.width, info.height, info.bitsPerPixel, info.hasAlpha ? "alpha" : "no alpha",
+                        extras.c_str());
         } catch (const CTextException& e) {
             PrintError(file, e);
             status = 1;
@@ -134,13 +192,17 @@ int Convert(const std::vector<std::string>& args) {
     }
     const bool resize = options.newWidth > 0;
     try {
+        ProvideFontsFor(files[0]);
         CAutoDecoder decoder;
         CMemBitmap decoded;
         // Resizing and quantizing need true colour; 1 bit is made from whatever the file
         // holds; otherwise the decoder gives the wanted depth where the file allows it (a
         // palette file asked for 8 bits keeps its own palette).
         const int decodeDepth = resize || options.quantize ? 32 : options.depth == 1 ? 0 : options.depth;
-        decoder.DecodeFile(files[0], decoded, decodeDepth);
+        CDecodeContext context;
+        context.minWidth = options.newWidth;
+        context.minHeight = options.newHeight;
+        decoder.DecodeFile(files[0], decoded, context, decodeDepth);
         CMemBitmap resized;
         CImageBitmap* picture = &decoded;
         if (resize) {
@@ -195,6 +257,7 @@ int Bench(const std::vector<std::string>& args) {
         times.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
     };
     try {
+        ProvideFontsFor(file);
         CAutoDecoder decoder;
         // One bitmap for every run, as the viewer keeps one for the current picture.
         CMemBitmap bitmap;
@@ -220,6 +283,11 @@ int Bench(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0] == "--version") {
+        std::printf("vtimg %s\n", VT_VERSION);
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "formats") return Formats();
     if (args.size() >= 3 && args[0] == "--trace") {
         int level = 0;
         if (!ParseInt(args[1], level)) return Usage();

@@ -1,6 +1,7 @@
 #include "viewer/main_frame.h"
 
 #include "browser/directory_tree_bar.h"
+#include "codecs/format_registry.h"
 #include "browser/file_list_bar.h"
 #include "browser/image_file_list.h"
 #include "browser/list_control.h"
@@ -34,8 +35,12 @@ namespace {
 const char* const kBarState = "BarState";
 const char* const kSettings = "Settings";
 const char* const kHelpContents = "qrc:/help/index.html";
-// Every format the image library reads; the names list shows files with these extensions.
-const char* const kImageExtensions = "jpg|jpeg|jpe|bmp|dib|png|gif|tif|tiff|pcx|pct|pict|tga|pgm|wmf|emf";
+// Every format the image library reads, as the names list's filter ("jpg|jpeg|...").
+QString ImageExtensionFilter() {
+    QStringList extensions;
+    for (const std::string& extension : AllImageExtensions()) extensions << QString::fromStdString(extension);
+    return extensions.join(QLatin1Char('|'));
+}
 
 constexpr QSize kBarMinimum{100, 100};
 constexpr QSize kBarDefault{200, 100};
@@ -98,7 +103,7 @@ bool CMainFrame::LoadFrame(QWidget* view) {
     if (directoryBar_->isHidden()) DockBarLeft(directoryBar_);
     if (fileListBar_->isHidden()) DockBarLeft(fileListBar_);
 
-    fileList_->NamesList()->SetFilter(QString::fromLatin1(kImageExtensions));
+    fileList_->NamesList()->SetFilter(ImageExtensionFilter());
     ReadSettings();
     // The last folder is listed while the frame is not ready yet, so no image shows until
     // the user selects one.

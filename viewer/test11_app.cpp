@@ -1,5 +1,7 @@
 #include "viewer/test11_app.h"
 
+#include "codecs/metafile_decoder.h"
+
 #include "viewer/about_dlg.h"
 #include "viewer/app_info.h"
 #include "viewer/command_ids.h"
@@ -14,7 +16,9 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QScreen>
 
+#include <cmath>
 #include <cstdio>
 
 CTest11App::CTest11App() {
@@ -55,6 +59,9 @@ bool CTest11App::InitInstance(const QStringList& arguments) {
     QCoreApplication::setApplicationVersion(QString::fromLatin1(AppInfo::kVersion));
     QGuiApplication::setDesktopFileName(QString::fromLatin1(AppInfo::kDesktopName));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/vtview.png")));
+    // The library reads no screen: metafiles are drawn at the resolution the program gives.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        SetMetafileDotsPerInch(static_cast<int>(std::lround(screen->logicalDotsPerInch())));
 
     document_ = std::make_unique<CTest11Doc>();
     frame_ = std::make_unique<CMainFrame>();

@@ -1,8 +1,11 @@
 #include "dib.h"
 
+#include "imagelib/decode_context.h"
+#include "imagelib/mem_bitmap.h"
+#include "imagelib/text_exception.h"
+
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <bit>
 
 namespace metafile {
@@ -18,8 +21,6 @@ enum Compression : uint32_t {
     kBiPng = 5,
     kBiAlphaBitFields = 6
 };
-
-std::atomic<EmbeddedPictureDecoder> g_embeddedPictureDecoder{nullptr};
 
 struct DibHeader {
     int64_t width = 0;
@@ -95,7 +96,7 @@ bool Drawable(const DibHeader& h) {
     case kBiBitFields:
     case kBiAlphaBitFields: return h.bitCount == 16 || h.bitCount == 32;
     case kBiJpeg:
-    case kBiPng: return h.bitCount == 0 && g_embeddedPictureDecoder.load() != nullptr;
+    case kBiPng: return h.bitCount == 0 && ActiveDecodeContext() != nullptr && ActiveDecodeContext()->embeddedPictureDecoder != nullptr;
     default: return false;
     }
 }
@@ -211,7 +212,7 @@ void DecodeRows(CRecordReader& in, const DibHeader& h, const std::array<QRgb, 25
 // The picture is kept only when it decodes. Source rectangles count its rows as the
 // header's height says, as for any other bitmap.
 DibImage DecodeEmbedded(const CRecordReader& bits, const DibHeader& h) {
-    QImage picture = g_embeddedPictureDecoder.load()(bits.Data(), h.compression == kBiPng);
+    QImage picture = DecodeEmbeddedPicture(bits.Data(), h.compression == kBiPng ? ImageFormat::PNG : ImageFormat::JPEG);
     if (picture.isNull()) return {};
     const QSize size(static_cast<int>(h.width), static_cast<int>(h.height < 0 ? -h.height : h.height));
     if (picture.size() != size) picture = picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -265,7 +266,28 @@ DibImage DecodePackedDib(CRecordReader packed, const DibColourSource& colours) {
     }
 }
 
-void LendEmbeddedPictureDecoder(EmbeddedPictureDecoder decoder) { g_embeddedPictureDecoder.store(decoder); }
+// The bitmap's blue, green, red and alpha bytes are Qt's 32-bit pixel words on the
+// little-endian machines this library runs on (CDIBitmap::WrapRows shows its rows the same
+// way), so pictures and bitmaps exchange whole rows.
+static_assert(std::endian::native == std::endian::little && sizeof(BGRA) == sizeof(QRgb));
+
+QImage DecodeEmbeddedPicture(std::span<const uint8_t> bytes, ImageFormat format) {
+    const CDecodeContext* context = ActiveDecodeContext();
+    if (context == nullptr || context->embeddedPictureDecoder == nullptr) return {};
+    CMemBitmap bitmap;
+    try {
+        context->embeddedPictureDecoder(bytes, format, bitmap);
+    } catch (const CTextException& e) {
+        if (e.Code() == ERR_CANCELLED) throw;
+        if (bitmap.Width() <= 0 || bitmap.BitsPerPixel() != 32) return {};
+    }
+    // The rows follow each other top-down. Both ways copy them out of the bitmap; turning
+    // RGB32 into ARGB32 sets every alpha byte, so an opaque picture's are never read.
+    const bool alpha = bitmap.HasAlpha();
+    const QImage rows(bitmap.Line(0), bitmap.Width(), bitmap.Height(), static_cast<qsizetype>(bitmap.BytesPerLine()),
+                      alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    return alpha ? rows.copy() : rows.convertToFormat(QImage::Format_ARGB32);
+}
 
 QRectF TopDownSource(const DibImage& dib, QRectF source) {
     if (!dib.bottomUp) return source;

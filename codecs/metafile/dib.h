@@ -3,6 +3,8 @@
 #include "gdi_objects.h"
 #include "record_reader.h"
 
+#include "imagelib/image_format.h"
+
 #include <QImage>
 
 #include <span>
@@ -28,8 +30,8 @@ struct DibImage {
 // pixels are opaque.
 //
 // A bitmap may carry a JPEG or PNG picture in place of its pixels (compression 4 and 5, as
-// printer drivers pass pictures on); the decoder lent for them (see
-// LendEmbeddedPictureDecoder) draws it, stretched to the header's size if it differs.
+// printer drivers pass pictures on); the decode context's embedded-picture decoder
+// draws it, stretched to the header's size if it differs.
 //
 // A header this player does not draw (odd depths, embedded pictures without a lent
 // decoder or that fail to decode, sizes beyond kMaxDibPixels), or a header, colour table or pixel data larger than the bytes given,
@@ -42,12 +44,12 @@ DibImage DecodeDib(CRecordReader header, CRecordReader bits, const DibColourSour
 // The same for a packed bitmap: header, colour table and pixels in one block.
 DibImage DecodePackedDib(CRecordReader packed, const DibColourSource& colours);
 
-// Decodes an embedded JPEG (png false) or PNG picture into an ARGB32 image, or gives a
-// null image when the bytes hold no such picture. The image library's own decoders live
-// beside the player, not under it, so they are lent to it; until then embedded pictures
-// are left out.
-using EmbeddedPictureDecoder = QImage (*)(std::span<const uint8_t> bytes, bool png);
-void LendEmbeddedPictureDecoder(EmbeddedPictureDecoder decoder);
+// Decodes an embedded JPEG or PNG picture into an ARGB32 image through the active decode
+// context's embedded-picture decoder. A picture that fails once its bitmap exists is drawn
+// as far as it decoded (writers have been seen to get the chunks after a PNG's image data
+// wrong); one that fails before, or any without a decoder in the context, gives a null image
+// and is left out. A cancelled decode stays cancelled.
+QImage DecodeEmbeddedPicture(std::span<const uint8_t> bytes, ImageFormat format);
 
 // A source rectangle in the bitmap's own coordinates (counted from the bottom row in a
 // bottom-up bitmap) as a rectangle of the top-down image.

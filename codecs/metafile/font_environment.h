@@ -2,12 +2,10 @@
 
 namespace metafile {
 
-// Qt draws text only inside a QGuiApplication, which gives it the font database. A viewer
-// has one; a command-line program that decodes metafiles has not, so the first text a
-// metafile draws starts a hidden one on the "offscreen" platform (no display needed) that
-// lives until the program ends. This is the one place the image library creates an
-// application object: without it no metafile text could be drawn. Returns false when text
-// cannot be drawn (a non-GUI QCoreApplication already exists); the text is then skipped.
-bool EnsureFontSupport();
+// Qt draws text only inside a QGuiApplication, which gives it the font database. The host
+// program owns that application object (the viewer has one; `vtimg`, the tests and the fuzz
+// targets make one on the "offscreen" platform); the library never creates one. Raises
+// CTextException code 6 when text must be drawn and the program has no such object.
+void RequireFontSupport();
 
 }  // namespace metafile

@@ -723,7 +723,6 @@ void CGdiCanvas::DrawText(const TextRun& run) {
     const double defaultEm = 16 * std::sqrt(std::abs(Determinant(dc_.Device())));
     const QTransform t = dc_.Transform();
     CWorkBudget::Charge(64 * static_cast<uint64_t>(run.text.size()));
-    if (!EnsureFontSupport()) return;
     TextTarget target{nullptr, &path_};
     if (!pathOpen_) {
         PreparePainter();

@@ -1,5 +1,7 @@
 #include "text_renderer.h"
 
+#include "font_environment.h"
+
 #include "text_encoding.h"
 
 #include <QFont>
@@ -87,6 +89,9 @@ QPointF RenderText(const TextTarget& target, const DcState& state, const QTransf
         box.addRect(run.rect->normalized());
         target.painter->fillPath(toOutput.map(box), state.bkColour);
     }
+    // Writers fill boxes with text records of no characters; those need no fonts.
+    if (run.text.isEmpty()) return logicalRef;
+    RequireFontSupport();
 
     const FontChoice choice = ChooseFont(state.font, scaleUp, scaleAlong, defaultEm);
     QFont font = choice.font;

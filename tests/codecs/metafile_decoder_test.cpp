@@ -121,18 +121,22 @@ TEST_F(MetafileDecoderTest, DrawsOnWhiteAndGivesOpaqueTrueColour) {
     }
 }
 
-TEST_F(MetafileDecoderTest, NameDecidesTheKind) {
+TEST_F(MetafileDecoderTest, ContentDecidesTheKindWhateverTheName) {
     const Bytes wmf = CWmfBuilder().Placeable(0, 0, 1440, 720, 1440).Build();
     const Bytes emf = RedRectangle().Build();
+    CMemBitmap expectedWmf;
+    ASSERT_EQ(DecodeAs("picture.wmf", wmf, expectedWmf), 0);
     for (const char* name : {"picture.EMF", "picture.emf", "x.emf.bmp"}) {
         CMemBitmap bitmap;
-        EXPECT_EQ(DecodeAs(name, wmf, bitmap), ERR_FEATURE_UNAVAILABLE) << name << " holding a 16-bit metafile";
+        EXPECT_EQ(DecodeAs(name, wmf, bitmap), 0) << name << " holding a 16-bit metafile";
+        EXPECT_TRUE(SamePixels(bitmap, expectedWmf)) << name;
     }
     CMemBitmap bitmap;
-    EXPECT_EQ(DecodeAs("picture.wmf", emf, bitmap), ERR_FEATURE_UNAVAILABLE) << "an enhanced metafile named .wmf";
+    EXPECT_EQ(DecodeAs("picture.wmf", emf, bitmap), 0) << "an enhanced metafile named .wmf";
+    EXPECT_TRUE(Near(bitmap.PixelLine(24)[48], 255, 0, 0));
     std::string text;
     EXPECT_EQ(DecodeAs("picture.emf", Bytes{1, 0, 0, 0, 8}, bitmap, 32, &text), ERR_FEATURE_UNAVAILABLE);
-    EXPECT_EQ(text, "Decoder error: Windows Metafile functions failed to load this image.\n");
+    EXPECT_EQ(DecodeAs("picture", Bytes{1, 0, 0, 0, 8}, bitmap, 32, &text), ERR_UNKNOWN_TYPE);
 }
 
 TEST_F(MetafileDecoderTest, DamagedRecordEndsPlayingKeepingWhatWasDrawn) {
@@ -224,8 +228,8 @@ TEST_F(MetafileDecoderTest, MappingModesPlaceTheDrawing) {
 }
 
 TEST_F(MetafileDecoderTest, TextIsDrawn) {
-    // Text needs fonts, which Qt serves only inside an application object; the decoder
-    // brings its own when the program has none, as here.
+    // Text needs fonts, which Qt serves only inside the application object the test
+    // program owns.
     Bytes font;
     Put32(font, 1);
     for (int v : {-30, 0, 0, 0, 700}) Put32(font, v);

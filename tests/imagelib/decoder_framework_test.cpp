@@ -1,5 +1,5 @@
 #include "codecs/auto_decoder.h"
-#include "imagelib/format_detection.h"
+#include "codecs/format_registry.h"
 #include "imagelib/image_decoder.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/text_exception.h"
@@ -71,23 +71,48 @@ TEST(FormatDetectionTest, EpsNeedsAPreviewOffsetAndLength) {
     EXPECT_EQ(Detect(eps), ImageFormat::EPS);
 }
 
-TEST(FormatDetectionTest, MetafilesAreKnownByName) {
-    EXPECT_EQ(DetectFormatByName("/pictures/photo.wmf.jpg"), ImageFormat::WMF);
-    EXPECT_EQ(DetectFormatByName("clip.Emf"), ImageFormat::EMF);
-    EXPECT_EQ(DetectFormatByName("Mem"), ImageFormat::None);
-    EXPECT_EQ(DetectFormatByName("photo.jpg"), ImageFormat::None);
+TEST(FormatDetectionTest, ContentDecidesAndOnlyTheNamesOwnExtensionFindsSignaturelessMetafiles) {
+    std::vector<uint8_t> emf(88, 0);
+    emf[0] = 1;
+    emf[40] = ' ', emf[41] = 'E', emf[42] = 'M', emf[43] = 'F';
+    EXPECT_EQ(Detect(emf), ImageFormat::EMF);
+    EXPECT_EQ(DetectFormat(emf.data(), emf.size(), "clip.wmf"), ImageFormat::EMF);
+    const std::vector<uint8_t> placeable = {0xD7, 0xCD, 0xC6, 0x9A, 0, 0};
+    EXPECT_EQ(Detect(placeable), ImageFormat::WMF);
+
+    // A 16-bit metafile without placeable header: type, header size in words, version.
+    const std::vector<uint8_t> plain = {1, 0, 9, 0, 0, 3, 0, 0, 0, 0};
+    EXPECT_EQ(Detect(plain), ImageFormat::None);
+    EXPECT_EQ(DetectFormat(plain.data(), plain.size(), "/pictures/clip.WMF"), ImageFormat::WMF);
+    EXPECT_EQ(DetectFormat(plain.data(), plain.size(), "/pictures/clip.emf"), ImageFormat::WMF);
+    EXPECT_EQ(DetectFormat(plain.data(), plain.size(), "/pictures/photos.wmf.d/clip"), ImageFormat::None);
+    EXPECT_EQ(DetectFormat(plain.data(), plain.size(), "/pictures/clip.wmf.txt"), ImageFormat::None);
+    EXPECT_EQ(DetectFormat(plain.data(), plain.size(), "Mem"), ImageFormat::None);
+
+    const std::vector<uint8_t> bitmapBytes = {'B', 'M'};
+    EXPECT_EQ(DetectFormat(bitmapBytes.data(), bitmapBytes.size(), "/pictures/photo.wmf"), ImageFormat::BMP);
 }
 
-TEST(DecoderFrameworkTest, NamesDecideBeforeBytesButMemoryIsNeverAMetafile) {
+TEST(DecoderFrameworkTest, FolderAndInnerNamesNeverMakeAPictureAMetafile) {
     TempDir dir;
-    const std::vector<uint8_t> bitmapBytes = {'B', 'M'};
-    WriteBytes(dir.File("photo.wmf.bmp"), bitmapBytes);
+    std::filesystem::create_directory(dir.Path() / "photos.wmf.d");
+    const std::vector<uint8_t> jpeg = ReadBytes(TestDataPath("jpeg/rgb_q90_cjpeg.jpeg"));
+    const std::vector<uint8_t> wmf = ReadBytes(TestDataPath("metafile/shapes.wmf"));
+    WriteBytes(dir.File("photos.wmf.d/photo.jpg"), jpeg);
+    WriteBytes(dir.File("photo.wmf.jpg"), jpeg);
+    WriteBytes(dir.File("drawing.EMF"), wmf);
     CAutoDecoder decoder;
     CMemBitmap bitmap;
-    EXPECT_THROW(decoder.DecodeFile(dir.File("photo.wmf.bmp"), bitmap, 32), CTextException);
+    for (const char* name : {"photos.wmf.d/photo.jpg", "photo.wmf.jpg"}) {
+        EXPECT_NO_THROW(decoder.DecodeFile(dir.File(name), bitmap, 32)) << name;
+        EXPECT_EQ(decoder.LastFormat(), ImageFormat::JPEG) << name;
+        EXPECT_GT(bitmap.Width(), 16) << name;
+    }
+    CMemBitmap asWmf;
+    decoder.DecodeFile(TestDataPath("metafile/shapes.wmf"), asWmf, 32);
+    decoder.DecodeFile(dir.File("drawing.EMF"), bitmap, 32);
     EXPECT_EQ(decoder.LastFormat(), ImageFormat::WMF);
-    EXPECT_THROW(decoder.DecodeMemory(bitmapBytes.data(), bitmapBytes.size(), bitmap, 32), CTextException);
-    EXPECT_EQ(decoder.LastFormat(), ImageFormat::BMP);
+    EXPECT_TRUE(SamePixels(bitmap, asWmf));
 }
 
 TEST(DecoderFrameworkTest, FailuresCarryCodesAndMessages) {

@@ -1,0 +1,157 @@
+#include "format_registry.h"
+
+#include "bmp_decoder.h"
+#include "eps_decoder.h"
+#include "gif_decoder.h"
+#include "jpeg_decoder.h"
+#include "metafile_decoder.h"
+#include "pcx_decoder.h"
+#include "pgm_decoder.h"
+#include "pict_decoder.h"
+#include "png_decoder.h"
+#include "tga_decoder.h"
+#include "tiff_decoder.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <initializer_list>
+
+namespace {
+
+bool OneOf(uint8_t value, std::initializer_list<uint8_t> values) {
+    return std::find(values.begin(), values.end(), value) != values.end();
+}
+
+bool StartsWith(const uint8_t* b, std::initializer_list<uint8_t> bytes) {
+    return std::equal(bytes.begin(), bytes.end(), b);
+}
+
+bool IsPng(const uint8_t* b, size_t) { return StartsWith(b, {0x89, 'P', 'N', 'G'}); }
+bool IsGif(const uint8_t* b, size_t) { return StartsWith(b, {'G', 'I', 'F', '8'}); }
+bool IsTiff(const uint8_t* b, size_t) {
+    return StartsWith(b, {0x49, 0x49, 0x2A, 0x00}) || StartsWith(b, {0x4D, 0x4D, 0x00, 0x2A});
+}
+// The start-of-image marker. Writers put the next marker right after it, but decoders skip
+// stray bytes between markers and some files carry them there too.
+bool IsJpeg(const uint8_t* b, size_t size) { return b[0] == 0xFF && b[1] == 0xD8 && size >= 3; }
+bool IsEmf(const uint8_t* b, size_t size) { return IsEnhancedMetafile(b, size); }
+bool IsPlaceableWmf(const uint8_t* b, size_t size) { return IsPlaceableMetafile(b, size); }
+bool IsEps(const uint8_t* b, size_t size) { return HasEpsTiffPreview(b, size); }
+// The version opcode after the 512-byte preamble, the picture size and the frame.
+bool IsPict(const uint8_t* b, size_t size) {
+    if (size <= 540) return false;
+    const uint8_t* v = b + 522;
+    return StartsWith(v, {0x00, 0x11, 0x02, 0xFF}) || StartsWith(v, {0x00, 0x11, 0x01}) ||
+           StartsWith(v, {0x11, 0x01, 0x01, 0x00});
+}
+bool IsBmp(const uint8_t* b, size_t) { return b[0] == 'B' && b[1] == 'M'; }
+// TGA files have no signature; these header fields hold values no other format's first
+// bytes combine to (a JPEG's second byte alone fails the first test).
+bool IsTga(const uint8_t* b, size_t) {
+    return b[1] <= 1 && OneOf(b[2], {0, 1, 2, 3, 9, 10, 11}) && OneOf(b[7], {0, 8, 15, 16, 24, 32}) &&
+           OneOf(b[16], {8, 15, 16, 24, 32});
+}
+bool IsPcx(const uint8_t* b, size_t) { return b[0] == 0x0A && b[2] == 0x01; }
+bool IsPgm(const uint8_t* b, size_t) { return b[0] == 'P' && (b[1] == '2' || b[1] == '5'); }
+
+template <typename Decoder>
+std::unique_ptr<CImageDecoder> Make() {
+    return std::make_unique<Decoder>();
+}
+
+// A PICT decoder with the JPEG decoder its QuickTime pictures need.
+struct JpegForPict {
+    CJPEGDecoder jpeg;
+};
+class CPICTWithJPEGDecoder : private JpegForPict, public CPICTDecoder {
+public:
+    CPICTWithJPEGDecoder() : CPICTDecoder(&jpeg) {}
+};
+
+const std::vector<FormatEntry>& Registry() {
+    static const std::vector<FormatEntry> registry = {
+        {ImageFormat::PNG, "PNG", "PNG file recognized.\n", IsPng, {"png"}, {"image/png"}, Make<CPNGDecoder>,
+         kCarriesAlpha | kCarriesOrientation | kCarriesColourProfile},
+        {ImageFormat::GIF, "GIF", "GIF file recognized.\n", IsGif, {"gif"}, {"image/gif"}, Make<CGIFDecoder>,
+         kCarriesAlpha | kCarriesFrames},
+        {ImageFormat::TIFF, "TIFF", "TIFF file recognized.\n", IsTiff, {"tif", "tiff"}, {"image/tiff"},
+         Make<CTIFFDecoder>, kCarriesAlpha | kCarriesFrames | kCarriesOrientation | kCarriesColourProfile},
+        {ImageFormat::JPEG, "JPEG", "JPEG file recognized.\n", IsJpeg, {"jpg", "jpeg", "jpe"}, {"image/jpeg"},
+         Make<CJPEGDecoder>, kCarriesOrientation | kCarriesColourProfile},
+        {ImageFormat::EMF, "EMF", "EMF file recognized.\n", IsEmf, {"emf"}, {"image/emf", "image/x-emf"},
+         Make<CMetafileDecoder>, kDrawsText},
+        {ImageFormat::WMF, "WMF", "WMF file recognized.\n", IsPlaceableWmf, {"wmf"}, {"image/wmf", "image/x-wmf"},
+         Make<CMetafileDecoder>, kDrawsText},
+        {ImageFormat::EPS, "EPS", "TIFF preview in EPS file recognized.\n", IsEps, {"eps"}, {"image/x-eps"},
+         Make<CEPSDecoder>, kCarriesAlpha | kCarriesOrientation | kCarriesColourProfile},
+        {ImageFormat::PICT, "PICT", "Mac PICT recognized.\n", IsPict, {"pct", "pict"}, {"image/x-pict"},
+         Make<CPICTWithJPEGDecoder>, 0},
+        {ImageFormat::BMP, "BMP", "Windows bitmap recognized.\n", IsBmp, {"bmp", "dib"},
+         {"image/bmp", "image/x-bmp", "image/x-ms-bmp"}, Make<CBMPDecoder>, kCarriesAlpha},
+        {ImageFormat::TGA, "TGA", "TGA file recognized.\n", IsTga, {"tga"}, {"image/x-tga", "image/x-targa"},
+         Make<CTGADecoder>, kCarriesAlpha},
+        {ImageFormat::PCX, "PCX", "PCX file recognized.\n", IsPcx, {"pcx"}, {"image/x-pcx", "image/vnd.zbrush.pcx"},
+         Make<CPCXDecoder>, 0},
+        {ImageFormat::PGM, "PGM", "PGM file recognized.\n", IsPgm, {"pgm"}, {"image/x-portable-graymap"},
+         Make<CPGMDecoder>, 0},
+    };
+    return registry;
+}
+
+// A file name's own extension, lower case; empty when the last component has none.
+std::string OwnExtension(std::string_view fileName) {
+    const size_t slash = fileName.find_last_of('/');
+    const std::string_view base = slash == std::string_view::npos ? fileName : fileName.substr(slash + 1);
+    const size_t dot = base.find_last_of('.');
+    if (dot == std::string_view::npos || dot == 0) return {};
+    std::string extension(base.substr(dot + 1));
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+    return extension;
+}
+
+template <typename Field>
+std::vector<std::string> Collect(Field field) {
+    std::vector<std::string> all;
+    for (const FormatEntry& entry : Registry())
+        for (std::string_view value : entry.*field)
+            if (std::find(all.begin(), all.end(), value) == all.end()) all.emplace_back(value);
+    return all;
+}
+
+}  // namespace
+
+std::span<const FormatEntry> FormatRegistry() { return Registry(); }
+
+const FormatEntry* FindFormat(ImageFormat format) {
+    for (const FormatEntry& entry : Registry())
+        if (entry.format == format) return &entry;
+    return nullptr;
+}
+
+const char* FormatName(ImageFormat format) {
+    const FormatEntry* entry = FindFormat(format);
+    return entry != nullptr ? entry->name : "unknown";
+}
+
+ImageFormat DetectFormat(const uint8_t* header, size_t size) {
+    std::array<uint8_t, kDetectionHeaderSize> b{};
+    if (size != 0) std::memcpy(b.data(), header, std::min(size, b.size()));
+    for (const FormatEntry& entry : Registry())
+        if (entry.matches != nullptr && entry.matches(b.data(), size)) return entry.format;
+    return ImageFormat::None;
+}
+
+ImageFormat DetectFormat(const uint8_t* header, size_t size, std::string_view fileName) {
+    if (const ImageFormat byContent = DetectFormat(header, size); byContent != ImageFormat::None) return byContent;
+    const std::string extension = OwnExtension(fileName);
+    if (extension.empty()) return ImageFormat::None;
+    // Only a 16-bit metafile without placeable header lacks a signature, whatever its name
+    // says: an enhanced metafile would have matched its own, so ".emf" here holds a 16-bit one.
+    if (extension == "wmf" || extension == "emf") return ImageFormat::WMF;
+    return ImageFormat::None;
+}
+
+std::vector<std::string> AllImageExtensions() { return Collect(&FormatEntry::extensions); }
+std::vector<std::string> AllImageMimeTypes() { return Collect(&FormatEntry::mimeTypes); }

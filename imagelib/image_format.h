@@ -1,0 +1,10 @@
+#pragma once
+
+#include <cstddef>
+
+// The formats the library knows; the codecs' format registry describes each one.
+enum class ImageFormat { None, BMP, PICT, TGA, TIFF, JPEG, PNG, EPS, WMF, EMF, PCX, PGM, GIF };
+
+// Bytes a signature test may look at. A PICT file's version opcode sits at bytes 522 to
+// 525, after its 512-byte preamble.
+constexpr size_t kDetectionHeaderSize = 528;
