@@ -57,7 +57,8 @@ public:
     explicit CMappedFileSource(CProgressListener* listener = nullptr) : CByteSource(listener) {}
     ~CMappedFileSource() override;
 
-    // 0 on success, else ERR_NO_SUCH_PATH, ERR_CANNOT_OPEN or ERR_NO_ACCESS. Never throws.
+    // 0 on success, else ERR_NO_SUCH_PATH, ERR_CANNOT_OPEN, ERR_NO_ACCESS, or ERR_OUT_OF_MEMORY
+    // when there is no memory to hold the file. Never throws.
     int Open(const std::string& fileName);
     void Close() override;
     const uint8_t* Peek(size_t count) override;

@@ -14,8 +14,8 @@ namespace {
 // failure anywhere inside into the library's out-of-memory error.
 template <typename Work>
 void RunDecode(const CDecodeContext* context, Work&& work) {
-    CDecodeScope scope(context);
     try {
+        CDecodeScope scope(context);
         work();
     } catch (const std::bad_alloc&) {
         RaiseError(ERR_OUT_OF_MEMORY, "Out of memory while decoding.");

@@ -44,6 +44,7 @@ int CMappedFileSource::Open(const std::string& fileName) {
             return ERR_NO_SUCH_PATH;
         case EACCES:
         case EPERM:
+        case ENXIO:  // a socket, or a device without its driver
             return ERR_NO_ACCESS;
         default:
             return ERR_CANNOT_OPEN;
@@ -62,7 +63,7 @@ int CMappedFileSource::Open(const std::string& fileName) {
     std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size]);
     if (!data) {
         ::close(fd);
-        return ERR_NO_ACCESS;
+        return ERR_OUT_OF_MEMORY;
     }
     size_t done = 0;
     while (done < size) {

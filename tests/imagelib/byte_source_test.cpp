@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <stdexcept>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <vector>
 
@@ -134,4 +139,46 @@ TEST(ByteSourceTest, ThrowingListenerNeitherEndsTheProgramNorKeepsTheFileOpen) {
             throw std::logic_error("the decode failed");
         },
         std::logic_error);
+}
+
+// Only regular files open, and nothing waits: a FIFO without a writer, a device and a
+// socket named like pictures fail at once with code 5.
+TEST(ByteSourceTest, SpecialFilesFailAtOnce) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.File("fifo.bmp").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir.File("device.png"));
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listening, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = dir.File("socket.jpg");
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    ASSERT_EQ(::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+    const long before = OpenDescriptors();
+    for (const char* name : {"fifo.bmp", "device.png", "socket.jpg"}) {
+        CMappedFileSource source;
+        EXPECT_EQ(source.Open(dir.File(name)), ERR_NO_ACCESS) << name;
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
+    ::close(listening);
+}
+
+// The whole file is in memory once it is open: a file shortened by another program
+// afterwards decodes as it was, and one shortened to nothing before cannot open.
+TEST(ByteSourceTest, FilesShortenedWhileOpenKeepTheirBytes) {
+    TempDir dir;
+    const std::string path = dir.File("picture.bmp");
+    std::vector<uint8_t> bytes(1 << 20);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+    WriteBytes(path, bytes);
+    CMappedFileSource source;
+    ASSERT_EQ(source.Open(path), 0);
+    std::filesystem::resize_file(path, 10);
+    const uint8_t* data = source.Read(bytes.size());
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), data));
+    source.Close();
+    std::filesystem::resize_file(path, 0);
+    EXPECT_EQ(source.Open(path), ERR_NO_ACCESS);
 }

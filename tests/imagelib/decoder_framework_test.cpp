@@ -1,12 +1,18 @@
 #include "codecs/auto_decoder.h"
 #include "codecs/format_registry.h"
 #include "imagelib/image_decoder.h"
+#include "imagelib/image_encoder.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
+#include "codecs/metafile_builder.h"
 #include "support/test_files.h"
 
+#include <QCoreApplication>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 #include <filesystem>
 #include <fstream>
@@ -211,4 +217,72 @@ TEST(TraceTest, NothingIsWrittenUntilAFileAndLevelAreSet) {
     std::stringstream content;
     content << in.rdbuf();
     EXPECT_EQ(content.str(), "first\nDecoder error: second\n");
+}
+
+// A file another program keeps shortening and rewriting while it is decoded: every decode
+// ends with the picture or a clean error, never a signal.
+TEST(DecoderFrameworkTest, FilesShrinkingDuringDecodesFailCleanly) {
+    TempDir dir;
+    const std::string path = dir.File("picture.bmp");
+    CMemBitmap picture;
+    CreatePattern(picture, 1024, 1024, 32);
+    CBMPEncoder().EncodeFile(path, picture);
+    const std::vector<uint8_t> bytes = ReadBytes(path);
+
+    std::atomic<bool> done{false};
+    std::thread shrinker([&] {
+        for (size_t cut = bytes.size() / 2; !done.load(); cut = cut * 7 % bytes.size()) {
+            std::filesystem::resize_file(path, cut);
+            WriteBytes(path, bytes);
+        }
+    });
+    CAutoDecoder decoder;
+    int decoded = 0;
+    for (int i = 0; i < 40; ++i) {
+        CMemBitmap bitmap;
+        try {
+            decoder.DecodeFile(path, bitmap, 32);
+            ++decoded;
+        } catch (const CTextException& e) {
+            EXPECT_NE(e.Code(), 0);
+        }
+    }
+    done = true;
+    shrinker.join();
+    SUCCEED() << decoded << " of 40 decodes saw the whole file";
+}
+
+// The library never makes an application object: text in a metafile decoded by a program
+// without one fails with a clear error instead of starting one behind the program's back.
+TEST(DecoderFrameworkTest, MetafileTextWithoutTheHostsFontsFailsClearly) {
+    ASSERT_EQ(QCoreApplication::instance(), nullptr);
+    // Record types of an enhanced metafile.
+    constexpr int kEmrSelectObject = 37, kEmrExtCreateFontIndirectW = 82, kEmrExtTextOutW = 84;
+    Bytes font;
+    Put32(font, 1);
+    for (int v : {-30, 0, 0, 0, 400}) Put32(font, v);
+    font.resize(4 + 92, 0);
+    const std::u16string word = u"Hi";
+    Bytes text;
+    for (int v : {0, 0, -1, -1, 1}) Put32(text, v);  // bounds, graphics mode
+    Put32(text, 0x3F800000);
+    Put32(text, 0x3F800000);  // scales
+    for (int v : {10, 10, static_cast<int>(word.size()), 76, 0, 0, 0, 0, 0, 0}) Put32(text, v);
+    const Bytes chars = Utf16(word);
+    text.insert(text.end(), chars.begin(), chars.end());
+    CEmfBuilder emf(QRect(QPoint(0, 0), QPoint(2540, 1270)));
+    emf.Record(kEmrExtCreateFontIndirectW, font).Record(kEmrSelectObject, {1}).Record(kEmrExtTextOutW, text);
+    const Bytes bytes = emf.Build();
+
+    CAutoDecoder decoder;
+    CMemBitmap bitmap;
+    try {
+        decoder.DecodeMemory(bytes.data(), bytes.size(), bitmap, 32);
+        FAIL() << "decoded without fonts";
+    } catch (const CTextException& e) {
+        EXPECT_EQ(e.Code(), ERR_FEATURE_UNAVAILABLE);
+        EXPECT_NE(e.Text().find("no font support"), std::string::npos) << e.Text();
+    }
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+    EXPECT_NO_THROW(decoder.DecodeFile(TestDataPath("metafile/shapes.emf"), bitmap, 32)) << "no text, no fonts needed";
 }
