@@ -25,15 +25,11 @@ build: configure
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
-# The library's concurrent decodes under ThreadSanitizer (a build of its own). Its runtime
-# cannot map its shadow memory beside the randomised layout of current kernels, so its
-# programs (the test listing of the build included) run without address randomisation.
-TSAN_RUN = setarch $(shell uname -m) -R
+# The library's concurrent decodes under ThreadSanitizer (a build of its own).
 tsan-test: deps
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVT_TSAN=ON -DVT_LIBRARY_ONLY=ON
-	$(TSAN_RUN) cmake --build build-tsan -j $(JOBS) --target codecs_tests
-	cd build-tsan && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/support/tsan_suppressions.txt" \
-	    $(TSAN_RUN) ctest --output-on-failure -R 'Concurrent'
+	cmake --build build-tsan -j $(JOBS) --target codecs_tests
+	cd build-tsan && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R 'Concurrent'
 
 # Opens the viewer on the first picture of the samples folder.
 run: build
