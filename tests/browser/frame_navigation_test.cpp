@@ -6,6 +6,7 @@
 #include "browser/image_file_list.h"
 #include "browser/namespace_tree.h"
 #include "browser/tab_view_container.h"
+#include "codecs/format_registry.h"
 #include "browser_test_support.h"
 #include "support/test_files.h"
 #include "viewer/command_ids.h"
@@ -297,3 +298,22 @@ TEST_F(FrameNavigation, BarMenusCarryTheFramesCommandsAndARightClickChoosesNoFol
 }
 
 }  // namespace
+
+// The names list lists every format the library reads, the EPS files of the bundled samples
+// among them, and names the library does not read stay out.
+TEST_F(FrameNavigation, TheNamesListShowsEveryFormatOfTheRegistry) {
+    const QString mixed = root + QStringLiteral("/albums/mixed");
+    QStringList expected;
+    for (const std::string& extension : AllImageExtensions())
+        expected << QStringLiteral("a.") + QString::fromStdString(extension);
+    for (const QString& name : expected) WriteBytes((mixed + QLatin1Char('/') + name).toStdString(), {0});
+    WriteBytes((mixed + QStringLiteral("/notes.txt")).toStdString(), {0});
+    Start();
+    EXPECT_TRUE(Names().Filter().contains(QStringLiteral("eps")));
+    Names().SetFolder(mixed);
+    QStringList listed;
+    for (int row = 0; row < Names().count(); ++row) listed << Names().item(row)->text();
+    listed.sort();
+    expected.sort();
+    EXPECT_EQ(listed, expected);
+}
