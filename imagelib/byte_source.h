@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mapping_guard.h"
 #include "pl_object.h"
 
 #include <cstddef>
@@ -50,8 +51,10 @@ private:
     CProgressListener* listener_;
 };
 
-// A file's bytes, read whole into memory when it is opened. Only regular files open:
-// FIFOs, devices and sockets fail at once with ERR_NO_ACCESS, without waiting.
+// A file mapped read-only into memory (or read into it where no mapping can be had). Only
+// regular files open: FIFOs, devices and sockets fail at once with ERR_NO_ACCESS, without
+// waiting. A file another program shortens while it is mapped reads as zeros past its new
+// end instead of ending the process; Read then fails with ERR_END_OF_DATA and Shrunk tells.
 class CMappedFileSource : public CByteSource {
 public:
     explicit CMappedFileSource(CProgressListener* listener = nullptr) : CByteSource(listener) {}
@@ -64,8 +67,12 @@ public:
     const uint8_t* Peek(size_t count) override;
     const uint8_t* Read(size_t count) override;
     const uint8_t* RemainingData() override;
+    bool Shrunk() const;
 
 private:
+    const uint8_t* view_ = nullptr;
+    size_t viewSize_ = 0;
+    CMappingGuard guard_;
     std::unique_ptr<uint8_t[]> data_;
     const uint8_t* cursor_ = nullptr;
 };

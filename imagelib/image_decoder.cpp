@@ -56,7 +56,13 @@ void CImageDecoder::DecodeFileIn(const std::string& fileName, CImageBitmap& bitm
         OpenFile(source, fileName);
         CWorkBudget budget(source.DataSize());
         CheckDecodeCancelled();
-        DecodeSource(source, bitmap, depth);
+        try {
+            DecodeSource(source, bitmap, depth);
+        } catch (const CTextException&) {
+            if (!source.Shrunk()) throw;
+        }
+        // Whatever the decoder made of the zeros that stand for the lost bytes is no picture.
+        if (source.Shrunk()) RaiseError(ERR_END_OF_DATA, FormatText("%s shrank while it was being decoded.", fileName.c_str()));
         source.Close();
     });
 }

@@ -1,6 +1,7 @@
 #include "codecs/auto_decoder.h"
 #include "codecs/format_registry.h"
 #include "imagelib/image_decoder.h"
+#include "imagelib/byte_source.h"
 #include "imagelib/image_encoder.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/text_exception.h"
@@ -217,6 +218,36 @@ TEST(TraceTest, NothingIsWrittenUntilAFileAndLevelAreSet) {
     std::stringstream content;
     content << in.rdbuf();
     EXPECT_EQ(content.str(), "first\nDecoder error: second\n");
+}
+
+// A file shortened between opening and decoding (here as soon as the decode first reports
+// progress) ends the decode with end of data, never a signal.
+TEST(DecoderFrameworkTest, AFileShortenedAfterOpeningFailsWithEndOfData) {
+    TempDir dir;
+    const std::string path = dir.File("picture.bmp");
+    CMemBitmap picture;
+    CreatePattern(picture, 1024, 1024, 32);
+    CBMPEncoder().EncodeFile(path, picture);
+    class Shortener : public CProgressListener {
+    public:
+        explicit Shortener(std::string path) : path_(std::move(path)) {}
+        void Progress(double) override {
+            if (!done_) std::filesystem::resize_file(path_, 4096);
+            done_ = true;
+        }
+
+    private:
+        std::string path_;
+        bool done_ = false;
+    } shortener(path);
+    CAutoDecoder decoder;
+    CMemBitmap bitmap;
+    try {
+        decoder.DecodeFile(path, bitmap, 32, &shortener);
+        FAIL() << "decoded a file that shrank";
+    } catch (const CTextException& e) {
+        EXPECT_EQ(e.Code(), ERR_END_OF_DATA) << e.Text();
+    }
 }
 
 // A file another program keeps shortening and rewriting while it is decoded: every decode
