@@ -142,12 +142,12 @@ TEST(BmpDecoderTest, LongHeadersPutTheColourTableAfterTheirOwnSize) {
 }
 
 TEST(BmpDecoderTest, SixteenAndThirtyTwoBitFilesFollowTheirMasks) {
-    // 5-6-5 after a 40-byte header: full green keeps all six bits.
+    // 5-6-5 after a 40-byte header: full green is full scale.
     CMemBitmap rgb565;
     Decode(MakeBmp({.width = 1, .bitsPerPixel = 16, .compression = 3, .masks = {0xF800, 0x07E0, 0x001F},
                     .pixels = {0xE0, 0x07, 0, 0}}),
            rgb565, 32);
-    EXPECT_EQ(rgb565.PixelLine(0)[0], (BGRA{0, 252, 0, 255}));
+    EXPECT_EQ(rgb565.PixelLine(0)[0], kGreen);
 
     // 5-6-5 inside a V5 header; green 0b000001 must not vanish.
     CMemBitmap v5;
@@ -159,7 +159,7 @@ TEST(BmpDecoderTest, SixteenAndThirtyTwoBitFilesFollowTheirMasks) {
     // Plain 16 bits is 5-5-5 and ignores bit 15.
     CMemBitmap rgb555;
     Decode(MakeBmp({.width = 1, .bitsPerPixel = 16, .pixels = {0x1F, 0xFC, 0, 0}}), rgb555, 32);
-    EXPECT_EQ(rgb555.PixelLine(0)[0], (BGRA{248, 0, 248, 255}));
+    EXPECT_EQ(rgb555.PixelLine(0)[0], (BGRA{255, 0, 255, 255}));
 
     // 32 bits with masks in R, G, B, A order and an alpha mask: the alpha flag is set.
     CMemBitmap rgba;
@@ -168,6 +168,21 @@ TEST(BmpDecoderTest, SixteenAndThirtyTwoBitFilesFollowTheirMasks) {
            rgba, 32);
     EXPECT_EQ(rgba.PixelLine(0)[0], (BGRA{30, 20, 10, 40}));
     EXPECT_TRUE(rgba.HasAlpha());
+}
+
+TEST(BmpDecoderTest, SixteenBitWhiteStaysWhite) {
+    const std::vector<uint8_t> white = {0xFF, 0xFF, 0, 0};
+    for (const auto& [what, compression, masks] :
+         {std::tuple{"plain 5-5-5", 0u, std::vector<uint32_t>{}},
+          std::tuple{"5-5-5 bit fields", 3u, std::vector<uint32_t>{0x7C00, 0x03E0, 0x001F}},
+          std::tuple{"5-6-5 bit fields", 3u, std::vector<uint32_t>{0xF800, 0x07E0, 0x001F}}}) {
+        SCOPED_TRACE(what);
+        CMemBitmap bitmap;
+        Decode(MakeBmp({.width = 1, .bitsPerPixel = 16, .compression = compression, .masks = masks, .pixels = white}),
+               bitmap, 32);
+        EXPECT_EQ(bitmap.PixelLine(0)[0], kWhite);
+        EXPECT_FALSE(bitmap.HasAlpha());
+    }
 }
 
 TEST(BmpDecoderTest, PlainThirtyTwoBitsKeepTheFourthByteAsAlpha) {
@@ -247,6 +262,27 @@ TEST(BmpDecoderTest, RunsIntoRowPaddingAreClippedAndRunsBeyondItFail) {
     EXPECT_EQ(FailureCode(MakeBmp({.width = 2, .bitsPerPixel = 8, .compression = 1, .coloursUsed = 2, .table = table,
                                  .pixels = {0, 0, 0, 2, 1, 1, 0, 1}})),
               ERR_CANNOT_HANDLE);
+}
+
+TEST(BmpDecoderTest, DamagedRunLengthDataFailsWithItsCode) {
+    const std::vector<BGRA> table = {kBlack, kRed};
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> runs;
+        int code;
+    };
+    const Case cases[] = {
+        {"a delta past the top row", {0, 2, 0, 2, 0, 1}, ERR_CANNOT_HANDLE},
+        {"a delta past the right edge", {0, 2, 3, 0, 0, 1}, ERR_CANNOT_HANDLE},
+        {"no end-of-bitmap escape", {2, 1}, ERR_END_OF_DATA},
+        {"an absolute run cut short", {0, 3, 1}, ERR_END_OF_DATA},
+        {"an index beyond the table", {1, 5, 0, 1}, ERR_BAD_DATA},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FailureCode(MakeBmp({.width = 2, .height = 1, .bitsPerPixel = 8, .compression = 1, .coloursUsed = 2,
+                                       .table = table, .pixels = c.runs})),
+                  c.code)
+            << c.what;
 }
 
 TEST(BmpDecoderTest, DamagedHeadersFailWithTheirCodes) {
