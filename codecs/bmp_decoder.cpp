@@ -121,6 +121,14 @@ void DecodeIndexed(CByteSource& source, const DibInfoHeader& h, CImageBitmap& bi
     }
 }
 
+void ClearAlpha(BGRA* row, int width) {
+    for (int x = 0; x < width; ++x) row[x].a = 0;
+}
+
+// Alpha bytes that are 0 in every pixel carry no transparency (most writers of plain
+// 32-bit files leave them so): such a picture is opaque. Decided as rows are written: rows
+// are written opaque until one holds other values; that row is written again as it is, the
+// rows before it get their zeros back, and the bitmap keeps its alpha.
 void DecodeTrueColour(CByteSource& source, const DibInfoHeader& h, CImageBitmap& bitmap, const BmpRows& rows) {
     const int width = bitmap.Width();
     const size_t rowBytes = PaddedLineBytes(h.width * h.bitsPerPixel, 1);
@@ -130,8 +138,17 @@ void DecodeTrueColour(CByteSource& source, const DibInfoHeader& h, CImageBitmap&
         return;
     }
     const DibBitFields fields(DibPixelMasks(h), h.bitsPerPixel);
-    for (int r = 0; r < bitmap.Height(); ++r)
-        fields.ConvertRow(source.Read(rowBytes), width, bitmap.PixelLine(rows.RowOf(r)));
+    bool alphaUsed = false;
+    for (int r = 0; r < bitmap.Height(); ++r) {
+        const uint8_t* in = source.Read(rowBytes);
+        BGRA* out = bitmap.PixelLine(rows.RowOf(r));
+        const uint8_t alpha = fields.ConvertRow(in, width, out, !alphaUsed);
+        if (alphaUsed || alpha == 0 || !fields.HasAlphaMask()) continue;
+        alphaUsed = true;
+        fields.ConvertRow(in, width, out);
+        for (int earlier = 0; earlier < r; ++earlier) ClearAlpha(bitmap.PixelLine(rows.RowOf(earlier)), width);
+    }
+    bitmap.SetHasAlpha(alphaUsed);
 }
 
 // Run-length data of 4 or 8 bits per pixel, decoded straight into the bitmap rows. Pixels
@@ -196,8 +213,7 @@ void CBMPDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& 
             throw CTextException(ERR_END_OF_DATA, "End of file reached while decoding.\n");
     }
 
-    const bool hasAlpha = depth == 32 && h.BitFields() && h.masks[3] != 0;
-    bitmap.Create(width, height, depth, hasAlpha);
+    bitmap.Create(width, height, depth, false);
     if (depth == 8) bitmap.LoadPalette(palette.get());
     CBitmapLock lock(bitmap, false, true);
     const BmpRows rows(bitmap, palette.get(), tableEntries, h.TopDown());

@@ -185,10 +185,53 @@ TEST(BmpDecoderTest, SixteenBitWhiteStaysWhite) {
     }
 }
 
-TEST(BmpDecoderTest, PlainThirtyTwoBitsKeepTheFourthByteAsAlpha) {
-    CMemBitmap bitmap;
-    Decode(MakeBmp({.width = 1, .bitsPerPixel = 32, .pixels = {1, 2, 3, 0}}), bitmap, 32);
-    EXPECT_EQ(bitmap.PixelLine(0)[0], (BGRA{1, 2, 3, 0}));
+TEST(BmpDecoderTest, AlphaThatIsZeroEverywhereMeansOpaque) {
+    // Two rows of two 32-bit pixels, stored order; the second stored row optionally with alpha.
+    auto rows = [](uint8_t laterAlpha) {
+        return std::vector<uint8_t>{1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 10, 11, 12, laterAlpha};
+    };
+    struct Case {
+        const char* what;
+        BmpSpec layout;
+    };
+    const Case cases[] = {
+        {"plain, bottom-up", {.width = 2, .height = 2, .bitsPerPixel = 32}},
+        {"plain, top-down", {.width = 2, .height = -2, .bitsPerPixel = 32}},
+        {"V5 alpha mask", {.headerSize = 124, .width = 2, .height = 2, .bitsPerPixel = 32, .compression = 3,
+                           .masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}}},
+        {"alpha bit fields after the header", {.width = 2, .height = -2, .bitsPerPixel = 32, .compression = 6,
+                                               .masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}}},
+    };
+    for (Case c : cases) {
+        SCOPED_TRACE(c.what);
+        const int first = c.layout.height < 0 ? 0 : 1;  // bitmap row of the first stored row
+        c.layout.pixels = rows(0);
+        CMemBitmap opaque;
+        Decode(MakeBmp(c.layout), opaque, 32);
+        EXPECT_FALSE(opaque.HasAlpha());
+        EXPECT_EQ(opaque.PixelLine(first)[0], (BGRA{1, 2, 3, 255}));
+        EXPECT_EQ(opaque.PixelLine(1 - first)[1], (BGRA{10, 11, 12, 255}));
+
+        // Only the last pixel stored has alpha: the rows decoded before it keep their zeros.
+        c.layout.pixels = rows(200);
+        CMemBitmap translucent;
+        Decode(MakeBmp(c.layout), translucent, 32);
+        EXPECT_TRUE(translucent.HasAlpha());
+        EXPECT_EQ(translucent.PixelLine(first)[0], (BGRA{1, 2, 3, 0}));
+        EXPECT_EQ(translucent.PixelLine(first)[1], (BGRA{4, 5, 6, 0}));
+        EXPECT_EQ(translucent.PixelLine(1 - first)[0], (BGRA{7, 8, 9, 0}));
+        EXPECT_EQ(translucent.PixelLine(1 - first)[1], (BGRA{10, 11, 12, 200}));
+    }
+
+    // 4-4-4-4 with its alpha nibble: zero everywhere is opaque, full scale is 255.
+    for (uint8_t high : {0x0F, 0xFF}) {
+        CMemBitmap bitmap;
+        Decode(MakeBmp({.headerSize = 124, .width = 1, .bitsPerPixel = 16, .compression = 3,
+                        .masks = {0x0F00, 0x00F0, 0x000F, 0xF000}, .pixels = {0xFF, high, 0, 0}}),
+               bitmap, 32);
+        EXPECT_EQ(bitmap.PixelLine(0)[0], kWhite);
+        EXPECT_EQ(bitmap.HasAlpha(), high == 0xFF);
+    }
 }
 
 TEST(BmpDecoderTest, FourBitOddWidthUsesTheHighNibbleAndSkipsPadding) {
