@@ -6,7 +6,8 @@
 // also run-length encoded, with delta escapes), 16 and 32 bits plain or with bit-field
 // masks, and 24 bits. Info headers of 12 (OS/2 1.x), 16 to 64 (OS/2 2.x, Windows 3), 108
 // (V4) and 124 (V5) bytes; the colour table follows the header size the file gives.
-// Negative heights mark top-down rows.
+// Negative heights mark top-down rows. The fourth byte of plain 32-bit pixels, and an alpha
+// bit field, are alpha unless they are 0 in every pixel: then the picture is opaque.
 //
 // Corruption policy. Fatal: any header field out of its range (planes other than 1,
 // non-positive width, zero height, unknown depth, file-size, image-size or colour-table

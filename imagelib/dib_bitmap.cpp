@@ -20,9 +20,6 @@
 
 namespace {
 
-constexpr uint32_t kBiRgb = 0;
-constexpr size_t kOs2InfoHeaderSize = 12;
-
 [[noreturn]] void BadDib(const char* text) { throw CTextException(ERR_BAD_DATA, text); }
 
 }  // namespace
@@ -38,12 +35,7 @@ size_t CDIBitmap::MemoryUsed() const {
 }
 
 void CDIBitmap::FillInfoHeader(uint8_t* info, int width, int height, int depth) {
-    std::memset(info, 0, kDibInfoHeaderSize);
-    WriteLE32(info, kDibInfoHeaderSize);
-    WriteLE32(info + 4, static_cast<uint32_t>(width));
-    WriteLE32(info + 8, static_cast<uint32_t>(height));
-    WriteLE16(info + 12, 1);
-    WriteLE16(info + 14, static_cast<uint16_t>(depth));
+    WriteDibInfoHeader(info, width, height, depth);
 }
 
 void CDIBitmap::AllocateStorage(int width, int height, int depth, bool hasAlpha) {
@@ -158,44 +150,36 @@ void CDIBitmap::CreateFromPackedDIB(std::span<const uint8_t> packedDib) { Create
 
 void CDIBitmap::CreateFromDib(std::span<const uint8_t> dib, size_t bitsOffset, bool offsetGiven) {
     if (dib.size() < 4) BadDib("The packed DIB is too short for its header.");
-    const uint8_t* h = dib.data();
-    const uint32_t headerSize = ReadLE32(h);
-    if (headerSize == kOs2InfoHeaderSize)
+    const uint32_t headerSize = ReadLE32(dib.data());
+    if (headerSize == kDibCoreHeaderSize)
         throw CTextException(ERR_CANNOT_HANDLE, "Packed DIBs with OS/2 headers are not supported.");
     if (headerSize < kDibInfoHeaderSize || headerSize > dib.size()) BadDib("The packed DIB has an invalid header size.");
-    const auto width = static_cast<int32_t>(ReadLE32(h + 4));
-    const auto height = static_cast<int32_t>(ReadLE32(h + 8));
-    const int depth = ReadLE16(h + 14);
-    const uint32_t compression = ReadLE32(h + 16);
-    const uint32_t coloursUsed = ReadLE32(h + 32);
-    if (width <= 0 || height == 0 || height == std::numeric_limits<int32_t>::min())
+    const DibInfoHeader h = ParseDibInfoHeader(dib.first(headerSize));
+    const int depth = h.bitsPerPixel;
+    if (h.width <= 0 || h.height == 0 || h.height == std::numeric_limits<int32_t>::min())
         BadDib("The packed DIB has an invalid size.");
     if (depth != 1 && depth != 8 && depth != 32)
         throw CTextException(ERR_CANNOT_HANDLE, FormatText("Packed DIBs of %d bits per pixel are not supported.", depth));
-    if (compression != kBiRgb) throw CTextException(ERR_CANNOT_HANDLE, "Compressed packed DIBs are not supported.");
+    if (h.compression != kDibRgb) throw CTextException(ERR_CANNOT_HANDLE, "Compressed packed DIBs are not supported.");
 
-    // A colour table is 2^depth entries unless the header names fewer; true-colour DIBs may
-    // carry an optional one for palette devices, which is skipped.
-    const uint64_t fullTable = static_cast<uint64_t>(PaletteEntries(depth));
-    const uint64_t tableEntries = coloursUsed != 0 ? coloursUsed : fullTable;
-    if (depth <= 8 && tableEntries > fullTable) BadDib("The packed DIB's colour table is too long.");
+    // True-colour DIBs may carry a colour table for palette devices; it is skipped.
+    const uint64_t tableEntries = DibColourTableEntries(h);
+    if (depth <= 8 && tableEntries > static_cast<uint64_t>(PaletteEntries(depth)))
+        BadDib("The packed DIB's colour table is too long.");
     if (tableEntries > (dib.size() - headerSize) / 4) BadDib("The packed DIB ends inside its colour table.");
     const uint64_t rowsOffset = offsetGiven ? bitsOffset : headerSize + 4 * tableEntries;
-    const uint64_t rows = static_cast<uint64_t>(height < 0 ? -static_cast<int64_t>(height) : height);
-    const uint64_t lineBytes = PaddedLineBytes(width, depth);
+    const auto rows = static_cast<uint64_t>(h.Rows());
+    const uint64_t lineBytes = PaddedLineBytes(h.width, depth);
     if (rowsOffset > dib.size() || rows > (dib.size() - rowsOffset) / lineBytes)
         BadDib("The packed DIB ends before its last row.");
 
-    Create(width, static_cast<int>(rows), depth, false);
+    Create(static_cast<int>(h.width), static_cast<int>(rows), depth, false);
     CBitmapLock lock(*this, false, true);
-    if (BGRA* palette = Palette()) {
-        const uint8_t* table = h + headerSize;
-        for (uint64_t i = 0; i < tableEntries; ++i)
-            palette[i] = BGRA{table[4 * i], table[4 * i + 1], table[4 * i + 2], 255};
-    }
-    const uint8_t* firstStored = h + rowsOffset;
+    if (BGRA* palette = Palette())
+        ReadDibColourTable(dib.subspan(headerSize, 4 * tableEntries), 4, {palette, tableEntries});
+    const uint8_t* firstStored = dib.data() + rowsOffset;
     for (uint64_t y = 0; y < rows; ++y) {
-        const uint64_t stored = height < 0 ? y : rows - 1 - y;
+        const uint64_t stored = h.TopDown() ? y : rows - 1 - y;
         std::memcpy(Line(static_cast<int>(y)), firstStored + stored * lineBytes, lineBytes);
     }
 }
@@ -207,12 +191,13 @@ void CDIBitmap::LoadResourceBitmap(const QString& resourceName) {
                              FormatText("The bitmap resource %s cannot be opened.", resourceName.toUtf8().constData()));
     const QByteArray bytes = file.readAll();
     const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size()));
-    if (data.size() < kBmpFileHeaderSize || data[0] != 'B' || data[1] != 'M')
+    BmpFileHeader header;
+    if (data.size() < kBmpFileHeaderSize || !ParseBmpFileHeader(data.first<kBmpFileHeaderSize>(), header))
         throw CTextException(ERR_NOT_THIS_FORMAT,
                              FormatText("The bitmap resource %s is not a BMP file.", resourceName.toUtf8().constData()));
-    const uint32_t bitsOffset = ReadLE32(data.data() + 10);
-    if (bitsOffset < kBmpFileHeaderSize + kDibInfoHeaderSize) BadDib("The BMP file's pixel offset lies inside its headers.");
-    CreateFromDib(data.subspan(kBmpFileHeaderSize), bitsOffset - kBmpFileHeaderSize, true);
+    if (header.rowsOffset < kBmpFileHeaderSize + kDibInfoHeaderSize)
+        BadDib("The BMP file's pixel offset lies inside its headers.");
+    CreateFromDib(data.subspan(kBmpFileHeaderSize), header.rowsOffset - kBmpFileHeaderSize, true);
 }
 
 size_t CDIBitmap::PackedDibSize() const {
@@ -251,11 +236,8 @@ std::vector<uint8_t> CDIBitmap::CreateBmpFile() {
     } catch (const std::bad_alloc&) {
         throw CTextException(ERR_OUT_OF_MEMORY, "Can't allocate global memory block.");
     }
-    file[0] = 'B';
-    file[1] = 'M';
-    // A file past 4 GiB cannot state its size; readers go by the info header then.
-    WriteLE32(&file[2], static_cast<uint32_t>(std::min<uint64_t>(file.size(), UINT32_MAX)));
-    WriteLE32(&file[10], static_cast<uint32_t>(kBmpFileHeaderSize + kDibInfoHeaderSize + ColourTableBytes(BitsPerPixel())));
+    WriteBmpFileHeader(file.data(), file.size(),
+                       kBmpFileHeaderSize + kDibInfoHeaderSize + ColourTableBytes(BitsPerPixel()));
     CopyPackedDib(file.data() + kBmpFileHeaderSize);
     return file;
 }

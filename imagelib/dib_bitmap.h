@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dib_format.h"
 #include "image_bitmap.h"
 
 #include <QImage>
@@ -13,12 +14,6 @@
 
 class QRect;
 class QString;
-
-// Sizes of the two headers of the Windows bitmap layout: the info header (BITMAPINFOHEADER)
-// that starts a packed DIB, and the file header (BITMAPFILEHEADER) that a BMP file puts
-// before it.
-constexpr size_t kDibInfoHeaderSize = 40;
-constexpr size_t kBmpFileHeaderSize = 14;
 
 // Drawing with this mode copies the source pixels as they are, as a plain blit does.
 constexpr QPainter::CompositionMode kCopyPixels = QPainter::CompositionMode_Source;
@@ -93,7 +88,7 @@ protected:
     }
     // Writes the info header of a BI_RGB bitmap with positive (bottom-up) height.
     static void FillInfoHeader(uint8_t* info, int width, int height, int depth);
-    static size_t ColourTableBytes(int depth) { return depth < 16 ? 4 * (size_t{1} << depth) : 0; }
+    static size_t ColourTableBytes(int depth) { return DibColourTableBytes(depth); }
 
 private:
     void CreateFromDib(std::span<const uint8_t> dib, size_t bitsOffset, bool offsetGiven);

@@ -1,6 +1,6 @@
 #include "image_encoder.h"
 
-#include "byte_order.h"
+#include "dib_format.h"
 #include "output_sink.h"
 #include "storage_limit.h"
 #include "trace.h"
@@ -38,9 +38,10 @@ BmpLayout LayoutOf(const CImageBitmap& bitmap) {
     const int d = bitmap.BitsPerPixel();
     BmpLayout layout{};
     layout.outputDepth = d <= 8 ? d : 24;
-    layout.paletteBytes = d <= 8 ? 4 * static_cast<size_t>(PaletteEntries(d)) : 0;
+    layout.paletteBytes = DibColourTableBytes(d);
     layout.rowBytes = PaddedLineBytes(bitmap.Width(), layout.outputDepth);
-    layout.fileSize = 54 + layout.paletteBytes + layout.rowBytes * static_cast<size_t>(bitmap.Height());
+    layout.fileSize = kBmpFileHeaderSize + kDibInfoHeaderSize + layout.paletteBytes +
+                      layout.rowBytes * static_cast<size_t>(bitmap.Height());
     return layout;
 }
 
@@ -57,37 +58,16 @@ void CBMPEncoder::EncodeInto(CImageBitmap& bitmap, COutputSink& sink) {
     const int w = bitmap.Width();
     const int h = bitmap.Height();
 
-    std::array<uint8_t, 54> header{};
-    header[0] = 'B';
-    header[1] = 'M';
-    WriteLE32(&header[2], static_cast<uint32_t>(layout.fileSize));
-    WriteLE32(&header[10], static_cast<uint32_t>(54 + layout.paletteBytes));
-    WriteLE32(&header[14], 40);
-    WriteLE32(&header[18], static_cast<uint32_t>(w));
-    WriteLE32(&header[22], static_cast<uint32_t>(h));
-    WriteLE16(&header[26], 1);
-    WriteLE16(&header[28], static_cast<uint16_t>(layout.outputDepth));
+    std::array<uint8_t, kBmpFileHeaderSize + kDibInfoHeaderSize> header{};
+    WriteBmpFileHeader(header.data(), layout.fileSize, header.size() + layout.paletteBytes);
+    WriteDibInfoHeader(header.data() + kBmpFileHeaderSize, w, h, layout.outputDepth);
     sink.Write(header.size(), header.data());
 
     CBitmapLock lock(bitmap, true, false);
+    if (bitmap.BitsPerPixel() <= 8) sink.Write(layout.paletteBytes, bitmap.Palette());
     std::vector<uint8_t> row(layout.rowBytes, 0);
-    if (bitmap.BitsPerPixel() <= 8) {
-        sink.Write(layout.paletteBytes, bitmap.Palette());
-        const size_t pixelBytes = std::min<size_t>(UnpaddedLineBytes(w, bitmap.BitsPerPixel()), layout.rowBytes);
-        for (int y = h - 1; y >= 0; --y) {
-            std::copy_n(bitmap.Line(y), pixelBytes, row.data());
-            sink.Write(row.size(), row.data());
-        }
-    } else {
-        for (int y = h - 1; y >= 0; --y) {
-            const BGRA* in = bitmap.PixelLine(y);
-            uint8_t* out = row.data();
-            for (int x = 0; x < w; ++x, out += 3) {
-                out[0] = in[x].b;
-                out[1] = in[x].g;
-                out[2] = in[x].r;
-            }
-            sink.Write(row.size(), row.data());
-        }
+    for (int y = h - 1; y >= 0; --y) {
+        PackDibRow(bitmap.Line(y), w, bitmap.BitsPerPixel(), row);
+        sink.Write(row.size(), row.data());
     }
 }

@@ -25,9 +25,10 @@ struct DibImage {
 
 // A device-independent bitmap from its header (with the colour table or masks behind
 // it) and its pixel bytes: core and info headers up to version 5; 1, 4, 8, 16, 24 and 32
-// bits; uncompressed, run-length (4 and 8 bits) and bit-field pixels. keepAlpha keeps the
-// fourth byte of 32-bit pixels (premultiplied, as alpha blending reads it); otherwise
-// pixels are opaque.
+// bits; uncompressed, run-length (4 and 8 bits) and bit-field pixels, read by the image
+// library's DIB layout reader as BMP files are (see imagelib/dib_format.h), with run-length
+// data clipped to the bitmap rather than refused. keepAlpha keeps the fourth byte of 32-bit
+// pixels (premultiplied, as alpha blending reads it); otherwise pixels are opaque.
 //
 // A bitmap may carry a JPEG or PNG picture in place of its pixels (compression 4 and 5, as
 // printer drivers pass pictures on); the decode context's embedded-picture decoder

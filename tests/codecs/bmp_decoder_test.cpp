@@ -142,12 +142,12 @@ TEST(BmpDecoderTest, LongHeadersPutTheColourTableAfterTheirOwnSize) {
 }
 
 TEST(BmpDecoderTest, SixteenAndThirtyTwoBitFilesFollowTheirMasks) {
-    // 5-6-5 after a 40-byte header: full green keeps all six bits.
+    // 5-6-5 after a 40-byte header: full green is full scale.
     CMemBitmap rgb565;
     Decode(MakeBmp({.width = 1, .bitsPerPixel = 16, .compression = 3, .masks = {0xF800, 0x07E0, 0x001F},
                     .pixels = {0xE0, 0x07, 0, 0}}),
            rgb565, 32);
-    EXPECT_EQ(rgb565.PixelLine(0)[0], (BGRA{0, 252, 0, 255}));
+    EXPECT_EQ(rgb565.PixelLine(0)[0], kGreen);
 
     // 5-6-5 inside a V5 header; green 0b000001 must not vanish.
     CMemBitmap v5;
@@ -159,7 +159,7 @@ TEST(BmpDecoderTest, SixteenAndThirtyTwoBitFilesFollowTheirMasks) {
     // Plain 16 bits is 5-5-5 and ignores bit 15.
     CMemBitmap rgb555;
     Decode(MakeBmp({.width = 1, .bitsPerPixel = 16, .pixels = {0x1F, 0xFC, 0, 0}}), rgb555, 32);
-    EXPECT_EQ(rgb555.PixelLine(0)[0], (BGRA{248, 0, 248, 255}));
+    EXPECT_EQ(rgb555.PixelLine(0)[0], (BGRA{255, 0, 255, 255}));
 
     // 32 bits with masks in R, G, B, A order and an alpha mask: the alpha flag is set.
     CMemBitmap rgba;
@@ -170,10 +170,68 @@ TEST(BmpDecoderTest, SixteenAndThirtyTwoBitFilesFollowTheirMasks) {
     EXPECT_TRUE(rgba.HasAlpha());
 }
 
-TEST(BmpDecoderTest, PlainThirtyTwoBitsKeepTheFourthByteAsAlpha) {
-    CMemBitmap bitmap;
-    Decode(MakeBmp({.width = 1, .bitsPerPixel = 32, .pixels = {1, 2, 3, 0}}), bitmap, 32);
-    EXPECT_EQ(bitmap.PixelLine(0)[0], (BGRA{1, 2, 3, 0}));
+TEST(BmpDecoderTest, SixteenBitWhiteStaysWhite) {
+    const std::vector<uint8_t> white = {0xFF, 0xFF, 0, 0};
+    for (const auto& [what, compression, masks] :
+         {std::tuple{"plain 5-5-5", 0u, std::vector<uint32_t>{}},
+          std::tuple{"5-5-5 bit fields", 3u, std::vector<uint32_t>{0x7C00, 0x03E0, 0x001F}},
+          std::tuple{"5-6-5 bit fields", 3u, std::vector<uint32_t>{0xF800, 0x07E0, 0x001F}}}) {
+        SCOPED_TRACE(what);
+        CMemBitmap bitmap;
+        Decode(MakeBmp({.width = 1, .bitsPerPixel = 16, .compression = compression, .masks = masks, .pixels = white}),
+               bitmap, 32);
+        EXPECT_EQ(bitmap.PixelLine(0)[0], kWhite);
+        EXPECT_FALSE(bitmap.HasAlpha());
+    }
+}
+
+TEST(BmpDecoderTest, AlphaThatIsZeroEverywhereMeansOpaque) {
+    // Two rows of two 32-bit pixels, stored order; the second stored row optionally with alpha.
+    auto rows = [](uint8_t laterAlpha) {
+        return std::vector<uint8_t>{1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 10, 11, 12, laterAlpha};
+    };
+    struct Case {
+        const char* what;
+        BmpSpec layout;
+    };
+    const Case cases[] = {
+        {"plain, bottom-up", {.width = 2, .height = 2, .bitsPerPixel = 32}},
+        {"plain, top-down", {.width = 2, .height = -2, .bitsPerPixel = 32}},
+        {"V5 alpha mask", {.headerSize = 124, .width = 2, .height = 2, .bitsPerPixel = 32, .compression = 3,
+                           .masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}}},
+        {"alpha bit fields after the header", {.width = 2, .height = -2, .bitsPerPixel = 32, .compression = 6,
+                                               .masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}}},
+    };
+    for (Case c : cases) {
+        SCOPED_TRACE(c.what);
+        const int first = c.layout.height < 0 ? 0 : 1;  // bitmap row of the first stored row
+        c.layout.pixels = rows(0);
+        CMemBitmap opaque;
+        Decode(MakeBmp(c.layout), opaque, 32);
+        EXPECT_FALSE(opaque.HasAlpha());
+        EXPECT_EQ(opaque.PixelLine(first)[0], (BGRA{1, 2, 3, 255}));
+        EXPECT_EQ(opaque.PixelLine(1 - first)[1], (BGRA{10, 11, 12, 255}));
+
+        // Only the last pixel stored has alpha: the rows decoded before it keep their zeros.
+        c.layout.pixels = rows(200);
+        CMemBitmap translucent;
+        Decode(MakeBmp(c.layout), translucent, 32);
+        EXPECT_TRUE(translucent.HasAlpha());
+        EXPECT_EQ(translucent.PixelLine(first)[0], (BGRA{1, 2, 3, 0}));
+        EXPECT_EQ(translucent.PixelLine(first)[1], (BGRA{4, 5, 6, 0}));
+        EXPECT_EQ(translucent.PixelLine(1 - first)[0], (BGRA{7, 8, 9, 0}));
+        EXPECT_EQ(translucent.PixelLine(1 - first)[1], (BGRA{10, 11, 12, 200}));
+    }
+
+    // 4-4-4-4 with its alpha nibble: zero everywhere is opaque, full scale is 255.
+    for (uint8_t high : {0x0F, 0xFF}) {
+        CMemBitmap bitmap;
+        Decode(MakeBmp({.headerSize = 124, .width = 1, .bitsPerPixel = 16, .compression = 3,
+                        .masks = {0x0F00, 0x00F0, 0x000F, 0xF000}, .pixels = {0xFF, high, 0, 0}}),
+               bitmap, 32);
+        EXPECT_EQ(bitmap.PixelLine(0)[0], kWhite);
+        EXPECT_EQ(bitmap.HasAlpha(), high == 0xFF);
+    }
 }
 
 TEST(BmpDecoderTest, FourBitOddWidthUsesTheHighNibbleAndSkipsPadding) {
@@ -247,6 +305,27 @@ TEST(BmpDecoderTest, RunsIntoRowPaddingAreClippedAndRunsBeyondItFail) {
     EXPECT_EQ(FailureCode(MakeBmp({.width = 2, .bitsPerPixel = 8, .compression = 1, .coloursUsed = 2, .table = table,
                                  .pixels = {0, 0, 0, 2, 1, 1, 0, 1}})),
               ERR_CANNOT_HANDLE);
+}
+
+TEST(BmpDecoderTest, DamagedRunLengthDataFailsWithItsCode) {
+    const std::vector<BGRA> table = {kBlack, kRed};
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> runs;
+        int code;
+    };
+    const Case cases[] = {
+        {"a delta past the top row", {0, 2, 0, 2, 0, 1}, ERR_CANNOT_HANDLE},
+        {"a delta past the right edge", {0, 2, 3, 0, 0, 1}, ERR_CANNOT_HANDLE},
+        {"no end-of-bitmap escape", {2, 1}, ERR_END_OF_DATA},
+        {"an absolute run cut short", {0, 3, 1}, ERR_END_OF_DATA},
+        {"an index beyond the table", {1, 5, 0, 1}, ERR_BAD_DATA},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FailureCode(MakeBmp({.width = 2, .height = 1, .bitsPerPixel = 8, .compression = 1, .coloursUsed = 2,
+                                       .table = table, .pixels = c.runs})),
+                  c.code)
+            << c.what;
 }
 
 TEST(BmpDecoderTest, DamagedHeadersFailWithTheirCodes) {

@@ -1,6 +1,10 @@
 // Every decoder writes into the window-system bitmaps exactly what it writes into plain
 // memory: each fixture and corpus file decoded into a CMemBitmap and a CDIBSectionBitmap.
 #include "codecs/auto_decoder.h"
+#include "codecs/bmp_decoder.h"
+#include "codecs/metafile/dib.h"
+#include "imagelib/byte_order.h"
+#include "imagelib/dib_format.h"
 #include "imagelib/dib_section_bitmap.h"
 #include "imagelib/image_encoder.h"
 #include "imagelib/mem_bitmap.h"
@@ -13,6 +17,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 namespace {
 
@@ -99,6 +104,37 @@ TEST(DibDecodeFixtures, GeneratedPicturesDecodeAlikeAtEveryDepth) {
         const std::string file = dir.File("depth" + std::to_string(depth) + ".bmp");
         CBMPEncoder().EncodeFile(file, converted);
         ExpectSameDecodes(file);
+    }
+}
+
+// Every 16-bit word once, as a 256 x 256 bitmap with bit-field masks, gives the same colours
+// in a BMP file and in a metafile's bitmap record.
+TEST(DibDecodeFixtures, SixteenBitPixelsDecodeAlikeInFilesAndMetafiles) {
+    std::vector<uint8_t> words(2 * 65536);
+    for (uint32_t v = 0; v < 65536; ++v) WriteLE16(&words[2 * v], static_cast<uint16_t>(v));
+    for (const std::array<uint32_t, 3>& masks : {std::array<uint32_t, 3>{0xF800, 0x07E0, 0x001F},
+                                                 std::array<uint32_t, 3>{0x7C00, 0x03E0, 0x001F}}) {
+        SCOPED_TRACE(masks[0]);
+        std::vector<uint8_t> info(kDibInfoHeaderSize + 12);
+        WriteDibInfoHeader(info.data(), 256, -256, 16);
+        WriteLE32(&info[16], kDibBitFields);
+        for (size_t i = 0; i < 3; ++i) WriteLE32(&info[kDibInfoHeaderSize + 4 * i], masks[i]);
+        std::vector<uint8_t> file(kBmpFileHeaderSize);
+        const size_t rowsOffset = kBmpFileHeaderSize + info.size();
+        WriteBmpFileHeader(file.data(), rowsOffset + words.size(), rowsOffset);
+        file.insert(file.end(), info.begin(), info.end());
+        file.insert(file.end(), words.begin(), words.end());
+
+        CMemBitmap bitmap;
+        CBMPDecoder().DecodeMemory(file.data(), file.size(), bitmap, 32);
+        const metafile::DibImage dib = metafile::DecodeDib(metafile::CRecordReader(info), metafile::CRecordReader(words),
+                                                           metafile::DibColourSource{});
+        ASSERT_EQ(dib.image.size(), QSize(256, 256));
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < 256; ++x) {
+                const BGRA p = bitmap.PixelLine(y)[x];
+                ASSERT_EQ(dib.image.pixel(x, y), qRgba(p.r, p.g, p.b, p.a)) << "word " << y * 256 + x;
+            }
     }
 }
 
