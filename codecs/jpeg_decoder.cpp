@@ -4,13 +4,18 @@
 #include "longjmp_guard.h"
 
 #include "imagelib/byte_source.h"
+#include "imagelib/exif_orientation.h"
 #include "imagelib/image_bitmap.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
 #include "imagelib/work_budget.h"
 
+#include <algorithm>
+#include <cstring>
 #include <exception>
+#include <span>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -20,6 +25,13 @@ namespace {
 // A progressive stream may carry any number of scans, each refining the whole image once
 // more; real encoders write at most a few dozen. Far more only comes from crafted files.
 constexpr int kMaxScans = 1000;
+
+// The segments kept for the picture's metadata, whole (a segment holds at most 65533 bytes).
+constexpr int kExifMarker = JPEG_APP0 + 1;
+constexpr int kIccMarker = JPEG_APP0 + 2;
+constexpr unsigned kWholeSegment = 0xFFFF;
+constexpr std::string_view kExifPrefix{"Exif\0\0", 6};
+constexpr std::string_view kIccPrefix{"ICC_PROFILE\0", 12};
 
 // libjpeg's error manager and the way back into the decoder's own frames (RunGuarded).
 struct ErrorManager {
@@ -88,6 +100,49 @@ void CmykToBgra(uint8_t* pixel, JDIMENSION width, bool inverted) {
     }
 }
 
+bool StartsWith(const jpeg_marker_struct& marker, std::string_view prefix) {
+    return marker.data_length >= prefix.size() && std::memcmp(marker.data, prefix.data(), prefix.size()) == 0;
+}
+
+// The orientation in the first Exif segment. XMP packets also travel in APP1 and are passed
+// over; Exif allows one Exif segment, so any later one is not read.
+int ExifOrientation(const jpeg_decompress_struct& cinfo) {
+    for (const jpeg_marker_struct* marker = cinfo.marker_list; marker != nullptr; marker = marker->next)
+        if (marker->marker == kExifMarker && StartsWith(*marker, kExifPrefix))
+            return ReadExifOrientation(std::span<const uint8_t>(marker->data, marker->data_length));
+    return 1;
+}
+
+std::vector<uint8_t> IgnoredProfile(const char* why) {
+    Trace(1, FormatText("ICC profile ignored: %s.\n", why));
+    return {};
+}
+
+// ICC.1 (annex B.4) splits a profile over APP2 segments, each "ICC_PROFILE\0", its chunk's
+// number from 1 and the number of chunks, and lets them come in any order. A set that does
+// not add up is dropped rather than guessed at: a wrong profile is worse than none.
+std::vector<uint8_t> IccProfile(const jpeg_decompress_struct& cinfo) {
+    constexpr size_t kHeader = kIccPrefix.size() + 2;
+    std::vector<const jpeg_marker_struct*> chunks;
+    for (const jpeg_marker_struct* marker = cinfo.marker_list; marker != nullptr; marker = marker->next) {
+        if (marker->marker != kIccMarker || !StartsWith(*marker, kIccPrefix)) continue;
+        if (marker->data_length < kHeader || marker->data_length < marker->original_length)
+            return IgnoredProfile("a chunk is cut short");
+        const unsigned number = marker->data[kIccPrefix.size()];
+        const unsigned count = marker->data[kIccPrefix.size() + 1];
+        if (number == 0 || number > count) return IgnoredProfile("a chunk's number lies outside its count");
+        if (chunks.empty()) chunks.resize(count);
+        if (count != chunks.size()) return IgnoredProfile("the chunks disagree on their count");
+        if (chunks[number - 1] != nullptr) return IgnoredProfile("a chunk comes twice");
+        chunks[number - 1] = marker;
+    }
+    if (std::find(chunks.begin(), chunks.end(), nullptr) != chunks.end()) return IgnoredProfile("a chunk is missing");
+    std::vector<uint8_t> profile;
+    for (const jpeg_marker_struct* chunk : chunks)
+        profile.insert(profile.end(), chunk->data + kHeader, chunk->data + chunk->data_length);
+    return profile;
+}
+
 // Returns the decompressor to its idle state however a decode ends, so that the next
 // file can use it.
 class AbortOnExit {
@@ -126,11 +181,28 @@ struct CJPEGDecoder::Codec {
         if (errors.pending) std::rethrow_exception(std::exchange(errors.pending, nullptr));
         RaiseError(ERR_FEATURE_UNAVAILABLE, std::string(errors.message) + "\n");
     }
+
+    // Reads the stream that starts at the source's position up to its first scan, keeping
+    // the metadata segments.
+    void ReadHeader(CByteSource& source) {
+        errors.pending = nullptr;
+        const uint8_t* const data = source.RemainingData();
+        const size_t size = source.Available();
+        if (!Guarded([&] {
+                JpegMemorySource(&cinfo, data, size, &source, ProgressMonitor);
+                jpeg_read_header(&cinfo, TRUE);
+            }))
+            Fail();
+    }
 };
 
 CJPEGDecoder::CJPEGDecoder() : codec_(std::make_unique<Codec>()) {
     Codec& codec = *codec_;
-    if (!codec.Guarded([&codec] { jpeg_create_decompress(&codec.cinfo); }))
+    if (!codec.Guarded([&codec] {
+            jpeg_create_decompress(&codec.cinfo);
+            jpeg_save_markers(&codec.cinfo, kExifMarker, kWholeSegment);
+            jpeg_save_markers(&codec.cinfo, kIccMarker, kWholeSegment);
+        }))
         throw CTextException(ERR_OUT_OF_MEMORY, "Out of memory creating the JPEG decompressor.");
 }
 
@@ -139,16 +211,11 @@ CJPEGDecoder::~CJPEGDecoder() = default;
 void CJPEGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, CByteSource& source) {
     Codec& codec = *codec_;
     jpeg_decompress_struct& cinfo = codec.cinfo;
-    codec.errors.pending = nullptr;
     AbortOnExit abort(cinfo);
 
     const uint8_t* const data = source.RemainingData();
     const size_t size = source.Available();
-    if (!codec.Guarded([&] {
-            JpegMemorySource(&cinfo, data, size, &source, ProgressMonitor);
-            jpeg_read_header(&cinfo, TRUE);
-        }))
-        codec.Fail();
+    codec.ReadHeader(source);
 
     const bool grey = cinfo.jpeg_color_space == JCS_GRAYSCALE;
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
@@ -170,10 +237,15 @@ void CJPEGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, 
             blocks += uint64_t{cinfo.comp_info[c].width_in_blocks} * cinfo.comp_info[c].height_in_blocks;
         if (blocks / 8 > size) throw CTextException(ERR_END_OF_DATA, "End of file reached while decoding.\n");
     }
+    const int orientation = ExifOrientation(cinfo);
+    std::vector<uint8_t> iccProfile = IccProfile(cinfo);
     // Creating the bitmap first refuses oversized images before libjpeg allocates the
     // whole-image buffers of a progressive stream.
     const JDIMENSION width = cinfo.output_width;
     bitmap.Create(static_cast<int>(width), static_cast<int>(cinfo.output_height), depth, false);
+    ImageMetadata& metadata = bitmap.Metadata();
+    metadata.orientation = orientation;
+    metadata.iccProfile = std::move(iccProfile);
     CBitmapLock lock(bitmap, false, true);
     std::vector<JSAMPROW> rows(bitmap.Lines(), bitmap.Lines() + bitmap.Height());
     const bool inverted = cinfo.saw_Adobe_marker;

@@ -10,6 +10,10 @@
 // 32-bit BGRA with alpha 255, written by libjpeg straight into the bitmap's rows. CMYK and
 // YCCK images are converted to RGB; Adobe's files store CMYK inverted.
 //
+// The decoded picture carries the Exif orientation of the first Exif APP1 segment and the
+// ICC profile of the APP2 "ICC_PROFILE" chunks, both as stored: nothing is applied to the
+// pixels.
+//
 // The decoder reads from the source's current position and consumes the JPEG stream, so
 // a container (a PICT picture) can hand it embedded JPEG data through DecodeSource.
 //
@@ -19,9 +23,12 @@
 // (a known way to make a small file decode for minutes). Code 10: images whose bitmap
 // would exceed the storage limit, refused before libjpeg allocates its buffers. Code 11:
 // Huffman-coded data too short to hold one bit per block of the image (a tiny file whose
-// header claims a huge picture), refused before anything is allocated. Tolerated, as libjpeg tolerates them (its warnings go to the trace log): a stream that
-// ends early decodes the rows it holds and libjpeg fills the rest; damaged entropy-coded
-// data is resynchronised at the next restart marker.
+// header claims a huge picture), refused before anything is allocated. Tolerated, as
+// libjpeg tolerates them (its warnings go to the trace log): a stream that ends early
+// decodes the rows it holds and libjpeg fills the rest; damaged entropy-coded data is
+// resynchronised at the next restart marker. Ignored with a trace line: a malformed Exif
+// block (orientation 1) and an ICC chunk set with a chunk missing, repeated, cut short or
+// numbered against the others (no profile).
 class CJPEGDecoder : public CImageDecoder {
 public:
     CJPEGDecoder();

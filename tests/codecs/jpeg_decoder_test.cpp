@@ -13,8 +13,10 @@
 #include <jerror.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <stdexcept>
+#include <string_view>
 
 namespace {
 
@@ -66,6 +68,73 @@ std::vector<uint8_t> ColourJpeg() { return EncodeJpeg(32, 32, 3, JCS_RGB, Quadra
 bool Near(const BGRA& p, int r, int g, int b) {
     return std::abs(p.r - r) <= 8 && std::abs(p.g - g) <= 8 && std::abs(p.b - b) <= 8 && p.a == 255;
 }
+
+// A JPEG file with segments (marker, payload) inserted right after its start-of-image marker.
+Bytes WithSegments(const Bytes& jpeg, const std::vector<std::pair<int, Bytes>>& segments) {
+    Bytes out(jpeg.begin(), jpeg.begin() + 2);
+    for (const auto& [marker, payload] : segments) {
+        Append(out, {0xFF, marker});
+        AppendBE16(out, static_cast<int>(payload.size()) + 2);
+        out.insert(out.end(), payload.begin(), payload.end());
+    }
+    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
+}
+
+Bytes Text(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+// An Exif APP1 payload whose IFD0 holds a resolution entry and then the orientation.
+Bytes ExifPayload(int orientation, bool littleEndian) {
+    auto put16 = [&](Bytes& out, int v) { littleEndian ? AppendLE16(out, v) : AppendBE16(out, v); };
+    auto put32 = [&](Bytes& out, uint32_t v) {
+        put16(out, static_cast<int>(littleEndian ? v & 0xFFFF : v >> 16));
+        put16(out, static_cast<int>(littleEndian ? v >> 16 : v & 0xFFFF));
+    };
+    Bytes out = Text(std::string_view("Exif\0\0", 6));
+    Append(out, littleEndian ? std::initializer_list<int>{'I', 'I'} : std::initializer_list<int>{'M', 'M'});
+    put16(out, 42);
+    put32(out, 8);
+    put16(out, 2);
+    put16(out, 0x011A), put16(out, 5), put32(out, 1), put32(out, 38);  // XResolution, a rational after the IFD
+    put16(out, 0x0112), put16(out, 3), put32(out, 1), put16(out, orientation), put16(out, 0);
+    put32(out, 0);
+    put32(out, 72), put32(out, 1);
+    return out;
+}
+
+// One APP2 chunk of an ICC profile: number from 1 of count, then its share of the profile.
+Bytes IccChunk(int number, int count, const Bytes& data) {
+    Bytes out = Text(std::string_view("ICC_PROFILE\0", 12));
+    Append(out, {number, count});
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+constexpr int kApp1 = JPEG_APP0 + 1;
+constexpr int kApp2 = JPEG_APP0 + 2;
+
+// Collects the trace log of a scope in a temporary file.
+class TraceCapture {
+public:
+    explicit TraceCapture(int level) {
+        SetTraceFileName(dir_.File("trace.log"));
+        SetTraceLevel(level);
+    }
+    ~TraceCapture() {
+        SetTraceLevel(0);
+        SetTraceFileName("");
+    }
+    TraceCapture(const TraceCapture&) = delete;
+    TraceCapture& operator=(const TraceCapture&) = delete;
+
+    std::string Text() const {
+        std::ifstream in(dir_.File("trace.log"));
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+private:
+    TempDir dir_;
+};
 
 }  // namespace
 
@@ -247,6 +316,75 @@ TEST(JpegDecoderTest, FailureOfAProgressListenerPassesThroughLibjpegUnchanged) {
     CMemBitmap bitmap;
     EXPECT_THROW(decoder.DecodeFile(dir.File("a.jpg"), bitmap, 32, &listener), std::runtime_error);
     EXPECT_EQ(DecodeError(decoder, ColourJpeg()), 0);
+}
+
+// An XMP packet also travels in APP1 and comes first here; a second Exif segment is not read.
+// The pixels stay as stored: the picture keeps its 32 x 16 size whatever the orientation.
+TEST(JpegMetadataTest, OrientationComesFromTheFirstExifSegmentInEitherByteOrder) {
+    const Bytes plain = EncodeJpeg(32, 16, 3, JCS_RGB, Quadrants);
+    const Bytes xmp = Text(std::string_view("http://ns.adobe.com/xap/1.0/\0<x:xmpmeta/>", 41));
+    CJPEGDecoder decoder;
+    for (bool little : {false, true})
+        for (int orientation = 1; orientation <= 8; ++orientation) {
+            SCOPED_TRACE(testing::Message() << (little ? "II " : "MM ") << orientation);
+            const Bytes bytes = WithSegments(plain, {{kApp1, xmp},
+                                                     {kApp1, ExifPayload(orientation, little)},
+                                                     {kApp1, ExifPayload(orientation % 8 + 1, little)}});
+            CMemBitmap bitmap;
+            int depth = 0;
+            DecodeBytes(decoder, bytes, bitmap, depth);
+            EXPECT_EQ(bitmap.Metadata().orientation, orientation);
+            EXPECT_EQ(bitmap.Size(), std::make_pair(32, 16));
+            EXPECT_TRUE(Near(bitmap.PixelLine(4)[28], 0, 255, 0));
+            EXPECT_EQ(decoder.ProbeMemory(bytes.data(), bytes.size()).orientation, orientation);
+        }
+}
+
+TEST(JpegMetadataTest, IccProfileChunksStoredOutOfOrderComeBackWholeAndInOrder) {
+    Bytes profile(300);
+    for (size_t i = 0; i < profile.size(); ++i) profile[i] = static_cast<uint8_t>(i * 7 + i / 256);
+    auto part = [&](int k) { return Bytes(profile.begin() + k * 100, profile.begin() + (k + 1) * 100); };
+    const Bytes bytes = WithSegments(ColourJpeg(), {{kApp2, IccChunk(2, 3, part(1))},
+                                                    {kApp1, ExifPayload(3, true)},
+                                                    {kApp2, IccChunk(3, 3, part(2))},
+                                                    {kApp2, IccChunk(1, 3, part(0))}});
+    CJPEGDecoder decoder;
+    CMemBitmap bitmap;
+    int depth = 32;
+    DecodeBytes(decoder, bytes, bitmap, depth);
+    EXPECT_EQ(bitmap.Metadata().iccProfile, profile);
+    EXPECT_EQ(bitmap.Metadata().orientation, 3);
+    EXPECT_TRUE(decoder.ProbeMemory(bytes.data(), bytes.size()).hasColourProfile);
+    // The next picture of the same decoder has none.
+    DecodeBytes(decoder, ColourJpeg(), bitmap, depth);
+    EXPECT_TRUE(bitmap.Metadata().iccProfile.empty());
+}
+
+TEST(JpegMetadataTest, ChunkSetsThatDoNotAddUpAreIgnoredAndThePictureStillDecodes) {
+    const Bytes data(40, 0x5A);
+    const std::vector<std::pair<const char*, std::vector<Bytes>>> cases = {
+        {"missing", {IccChunk(1, 3, data), IccChunk(3, 3, data)}},
+        {"repeated", {IccChunk(1, 2, data), IccChunk(1, 2, data), IccChunk(2, 2, data)}},
+        {"counts disagree", {IccChunk(1, 2, data), IccChunk(2, 3, data)}},
+        {"number zero", {IccChunk(0, 1, data)}},
+        {"number over count", {IccChunk(2, 1, data)}},
+        {"no numbers", {Text(std::string_view("ICC_PROFILE\0", 12))}},
+    };
+    CJPEGDecoder decoder;
+    for (const auto& [name, chunks] : cases) {
+        SCOPED_TRACE(name);
+        std::vector<std::pair<int, Bytes>> segments;
+        for (const Bytes& chunk : chunks) segments.emplace_back(kApp2, chunk);
+        const Bytes bytes = WithSegments(ColourJpeg(), segments);
+        const TraceCapture trace(1);
+        CMemBitmap bitmap;
+        int depth = 32;
+        DecodeBytes(decoder, bytes, bitmap, depth);
+        EXPECT_TRUE(bitmap.Metadata().iccProfile.empty());
+        EXPECT_TRUE(Near(bitmap.PixelLine(28)[4], 0, 0, 255));
+        EXPECT_FALSE(decoder.ProbeMemory(bytes.data(), bytes.size()).hasColourProfile);
+        EXPECT_NE(trace.Text().find("ICC profile ignored"), std::string::npos);
+    }
 }
 
 TEST(JpegMemorySourceTest, SkippingToTheEndWarnsAndServesAnEndOfImageMarker) {
