@@ -208,6 +208,20 @@ CJPEGDecoder::CJPEGDecoder() : codec_(std::make_unique<Codec>()) {
 
 CJPEGDecoder::~CJPEGDecoder() = default;
 
+void CJPEGDecoder::ProbeSource(CByteSource& source, ImageInfo& info) {
+    Codec& codec = *codec_;
+    jpeg_decompress_struct& cinfo = codec.cinfo;
+    AbortOnExit abort(cinfo);
+    codec.ReadHeader(source);
+    info = ImageInfo{.width = static_cast<int>(cinfo.image_width),
+                     .height = static_cast<int>(cinfo.image_height),
+                     .bitsPerPixel = 8 * cinfo.num_components,
+                     .hasAlpha = false,
+                     .frameCount = 1,
+                     .orientation = ExifOrientation(cinfo),
+                     .hasColourProfile = !IccProfile(cinfo).empty()};
+}
+
 void CJPEGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, CByteSource& source) {
     Codec& codec = *codec_;
     jpeg_decompress_struct& cinfo = codec.cinfo;

@@ -12,7 +12,7 @@
 //
 // The decoded picture carries the Exif orientation of the first Exif APP1 segment and the
 // ICC profile of the APP2 "ICC_PROFILE" chunks, both as stored: nothing is applied to the
-// pixels.
+// pixels. The probe reads the header and those segments only.
 //
 // The decoder reads from the source's current position and consumes the JPEG stream, so
 // a container (a PICT picture) can hand it embedded JPEG data through DecodeSource.
@@ -35,6 +35,7 @@ public:
     ~CJPEGDecoder() override;
 
     void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;
+    void ProbeSource(CByteSource& source, ImageInfo& info) override;
 
 private:
     struct Codec;

@@ -17,6 +17,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string_view>
+#include <tuple>
 
 namespace {
 
@@ -384,6 +385,56 @@ TEST(JpegMetadataTest, ChunkSetsThatDoNotAddUpAreIgnoredAndThePictureStillDecode
         EXPECT_TRUE(Near(bitmap.PixelLine(28)[4], 0, 0, 255));
         EXPECT_FALSE(decoder.ProbeMemory(bytes.data(), bytes.size()).hasColourProfile);
         EXPECT_NE(trace.Text().find("ICC profile ignored"), std::string::npos);
+    }
+}
+
+// The probe stops at the first scan, so the same file cut right behind its scan header
+// answers alike: nothing of the entropy-coded data is read.
+TEST(JpegProbeTest, HeaderAgreesWithTheDecodeWithoutReadingThePixels) {
+    const Bytes exifAndProfile = WithSegments(EncodeJpeg(40, 24, 3, JCS_RGB, Quadrants),
+                                              {{kApp1, ExifPayload(6, false)}, {kApp2, IccChunk(1, 1, Bytes(64, 1))}});
+    const std::vector<std::tuple<const char*, Bytes, int>> files = {
+        {"grey", EncodeJpeg(24, 16, 1, JCS_GRAYSCALE, GreyRamp), 8},
+        {"colour with Exif and profile", exifAndProfile, 24},
+        {"progressive",
+         EncodeJpeg(33, 17, 3, JCS_RGB, Quadrants, [](jpeg_compress_struct& c) { jpeg_simple_progression(&c); }), 24},
+        {"CMYK",
+         EncodeJpeg(16, 8, 4, JCS_CMYK, [](int, int, uint8_t* ink) { ink[0] = ink[1] = ink[2] = ink[3] = 9; }), 32},
+    };
+    CJPEGDecoder decoder;
+    for (const auto& [name, bytes, bits] : files) {
+        SCOPED_TRACE(name);
+        CMemBitmap bitmap;
+        int depth = 0;
+        DecodeBytes(decoder, bytes, bitmap, depth);
+        const ImageInfo decoded = DescribeBitmap(bitmap);
+        const ImageInfo probed = decoder.ProbeMemory(bytes.data(), bytes.size());
+        EXPECT_EQ(probed.width, decoded.width);
+        EXPECT_EQ(probed.height, decoded.height);
+        EXPECT_EQ(probed.bitsPerPixel, bits);
+        EXPECT_FALSE(probed.hasAlpha);
+        EXPECT_EQ(probed.frameCount, 1);
+        EXPECT_EQ(probed.orientation, decoded.orientation);
+        EXPECT_EQ(probed.hasColourProfile, decoded.hasColourProfile);
+
+        size_t scanData = 0;
+        for (size_t i = 2; i + 3 < bytes.size() && scanData == 0; ++i)
+            if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) scanData = i + 2 + (bytes[i + 2] << 8 | bytes[i + 3]);
+        const Bytes header(bytes.begin(), bytes.begin() + static_cast<long>(scanData));
+        const ImageInfo cut = decoder.ProbeMemory(header.data(), header.size());
+        auto fields = [](const ImageInfo& i) {
+            return std::tie(i.width, i.height, i.bitsPerPixel, i.orientation, i.hasColourProfile);
+        };
+        EXPECT_EQ(fields(cut), fields(probed));
+    }
+    // Without a frame header there is nothing to describe: the decode's error.
+    const Bytes noFrame = {0xFF, 0xD8, 0xFF, 0xD9};
+    try {
+        decoder.ProbeMemory(noFrame.data(), noFrame.size());
+        ADD_FAILURE() << "probed";
+    } catch (const CTextException& e) {
+        EXPECT_EQ(e.Code(), ERR_FEATURE_UNAVAILABLE);
+        EXPECT_EQ(e.Text(), "Decoder error: JPEG datastream contains no image\n\n");
     }
 }
 
