@@ -143,6 +143,24 @@ std::vector<uint8_t> IccProfile(const jpeg_decompress_struct& cinfo) {
     return profile;
 }
 
+// The largest DCT reduction libjpeg-turbo offers (1/8, 1/4, 1/2) whose output still covers
+// the wish on both sides; the stored size when none does or there is no wish. Leaves the
+// output dimensions computed.
+void ChooseScale(j_decompress_ptr cinfo, int minWidth, int minHeight) {
+    if (minWidth > 0 && minHeight > 0)
+        for (const unsigned denominator : {8u, 4u, 2u}) {
+            cinfo->scale_num = 1;
+            cinfo->scale_denom = denominator;
+            jpeg_calc_output_dimensions(cinfo);
+            if (cinfo->output_width >= static_cast<JDIMENSION>(minWidth) &&
+                cinfo->output_height >= static_cast<JDIMENSION>(minHeight))
+                return;
+        }
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = 1;
+    jpeg_calc_output_dimensions(cinfo);
+}
+
 // Returns the decompressor to its idle state however a decode ends, so that the next
 // file can use it.
 class AbortOnExit {
@@ -241,7 +259,10 @@ void CJPEGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, 
     // upsampling (bench/bench_codecs.sh prints the comparison), and looks better.
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_fancy_upsampling = TRUE;
-    if (!codec.Guarded([&] { jpeg_calc_output_dimensions(&cinfo); })) codec.Fail();
+    const CDecodeContext* context = ActiveDecodeContext();
+    const int minWidth = context != nullptr ? context->minWidth : 0;
+    const int minHeight = context != nullptr ? context->minHeight : 0;
+    if (!codec.Guarded([&] { ChooseScale(&cinfo, minWidth, minHeight); })) codec.Fail();
 
     // Huffman coding spends at least one bit on every block of the first scan of each
     // component: data shorter than that is a hostile header, not an honest file cut short.
@@ -260,6 +281,7 @@ void CJPEGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, 
     ImageMetadata& metadata = bitmap.Metadata();
     metadata.orientation = orientation;
     metadata.iccProfile = std::move(iccProfile);
+    metadata.scaleDenominator = static_cast<int>(cinfo.scale_denom);
     CBitmapLock lock(bitmap, false, true);
     std::vector<JSAMPROW> rows(bitmap.Lines(), bitmap.Lines() + bitmap.Height());
     const bool inverted = cinfo.saw_Adobe_marker;

@@ -12,7 +12,10 @@
 //
 // The decoded picture carries the Exif orientation of the first Exif APP1 segment and the
 // ICC profile of the APP2 "ICC_PROFILE" chunks, both as stored: nothing is applied to the
-// pixels. The probe reads the header and those segments only.
+// pixels. When the decode context wishes for at least minWidth x minHeight, the picture is
+// decoded at the smallest of 1/8, 1/4 and 1/2 of its size (libjpeg-turbo's DCT scaling)
+// that still covers the wish, and its metadata records the denominator. The probe reads
+// the header and those segments only.
 //
 // The decoder reads from the source's current position and consumes the JPEG stream, so
 // a container (a PICT picture) can hand it embedded JPEG data through DecodeSource.

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <jerror.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -113,6 +114,24 @@ Bytes IccChunk(int number, int count, const Bytes& data) {
 
 constexpr int kApp1 = JPEG_APP0 + 1;
 constexpr int kApp2 = JPEG_APP0 + 2;
+
+// Decodes bytes from memory under context at depth; returns the error code or 0.
+int DecodeUnder(CImageDecoder& decoder, const Bytes& bytes, const CDecodeContext& context, CImageBitmap& bitmap,
+                int depth = 32) {
+    try {
+        decoder.DecodeMemory(bytes.data(), bytes.size(), bitmap, context, depth);
+    } catch (const CTextException& e) {
+        return e.Code();
+    }
+    return 0;
+}
+
+CDecodeContext Wish(int minWidth, int minHeight) {
+    CDecodeContext context;
+    context.minWidth = minWidth;
+    context.minHeight = minHeight;
+    return context;
+}
 
 // Collects the trace log of a scope in a temporary file.
 class TraceCapture {
@@ -436,6 +455,87 @@ TEST(JpegProbeTest, HeaderAgreesWithTheDecodeWithoutReadingThePixels) {
         EXPECT_EQ(e.Code(), ERR_FEATURE_UNAVAILABLE);
         EXPECT_EQ(e.Text(), "Decoder error: JPEG datastream contains no image\n\n");
     }
+}
+
+// 203 x 150 scales to 102 x 75, 51 x 38 and 26 x 19 (libjpeg rounds up). The wish is a
+// floor on both sides; a wish of one side only, or beyond the stored size, is no wish.
+TEST(JpegScaledDecodeTest, SmallestReductionThatStillCoversTheWish) {
+    struct Case {
+        int minWidth, minHeight, width, height, denominator;
+    };
+    const Case cases[] = {
+        {0, 0, 203, 150, 1},     {0, 50, 203, 150, 1},  {1, 1, 26, 19, 8},     {26, 19, 26, 19, 8},
+        {27, 19, 51, 38, 4},     {26, 20, 51, 38, 4},   {100, 75, 102, 75, 2}, {102, 76, 203, 150, 1},
+        {500, 500, 203, 150, 1},
+    };
+    auto smooth = [](int x, int y, uint8_t* c) {
+        for (int i = 0; i < 3; ++i) c[i] = static_cast<uint8_t>((x * (i + 1) + y * (3 - i)) / 3);
+    };
+    const std::vector<std::pair<const char*, Bytes>> files = {
+        {"baseline colour", EncodeJpeg(203, 150, 3, JCS_RGB, smooth)},
+        {"progressive grey", EncodeJpeg(203, 150, 1, JCS_GRAYSCALE, GreyRamp,
+                                        [](jpeg_compress_struct& c) { jpeg_simple_progression(&c); })},
+    };
+    CJPEGDecoder decoder;
+    for (const auto& [name, bytes] : files)
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << name << ", wish " << c.minWidth << " x " << c.minHeight);
+            CMemBitmap bitmap;
+            ASSERT_EQ(DecodeUnder(decoder, bytes, Wish(c.minWidth, c.minHeight), bitmap, 0), 0);
+            EXPECT_EQ(bitmap.Size(), std::make_pair(c.width, c.height));
+            EXPECT_EQ(bitmap.Metadata().scaleDenominator, c.denominator);
+        }
+}
+
+// DCT scaling averages each block; the full picture resized to the same size is close, within
+// the few levels by which JPEG's 4:2:0 chroma at quality 95 already differs.
+TEST(JpegScaledDecodeTest, PixelsAreCloseToTheFullPictureResized) {
+    const Bytes bytes = EncodeJpeg(256, 192, 3, JCS_RGB, [](int x, int y, uint8_t* c) {
+        c[0] = static_cast<uint8_t>(x), c[1] = static_cast<uint8_t>(y + 32);
+        c[2] = static_cast<uint8_t>(255 - (x + y) / 2);
+    });
+    CJPEGDecoder decoder;
+    CMemBitmap full;
+    ASSERT_EQ(DecodeUnder(decoder, bytes, CDecodeContext{}, full), 0);
+    for (int denominator : {2, 4, 8}) {
+        SCOPED_TRACE(denominator);
+        const int width = 256 / denominator, height = 192 / denominator;
+        CMemBitmap scaled, resized;
+        ASSERT_EQ(DecodeUnder(decoder, bytes, Wish(width, height), scaled), 0);
+        ASSERT_EQ(scaled.Size(), std::make_pair(width, height));
+        resized.ResizeFrom(full, width, height);
+        int worst = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const BGRA a = scaled.PixelLine(y)[x], b = resized.PixelLine(y)[x];
+                worst = std::max({worst, std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
+            }
+        EXPECT_LE(worst, 6);
+    }
+}
+
+// The bitmap answers to the limit at its scaled size; the short-data check looks at the
+// stored size.
+TEST(JpegScaledDecodeTest, LimitsStillHoldForTheScaledPicture) {
+    const Bytes baseline = EncodeJpeg(512, 512, 1, JCS_GRAYSCALE, GreyRamp);
+    CJPEGDecoder decoder;
+    CMemBitmap bitmap;
+    CDecodeContext eighth = Wish(64, 64);
+    eighth.storageLimit = 64 << 10;
+    CDecodeContext whole;
+    whole.storageLimit = 64 << 10;
+    EXPECT_EQ(DecodeUnder(decoder, baseline, eighth, bitmap, 8), 0);
+    EXPECT_EQ(bitmap.Size(), std::make_pair(64, 64));
+    EXPECT_EQ(DecodeUnder(decoder, baseline, whole, bitmap, 8), ERR_OUT_OF_MEMORY);
+
+    auto claimsHuge = ColourJpeg();
+    for (size_t i = 2; i + 8 < claimsHuge.size(); ++i)
+        if (claimsHuge[i] == 0xFF && claimsHuge[i + 1] == 0xC0) {
+            claimsHuge[i + 5] = claimsHuge[i + 7] = 30000 >> 8;
+            claimsHuge[i + 6] = claimsHuge[i + 8] = 30000 & 0xFF;
+            break;
+        }
+    EXPECT_EQ(DecodeUnder(decoder, claimsHuge, Wish(100, 75), bitmap), ERR_END_OF_DATA);
 }
 
 TEST(JpegMemorySourceTest, SkippingToTheEndWarnsAndServesAnEndOfImageMarker) {
