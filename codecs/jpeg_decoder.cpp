@@ -6,11 +6,15 @@
 #include "imagelib/byte_source.h"
 #include "imagelib/exif_orientation.h"
 #include "imagelib/image_bitmap.h"
+#include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
 #include "imagelib/work_budget.h"
 
+#include <jerror.h>
+
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <exception>
 #include <span>
@@ -38,6 +42,7 @@ struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    int code;                    // the library's error code for message
     std::exception_ptr pending;  // a failure of our own code called from libjpeg
 };
 static_assert(std::is_standard_layout_v<ErrorManager>, "libjpeg's manager must be the first member");
@@ -45,8 +50,25 @@ static_assert(std::is_standard_layout_v<ErrorManager>, "libjpeg's manager must b
 ErrorManager& Errors(j_common_ptr cinfo) { return *reinterpret_cast<ErrorManager*>(cinfo->err); }
 
 [[noreturn]] void ErrorExit(j_common_ptr cinfo) noexcept {
-    (*cinfo->err->format_message)(cinfo, Errors(cinfo).message);
-    std::longjmp(Errors(cinfo).jump, 1);
+    ErrorManager& errors = Errors(cinfo);
+    switch (cinfo->err->msg_code) {
+    case JERR_OUT_OF_MEMORY:
+        errors.code = ERR_OUT_OF_MEMORY;
+        (*cinfo->err->format_message)(cinfo, errors.message);
+        break;
+    case JERR_NO_BACKING_STORE:
+        // libjpeg-turbo keeps the coefficients of a multi-scan stream in memory only; it asks
+        // for backing store when they would exceed max_memory_to_use, our storage limit.
+        errors.code = ERR_OUT_OF_MEMORY;
+        std::snprintf(errors.message, sizeof errors.message,
+                      "The JPEG stream's coefficient buffers would exceed the storage limit.");
+        break;
+    default:
+        errors.code = ERR_FEATURE_UNAVAILABLE;
+        (*cinfo->err->format_message)(cinfo, errors.message);
+        break;
+    }
+    std::longjmp(errors.jump, 1);
 }
 
 // Warnings (a stream ending early, data resynchronised) go to the trace log: a library
@@ -66,6 +88,7 @@ void ProgressMonitor(j_common_ptr cinfo) noexcept {
     if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
         std::snprintf(errors.message, sizeof errors.message, "The progressive JPEG stream has more than %d scans.",
                       kMaxScans);
+        errors.code = ERR_FEATURE_UNAVAILABLE;
         std::longjmp(errors.jump, 1);
     }
     const jpeg_progress_mgr* progress = cinfo->progress;
@@ -197,7 +220,7 @@ struct CJPEGDecoder::Codec {
 
     [[noreturn]] void Fail() {
         if (errors.pending) std::rethrow_exception(std::exchange(errors.pending, nullptr));
-        RaiseError(ERR_FEATURE_UNAVAILABLE, std::string(errors.message) + "\n");
+        RaiseError(errors.code, std::string(errors.message) + "\n");
     }
 
     // Reads the stream that starts at the source's position up to its first scan, keeping
@@ -263,6 +286,10 @@ void CJPEGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, 
     const int minWidth = context != nullptr ? context->minWidth : 0;
     const int minHeight = context != nullptr ? context->minHeight : 0;
     if (!codec.Guarded([&] { ChooseScale(&cinfo, minWidth, minHeight); })) codec.Fail();
+    // A multi-scan stream keeps every coefficient of the stored picture, however small the
+    // output: 2 bytes per sample, more than the bitmap of a scaled decode. Its buffers
+    // answer to the same limit as bitmaps.
+    cinfo.mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(BitmapStorageLimit(), LONG_MAX));
 
     // Huffman coding spends at least one bit on every block of the first scan of each
     // component: data shorter than that is a hostile header, not an honest file cut short.

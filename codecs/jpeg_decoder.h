@@ -24,14 +24,15 @@
 // markers out of place, processes libjpeg-turbo does not decode (lossless, 12-bit),
 // colour spaces it cannot turn into RGB, and progressive streams of more than 1000 scans
 // (a known way to make a small file decode for minutes). Code 10: images whose bitmap
-// would exceed the storage limit, refused before libjpeg allocates its buffers. Code 11:
-// Huffman-coded data too short to hold one bit per block of the image (a tiny file whose
-// header claims a huge picture), refused before anything is allocated. Tolerated, as
-// libjpeg tolerates them (its warnings go to the trace log): a stream that ends early
-// decodes the rows it holds and libjpeg fills the rest; damaged entropy-coded data is
-// resynchronised at the next restart marker. Ignored with a trace line: a malformed Exif
-// block (orientation 1) and an ICC chunk set with a chunk missing, repeated, cut short or
-// numbered against the others (no profile).
+// would exceed the storage limit, refused before libjpeg allocates its buffers; multi-scan
+// streams whose coefficient buffers would exceed it (a scaled decode keeps them at full
+// size); libjpeg's own allocation failures. Code 11: Huffman-coded data too short to hold
+// one bit per block of the image (a tiny file whose header claims a huge picture), refused
+// before anything is allocated. Tolerated, as libjpeg tolerates them (its warnings go to
+// the trace log): a stream that ends early decodes the rows it holds and libjpeg fills the
+// rest; damaged entropy-coded data is resynchronised at the next restart marker. Ignored
+// with a trace line: a malformed Exif block (orientation 1) and an ICC chunk set with a
+// chunk missing, repeated, cut short or numbered against the others (no profile).
 class CJPEGDecoder : public CImageDecoder {
 public:
     CJPEGDecoder();

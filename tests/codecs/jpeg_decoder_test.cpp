@@ -11,16 +11,27 @@
 
 #include <gtest/gtest.h>
 #include <jerror.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <stdexcept>
 #include <string_view>
 #include <tuple>
+#include <unistd.h>
 
 namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
 
 using PixelFunction = std::function<void(int x, int y, uint8_t* components)>;
 
@@ -514,10 +525,14 @@ TEST(JpegScaledDecodeTest, PixelsAreCloseToTheFullPictureResized) {
     }
 }
 
-// The bitmap answers to the limit at its scaled size; the short-data check looks at the
-// stored size.
+// The bitmap answers to the limit at its scaled size. A progressive stream keeps every
+// coefficient of the stored picture (2 bytes a sample: 512 KiB here), so its scaled decode
+// is refused under a limit the 4 KiB bitmap would pass; a single-scan stream needs no such
+// buffers. The short-data check looks at the stored size either way.
 TEST(JpegScaledDecodeTest, LimitsStillHoldForTheScaledPicture) {
     const Bytes baseline = EncodeJpeg(512, 512, 1, JCS_GRAYSCALE, GreyRamp);
+    const Bytes progressive =
+        EncodeJpeg(512, 512, 1, JCS_GRAYSCALE, GreyRamp, [](jpeg_compress_struct& c) { jpeg_simple_progression(&c); });
     CJPEGDecoder decoder;
     CMemBitmap bitmap;
     CDecodeContext eighth = Wish(64, 64);
@@ -527,6 +542,9 @@ TEST(JpegScaledDecodeTest, LimitsStillHoldForTheScaledPicture) {
     EXPECT_EQ(DecodeUnder(decoder, baseline, eighth, bitmap, 8), 0);
     EXPECT_EQ(bitmap.Size(), std::make_pair(64, 64));
     EXPECT_EQ(DecodeUnder(decoder, baseline, whole, bitmap, 8), ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(DecodeUnder(decoder, progressive, eighth, bitmap, 8), ERR_OUT_OF_MEMORY);
+    eighth.storageLimit = 1 << 20;
+    EXPECT_EQ(DecodeUnder(decoder, progressive, eighth, bitmap, 8), 0);
 
     auto claimsHuge = ColourJpeg();
     for (size_t i = 2; i + 8 < claimsHuge.size(); ++i)
@@ -536,6 +554,34 @@ TEST(JpegScaledDecodeTest, LimitsStillHoldForTheScaledPicture) {
             break;
         }
     EXPECT_EQ(DecodeUnder(decoder, claimsHuge, Wish(100, 75), bitmap), ERR_END_OF_DATA);
+}
+
+// libjpeg's own malloc failing, in a child process whose address space leaves no room for
+// the 8 MiB of coefficients of a 2048 x 2048 progressive picture (its bitmap at 1/8 is small).
+TEST(JpegDecoderDeathTest, LibjpegsOwnAllocationFailureIsOutOfMemory) {
+    if (kAddressSanitizer) GTEST_SKIP() << "AddressSanitizer's allocator aborts under an address-space limit";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const Bytes bytes = EncodeJpeg(2048, 2048, 1, JCS_GRAYSCALE, [](int, int, uint8_t* g) { *g = 100; },
+                                   [](jpeg_compress_struct& c) { jpeg_simple_progression(&c); });
+    // The child leaves with the decode's error code and prints its text.
+    auto decodeWithLittleRoom = [&bytes] {
+        CJPEGDecoder decoder;
+        CMemBitmap bitmap;
+        const CDecodeContext context = Wish(256, 256);
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (2 << 20);
+        const rlimit limit{room, room};
+        setrlimit(RLIMIT_AS, &limit);
+        try {
+            decoder.DecodeMemory(bytes.data(), bytes.size(), bitmap, context, 8);
+        } catch (const CTextException& e) {
+            std::cerr << e.Text();
+            std::_Exit(e.Code());
+        }
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(decodeWithLittleRoom(), testing::ExitedWithCode(ERR_OUT_OF_MEMORY), "Insufficient memory");
 }
 
 TEST(JpegMemorySourceTest, SkippingToTheEndWarnsAndServesAnEndOfImageMarker) {
