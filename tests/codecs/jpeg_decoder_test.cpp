@@ -584,6 +584,34 @@ TEST(JpegDecoderDeathTest, LibjpegsOwnAllocationFailureIsOutOfMemory) {
     EXPECT_EXIT(decodeWithLittleRoom(), testing::ExitedWithCode(ERR_OUT_OF_MEMORY), "Insufficient memory");
 }
 
+// The host cancels through its copy of the context (copies share the flag) while libjpeg
+// works; the next row of blocks notices.
+TEST(JpegDecoderTest, CancelFromTheFirstProgressReportEndsTheDecode) {
+    struct Cancelling : CProgressListener {
+        explicit Cancelling(const CDecodeContext& context) : context(context) {}
+        void Progress(double) override {
+            if (++reports == 1) context.Cancel();
+        }
+        CDecodeContext context;
+        int reports = 0;
+    };
+    TempDir dir;
+    WriteBytes(dir.File("a.jpg"), EncodeJpeg(256, 256, 1, JCS_GRAYSCALE, GreyRamp));
+    CJPEGDecoder decoder;
+    CMemBitmap bitmap;
+    const CDecodeContext context;
+    Cancelling listener(context);
+    int code = 0;
+    try {
+        decoder.DecodeFile(dir.File("a.jpg"), bitmap, context, 32, &listener);
+    } catch (const CTextException& e) {
+        code = e.Code();
+    }
+    EXPECT_EQ(code, ERR_CANCELLED);
+    EXPECT_GE(listener.reports, 1);
+    EXPECT_EQ(DecodeError(decoder, ColourJpeg()), 0);
+}
+
 TEST(JpegMemorySourceTest, SkippingToTheEndWarnsAndServesAnEndOfImageMarker) {
     jpeg_decompress_struct cinfo{};
     jpeg_error_mgr errors{};
