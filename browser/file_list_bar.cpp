@@ -5,6 +5,7 @@
 #include "browser/progress_popup.h"
 #include "browser/properties_dialog.h"
 #include "browser/tab_view_container.h"
+#include "imagelib/decode_context.h"
 #include "imagelib/text_exception.h"
 #include "platform/trash.h"
 #include "viewer/modal_seam.h"
@@ -170,6 +171,10 @@ void CFileListBar::BuildThumbnails() {
     images_.reserve(static_cast<size_t>(count));
     popup.SetRange(0, count, 1);
 
+    // A JPEG decodes at 1/2, 1/4 or 1/8 of its size when that still covers the cell.
+    CDecodeContext context;
+    context.minWidth = kThumbnailSize.width();
+    context.minHeight = kThumbnailSize.height();
     bool cancelled = false;
     bool failed = false;
     for (int row = 0; row < count;) {
@@ -185,7 +190,7 @@ void CFileListBar::BuildThumbnails() {
         QImage thumbnail;
         try {
             // The path goes to the decoder as it is on disk.
-            decoder_.DecodeFile(QFile::encodeName(path).toStdString(), decodeBitmap_, kDecodeDepth);
+            decoder_.DecodeFile(QFile::encodeName(path).toStdString(), decodeBitmap_, context, kDecodeDepth);
             CDIBSectionBitmap scaled;
             scaled.ResizeFrom(decodeBitmap_, kThumbnailSize.width(), kThumbnailSize.height());
             thumbnail = scaled.ReleaseBitmapHandle();

@@ -4,13 +4,22 @@
 #include "longjmp_guard.h"
 
 #include "imagelib/byte_source.h"
+#include "imagelib/exif_orientation.h"
 #include "imagelib/image_bitmap.h"
+#include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
 #include "imagelib/work_budget.h"
 
+#include <jerror.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
 #include <exception>
+#include <span>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -21,11 +30,19 @@ namespace {
 // more; real encoders write at most a few dozen. Far more only comes from crafted files.
 constexpr int kMaxScans = 1000;
 
+// The segments kept for the picture's metadata, whole (a segment holds at most 65533 bytes).
+constexpr int kExifMarker = JPEG_APP0 + 1;
+constexpr int kIccMarker = JPEG_APP0 + 2;
+constexpr unsigned kWholeSegment = 0xFFFF;
+constexpr std::string_view kExifPrefix{"Exif\0\0", 6};
+constexpr std::string_view kIccPrefix{"ICC_PROFILE\0", 12};
+
 // libjpeg's error manager and the way back into the decoder's own frames (RunGuarded).
 struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    int code;                    // the library's error code for message
     std::exception_ptr pending;  // a failure of our own code called from libjpeg
 };
 static_assert(std::is_standard_layout_v<ErrorManager>, "libjpeg's manager must be the first member");
@@ -33,8 +50,25 @@ static_assert(std::is_standard_layout_v<ErrorManager>, "libjpeg's manager must b
 ErrorManager& Errors(j_common_ptr cinfo) { return *reinterpret_cast<ErrorManager*>(cinfo->err); }
 
 [[noreturn]] void ErrorExit(j_common_ptr cinfo) noexcept {
-    (*cinfo->err->format_message)(cinfo, Errors(cinfo).message);
-    std::longjmp(Errors(cinfo).jump, 1);
+    ErrorManager& errors = Errors(cinfo);
+    switch (cinfo->err->msg_code) {
+    case JERR_OUT_OF_MEMORY:
+        errors.code = ERR_OUT_OF_MEMORY;
+        (*cinfo->err->format_message)(cinfo, errors.message);
+        break;
+    case JERR_NO_BACKING_STORE:
+        // libjpeg-turbo keeps the coefficients of a multi-scan stream in memory only; it asks
+        // for backing store when they would exceed max_memory_to_use, our storage limit.
+        errors.code = ERR_OUT_OF_MEMORY;
+        std::snprintf(errors.message, sizeof errors.message,
+                      "The JPEG stream's coefficient buffers would exceed the storage limit.");
+        break;
+    default:
+        errors.code = ERR_FEATURE_UNAVAILABLE;
+        (*cinfo->err->format_message)(cinfo, errors.message);
+        break;
+    }
+    std::longjmp(errors.jump, 1);
 }
 
 // Warnings (a stream ending early, data resynchronised) go to the trace log: a library
@@ -54,6 +88,7 @@ void ProgressMonitor(j_common_ptr cinfo) noexcept {
     if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
         std::snprintf(errors.message, sizeof errors.message, "The progressive JPEG stream has more than %d scans.",
                       kMaxScans);
+        errors.code = ERR_FEATURE_UNAVAILABLE;
         std::longjmp(errors.jump, 1);
     }
     const jpeg_progress_mgr* progress = cinfo->progress;
@@ -86,6 +121,67 @@ void CmykToBgra(uint8_t* pixel, JDIMENSION width, bool inverted) {
         pixel[2] = static_cast<uint8_t>((cyan * black + 127) / 255);
         pixel[3] = 255;
     }
+}
+
+bool StartsWith(const jpeg_marker_struct& marker, std::string_view prefix) {
+    return marker.data_length >= prefix.size() && std::memcmp(marker.data, prefix.data(), prefix.size()) == 0;
+}
+
+// The orientation in the first Exif segment. XMP packets also travel in APP1 and are passed
+// over; Exif allows one Exif segment, so any later one is not read.
+int ExifOrientation(const jpeg_decompress_struct& cinfo) {
+    for (const jpeg_marker_struct* marker = cinfo.marker_list; marker != nullptr; marker = marker->next)
+        if (marker->marker == kExifMarker && StartsWith(*marker, kExifPrefix))
+            return ReadExifOrientation(std::span<const uint8_t>(marker->data, marker->data_length));
+    return 1;
+}
+
+std::vector<uint8_t> IgnoredProfile(const char* why) {
+    Trace(1, FormatText("ICC profile ignored: %s.\n", why));
+    return {};
+}
+
+// ICC.1 (annex B.4) splits a profile over APP2 segments, each "ICC_PROFILE\0", its chunk's
+// number from 1 and the number of chunks, and lets them come in any order. A set that does
+// not add up is dropped rather than guessed at: a wrong profile is worse than none.
+std::vector<uint8_t> IccProfile(const jpeg_decompress_struct& cinfo) {
+    constexpr size_t kHeader = kIccPrefix.size() + 2;
+    std::vector<const jpeg_marker_struct*> chunks;
+    for (const jpeg_marker_struct* marker = cinfo.marker_list; marker != nullptr; marker = marker->next) {
+        if (marker->marker != kIccMarker || !StartsWith(*marker, kIccPrefix)) continue;
+        if (marker->data_length < kHeader || marker->data_length < marker->original_length)
+            return IgnoredProfile("a chunk is cut short");
+        const unsigned number = marker->data[kIccPrefix.size()];
+        const unsigned count = marker->data[kIccPrefix.size() + 1];
+        if (number == 0 || number > count) return IgnoredProfile("a chunk's number lies outside its count");
+        if (chunks.empty()) chunks.resize(count);
+        if (count != chunks.size()) return IgnoredProfile("the chunks disagree on their count");
+        if (chunks[number - 1] != nullptr) return IgnoredProfile("a chunk comes twice");
+        chunks[number - 1] = marker;
+    }
+    if (std::find(chunks.begin(), chunks.end(), nullptr) != chunks.end()) return IgnoredProfile("a chunk is missing");
+    std::vector<uint8_t> profile;
+    for (const jpeg_marker_struct* chunk : chunks)
+        profile.insert(profile.end(), chunk->data + kHeader, chunk->data + chunk->data_length);
+    return profile;
+}
+
+// The largest DCT reduction libjpeg-turbo offers (1/8, 1/4, 1/2) whose output still covers
+// the wish on both sides; the stored size when none does or there is no wish. Leaves the
+// output dimensions computed.
+void ChooseScale(j_decompress_ptr cinfo, int minWidth, int minHeight) {
+    if (minWidth > 0 && minHeight > 0)
+        for (const unsigned denominator : {8u, 4u, 2u}) {
+            cinfo->scale_num = 1;
+            cinfo->scale_denom = denominator;
+            jpeg_calc_output_dimensions(cinfo);
+            if (cinfo->output_width >= static_cast<JDIMENSION>(minWidth) &&
+                cinfo->output_height >= static_cast<JDIMENSION>(minHeight))
+                return;
+        }
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = 1;
+    jpeg_calc_output_dimensions(cinfo);
 }
 
 // Returns the decompressor to its idle state however a decode ends, so that the next
@@ -124,31 +220,57 @@ struct CJPEGDecoder::Codec {
 
     [[noreturn]] void Fail() {
         if (errors.pending) std::rethrow_exception(std::exchange(errors.pending, nullptr));
-        RaiseError(ERR_FEATURE_UNAVAILABLE, std::string(errors.message) + "\n");
+        RaiseError(errors.code, std::string(errors.message) + "\n");
+    }
+
+    // Reads the stream that starts at the source's position up to its first scan, keeping
+    // the metadata segments.
+    void ReadHeader(CByteSource& source) {
+        errors.pending = nullptr;
+        const uint8_t* const data = source.RemainingData();
+        const size_t size = source.Available();
+        if (!Guarded([&] {
+                JpegMemorySource(&cinfo, data, size, &source, ProgressMonitor);
+                jpeg_read_header(&cinfo, TRUE);
+            }))
+            Fail();
     }
 };
 
 CJPEGDecoder::CJPEGDecoder() : codec_(std::make_unique<Codec>()) {
     Codec& codec = *codec_;
-    if (!codec.Guarded([&codec] { jpeg_create_decompress(&codec.cinfo); }))
+    if (!codec.Guarded([&codec] {
+            jpeg_create_decompress(&codec.cinfo);
+            jpeg_save_markers(&codec.cinfo, kExifMarker, kWholeSegment);
+            jpeg_save_markers(&codec.cinfo, kIccMarker, kWholeSegment);
+        }))
         throw CTextException(ERR_OUT_OF_MEMORY, "Out of memory creating the JPEG decompressor.");
 }
 
 CJPEGDecoder::~CJPEGDecoder() = default;
 
+void CJPEGDecoder::ProbeSource(CByteSource& source, ImageInfo& info) {
+    Codec& codec = *codec_;
+    jpeg_decompress_struct& cinfo = codec.cinfo;
+    AbortOnExit abort(cinfo);
+    codec.ReadHeader(source);
+    info = ImageInfo{.width = static_cast<int>(cinfo.image_width),
+                     .height = static_cast<int>(cinfo.image_height),
+                     .bitsPerPixel = 8 * cinfo.num_components,
+                     .hasAlpha = false,
+                     .frameCount = 1,
+                     .orientation = ExifOrientation(cinfo),
+                     .hasColourProfile = !IccProfile(cinfo).empty()};
+}
+
 void CJPEGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, CByteSource& source) {
     Codec& codec = *codec_;
     jpeg_decompress_struct& cinfo = codec.cinfo;
-    codec.errors.pending = nullptr;
     AbortOnExit abort(cinfo);
 
     const uint8_t* const data = source.RemainingData();
     const size_t size = source.Available();
-    if (!codec.Guarded([&] {
-            JpegMemorySource(&cinfo, data, size, &source, ProgressMonitor);
-            jpeg_read_header(&cinfo, TRUE);
-        }))
-        codec.Fail();
+    codec.ReadHeader(source);
 
     const bool grey = cinfo.jpeg_color_space == JCS_GRAYSCALE;
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
@@ -160,7 +282,14 @@ void CJPEGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, 
     // upsampling (bench/bench_codecs.sh prints the comparison), and looks better.
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_fancy_upsampling = TRUE;
-    if (!codec.Guarded([&] { jpeg_calc_output_dimensions(&cinfo); })) codec.Fail();
+    const CDecodeContext* context = ActiveDecodeContext();
+    const int minWidth = context != nullptr ? context->minWidth : 0;
+    const int minHeight = context != nullptr ? context->minHeight : 0;
+    if (!codec.Guarded([&] { ChooseScale(&cinfo, minWidth, minHeight); })) codec.Fail();
+    // A multi-scan stream keeps every coefficient of the stored picture, however small the
+    // output: 2 bytes per sample, more than the bitmap of a scaled decode. Its buffers
+    // answer to the same limit as bitmaps.
+    cinfo.mem->max_memory_to_use = static_cast<long>(std::min<uint64_t>(BitmapStorageLimit(), LONG_MAX));
 
     // Huffman coding spends at least one bit on every block of the first scan of each
     // component: data shorter than that is a hostile header, not an honest file cut short.
@@ -170,10 +299,16 @@ void CJPEGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, 
             blocks += uint64_t{cinfo.comp_info[c].width_in_blocks} * cinfo.comp_info[c].height_in_blocks;
         if (blocks / 8 > size) throw CTextException(ERR_END_OF_DATA, "End of file reached while decoding.\n");
     }
+    const int orientation = ExifOrientation(cinfo);
+    std::vector<uint8_t> iccProfile = IccProfile(cinfo);
     // Creating the bitmap first refuses oversized images before libjpeg allocates the
     // whole-image buffers of a progressive stream.
     const JDIMENSION width = cinfo.output_width;
     bitmap.Create(static_cast<int>(width), static_cast<int>(cinfo.output_height), depth, false);
+    ImageMetadata& metadata = bitmap.Metadata();
+    metadata.orientation = orientation;
+    metadata.iccProfile = std::move(iccProfile);
+    metadata.scaleDenominator = static_cast<int>(cinfo.scale_denom);
     CBitmapLock lock(bitmap, false, true);
     std::vector<JSAMPROW> rows(bitmap.Lines(), bitmap.Lines() + bitmap.Height());
     const bool inverted = cinfo.saw_Adobe_marker;

@@ -10,6 +10,13 @@
 // 32-bit BGRA with alpha 255, written by libjpeg straight into the bitmap's rows. CMYK and
 // YCCK images are converted to RGB; Adobe's files store CMYK inverted.
 //
+// The decoded picture carries the Exif orientation of the first Exif APP1 segment and the
+// ICC profile of the APP2 "ICC_PROFILE" chunks, both as stored: nothing is applied to the
+// pixels. When the decode context wishes for at least minWidth x minHeight, the picture is
+// decoded at the smallest of 1/8, 1/4 and 1/2 of its size (libjpeg-turbo's DCT scaling)
+// that still covers the wish, and its metadata records the denominator. The probe reads
+// the header and those segments only.
+//
 // The decoder reads from the source's current position and consumes the JPEG stream, so
 // a container (a PICT picture) can hand it embedded JPEG data through DecodeSource.
 //
@@ -17,17 +24,22 @@
 // markers out of place, processes libjpeg-turbo does not decode (lossless, 12-bit),
 // colour spaces it cannot turn into RGB, and progressive streams of more than 1000 scans
 // (a known way to make a small file decode for minutes). Code 10: images whose bitmap
-// would exceed the storage limit, refused before libjpeg allocates its buffers. Code 11:
-// Huffman-coded data too short to hold one bit per block of the image (a tiny file whose
-// header claims a huge picture), refused before anything is allocated. Tolerated, as libjpeg tolerates them (its warnings go to the trace log): a stream that
-// ends early decodes the rows it holds and libjpeg fills the rest; damaged entropy-coded
-// data is resynchronised at the next restart marker.
+// would exceed the storage limit, refused before libjpeg allocates its buffers; multi-scan
+// streams whose coefficient buffers would exceed it (a scaled decode keeps them at full
+// size); libjpeg's own allocation failures. Code 11: Huffman-coded data too short to hold
+// one bit per block of the image (a tiny file whose header claims a huge picture), refused
+// before anything is allocated. Tolerated, as libjpeg tolerates them (its warnings go to
+// the trace log): a stream that ends early decodes the rows it holds and libjpeg fills the
+// rest; damaged entropy-coded data is resynchronised at the next restart marker. Ignored
+// with a trace line: a malformed Exif block (orientation 1) and an ICC chunk set with a
+// chunk missing, repeated, cut short or numbered against the others (no profile).
 class CJPEGDecoder : public CImageDecoder {
 public:
     CJPEGDecoder();
     ~CJPEGDecoder() override;
 
     void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;
+    void ProbeSource(CByteSource& source, ImageInfo& info) override;
 
 private:
     struct Codec;

@@ -5,7 +5,7 @@
 //   vtimg [--trace LEVEL FILE] [--dpi N] info FILE...
 //   vtimg [--trace LEVEL FILE] [--dpi N] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]
 //                                      [--quantize median|popularity|fixed] [--dither none|ordered|floyd]
-//   vtimg [--trace LEVEL FILE] [--dpi N] bench FILE [--runs N] [--resize WxH]
+//   vtimg [--trace LEVEL FILE] [--dpi N] bench FILE [--runs N] [--resize WxH | --thumbnail WxH | --probe]
 //
 // formats prints one line per format the library reads: its name, its file extensions and
 // its MIME types, tab-separated (the lists space-separated). info reads each file's header
@@ -15,7 +15,9 @@
 // convert decodes INPUT, resizes it (bilinear, at 32 bits) when asked, converts it to the
 // wanted depth (8 bits from true colour: the fixed palette, no dither; --quantize and
 // --dither choose another palette or mapping and imply 8 bits) and writes a BMP file. bench prints the median milliseconds of decoding FILE
-// at 32 bits or, with --resize, of resizing the decoded picture.
+// at 32 bits or, with --resize, of resizing the decoded picture; with --thumbnail, of
+// decoding it for at least WxH (the scaled decoding a thumbnail asks for) and resizing it to
+// WxH, as the thumbnail list does; with --probe, of reading its header as info does.
 //
 // --dpi renders metafiles at N dots per inch instead of the screen's (96 without one).
 //
@@ -75,7 +77,8 @@ int Usage() {
                "       vtimg [--trace LEVEL FILE] [--dpi N] info FILE...\n"
                "       vtimg [--trace LEVEL FILE] [--dpi N] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]\n"
                "                 [--quantize median|popularity|fixed] [--dither none|ordered|floyd]\n"
-               "       vtimg [--trace LEVEL FILE] [--dpi N] bench FILE [--runs N] [--resize WxH]\n",
+               "       vtimg [--trace LEVEL FILE] [--dpi N] bench FILE [--runs N]\n"
+               "                 [--resize WxH | --thumbnail WxH | --probe]\n",
                stderr);
     return kUsageError;
 }
@@ -233,15 +236,21 @@ double Median(std::vector<double> times) {
 }
 
 int Bench(const std::vector<std::string>& args) {
+    enum class Measure { kDecode, kResize, kThumbnail, kProbe };
     std::string file;
     int runs = 10;
+    Measure measure = Measure::kDecode;
     int newWidth = 0;
     int newHeight = 0;
     for (size_t i = 0; i < args.size(); ++i) {
+        const bool choosing = measure == Measure::kDecode;  // at most one of the measure options
         if (args[i] == "--runs" && i + 1 < args.size()) {
             if (!ParseInt(args[++i], runs) || runs < 1) return Usage();
-        } else if (args[i] == "--resize" && i + 1 < args.size()) {
+        } else if ((args[i] == "--resize" || args[i] == "--thumbnail") && choosing && i + 1 < args.size()) {
+            measure = args[i] == "--resize" ? Measure::kResize : Measure::kThumbnail;
             if (!ParseSize(args[++i], newWidth, newHeight)) return Usage();
+        } else if (args[i] == "--probe" && choosing) {
+            measure = Measure::kProbe;
         } else if (file.empty() && !args[i].starts_with("--")) {
             file = args[i];
         } else {
@@ -261,15 +270,34 @@ int Bench(const std::vector<std::string>& args) {
         CAutoDecoder decoder;
         // One bitmap for every run, as the viewer keeps one for the current picture.
         CMemBitmap bitmap;
-        if (newWidth > 0) {
+        switch (measure) {
+        case Measure::kDecode:
+            for (int i = 0; i < runs; ++i) timed([&] { decoder.DecodeFile(file, bitmap, 32); });
+            break;
+        case Measure::kResize:
             decoder.DecodeFile(file, bitmap, 32);
             // A fresh destination each run: its creation is part of resizing.
             for (int i = 0; i < runs; ++i) {
                 CMemBitmap resized;
                 timed([&] { resized.ResizeFrom(bitmap, newWidth, newHeight); });
             }
-        } else {
-            for (int i = 0; i < runs; ++i) timed([&] { decoder.DecodeFile(file, bitmap, 32); });
+            break;
+        case Measure::kThumbnail: {
+            CDecodeContext context;
+            context.minWidth = newWidth;
+            context.minHeight = newHeight;
+            for (int i = 0; i < runs; ++i) {
+                CMemBitmap thumbnail;
+                timed([&] {
+                    decoder.DecodeFile(file, bitmap, context, 32);
+                    thumbnail.ResizeFrom(bitmap, newWidth, newHeight);
+                });
+            }
+            break;
+        }
+        case Measure::kProbe:
+            for (int i = 0; i < runs; ++i) timed([&] { decoder.ProbeFile(file); });
+            break;
         }
     } catch (const CTextException& e) {
         PrintError(file, e);
