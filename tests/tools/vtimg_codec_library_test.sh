@@ -1,6 +1,6 @@
 #!/bin/sh
 # The tool end to end on JPEG, PNG, GIF, TIFF and EPS fixtures: info names the format and
-# what the decode gives at depth 0, convert writes a BMP at 32 bits; damage fails cleanly.
+# what the header says (bits per pixel as stored), convert writes a BMP at 32 bits; damage fails cleanly.
 set -eu
 vtimg=$1
 data=$2
@@ -12,7 +12,7 @@ expect_info() {
     line=$("$vtimg" info "$data/$1") || fail "info $1 failed"
     [ "$line" = "$data/$1: $2" ] || fail "info printed: $line"
 }
-expect_info jpeg/rgb_q90_cjpeg.jpeg "JPEG 37 x 23, 32 bits per pixel, no alpha"
+expect_info jpeg/rgb_q90_cjpeg.jpeg "JPEG 37 x 23, 24 bits per pixel, no alpha"
 expect_info jpeg/grey_cjpeg.jpeg "JPEG 37 x 23, 8 bits per pixel, no alpha"
 expect_info png/rgba_interlaced_magick.png "PNG 37 x 23, 32 bits per pixel, alpha"
 expect_info png/palette_transparent_pillow.png "PNG 37 x 23, 8 bits per pixel, no alpha"
