@@ -58,6 +58,19 @@ BmpHeaders ReadHeaders(CByteSource& source) {
     return headers;
 }
 
+bool IsIndexed(int bpp) { return bpp == 1 || bpp == 2 || bpp == 4 || bpp == 8; }
+
+// Refuses depths and compressions that do not go together; true for run-length data.
+bool CheckLayout(const DibInfoHeader& h) {
+    const int bpp = h.bitsPerPixel;
+    if (!IsIndexed(bpp) && bpp != 16 && bpp != 24 && bpp != 32) Bad("Decoding bmp: Illegal bpp value.");
+    const bool runLength = (bpp == 4 || bpp == 8) && h.compression != kDibRgb;
+    if (runLength && h.compression != (bpp == 8 ? kDibRle8 : kDibRle4))
+        Bad("Bitmap decoder: compression does not match the depth.");
+    if (h.BitFields() && bpp != 16 && bpp != 32) Bad("Bitmap decoder: bit fields need 16 or 32 bits per pixel.");
+    return runLength;
+}
+
 // Builds the 256-entry palette from the file's colour table. Entries the file does not set
 // are opaque black. Returns the number of entries the file defines.
 int ReadColourTable(CByteSource& source, const BmpHeaders& headers, BGRA* table) {
@@ -176,17 +189,26 @@ void DecodeRunLength(CByteSource& source, const DibInfoHeader& h, CImageBitmap& 
 
 }  // namespace
 
+void CBMPDecoder::ProbeSource(CByteSource& source, ImageInfo& info) {
+    BmpHeaders headers = ReadHeaders(source);
+    DibInfoHeader& h = headers.info;
+    CheckLayout(h);
+    if (const size_t maskBytes = DibMaskBytesAfterHeader(h); maskBytes != 0 && !IsIndexed(h.bitsPerPixel))
+        ReadDibMasksAfterHeader({source.Read(maskBytes), maskBytes}, h);
+    info.width = static_cast<int>(std::min<int64_t>(h.width, INT32_MAX));
+    info.height = static_cast<int>(std::min<int64_t>(h.Rows(), INT32_MAX));
+    info.bitsPerPixel = h.bitsPerPixel;
+    // Whether the alpha is used shows only in the pixels; an alpha mask says it is stored.
+    info.hasAlpha = h.BitFields() && h.masks[3] != 0;
+}
+
 void CBMPDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) {
     const size_t start = source.Position();
     BmpHeaders headers = ReadHeaders(source);
     DibInfoHeader& h = headers.info;
     const int bpp = h.bitsPerPixel;
-    const bool indexed = bpp == 1 || bpp == 2 || bpp == 4 || bpp == 8;
-    if (!indexed && bpp != 16 && bpp != 24 && bpp != 32) Bad("Decoding bmp: Illegal bpp value.");
-    const bool runLength = (bpp == 4 || bpp == 8) && h.compression != kDibRgb;
-    if (runLength && h.compression != (bpp == 8 ? kDibRle8 : kDibRle4))
-        Bad("Bitmap decoder: compression does not match the depth.");
-    if (h.BitFields() && bpp != 16 && bpp != 32) Bad("Bitmap decoder: bit fields need 16 or 32 bits per pixel.");
+    const bool indexed = IsIndexed(bpp);
+    const bool runLength = CheckLayout(h);
 
     palette = std::make_unique<BGRA[]>(256);
     int tableEntries = 0;

@@ -20,4 +20,5 @@
 class CBMPDecoder : public CImageDecoder {
 public:
     void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;
+    void ProbeSource(CByteSource& source, ImageInfo& info) override;
 };
