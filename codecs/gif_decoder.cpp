@@ -3,6 +3,7 @@
 #include "gif_lzw_reader.h"
 
 #include "imagelib/byte_source.h"
+#include "imagelib/decode_context.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
@@ -134,9 +135,90 @@ RawImage PeekImage(const uint8_t* data, size_t size) {
 // giflib reads codes of at most 9 bits to start with; the format allows up to 12.
 bool NeedsOwnLzw(const RawImage& raw) { return raw.complete && raw.minimumCodeSize > 8 && raw.minimumCodeSize < 12; }
 
+constexpr uint8_t kImageSeparator = 0x2C;
+constexpr uint8_t kExtensionIntroducer = 0x21;
+constexpr uint8_t kGraphicControlLabel = 0xF9;
+
+// What a walk over a GIF's blocks finds, decoding no image data: the sub-blocks of
+// extensions and images are skipped by their lengths.
+struct GifOutline {
+    bool signature = false;
+    bool screen = false;  // the logical screen descriptor is all there
+    int width = 0;
+    int height = 0;
+    int images = 0;
+    int firstImageBits = 8;  // of the colour map the first image is drawn through
+    bool firstImageTransparent = false;  // its graphic control extension names a transparent colour
+};
+
+// Walks data from the signature up to the trailer, the end of the data or a byte that
+// starts no block, counting complete image descriptors.
+GifOutline WalkBlocks(const uint8_t* data, size_t size) {
+    GifOutline outline;
+    outline.signature = size >= 3 && std::memcmp(data, "GIF", 3) == 0;
+    constexpr size_t kScreenEnd = 13;
+    if (!outline.signature || size < kScreenEnd) return outline;
+    outline.screen = true;
+    outline.width = data[6] | data[7] << 8;
+    outline.height = data[8] | data[9] << 8;
+    const int globalBits = (data[10] & 0x80) != 0 ? (data[10] & 7) + 1 : 0;
+    size_t at = kScreenEnd + (globalBits != 0 ? size_t{3} << globalBits : 0);
+    // Sub-blocks up to and with their terminator; false when the data ends first.
+    auto skipSubBlocks = [&]() {
+        while (at < size) {
+            const uint8_t length = data[at++];
+            if (length == 0) return true;
+            at += length;
+        }
+        return false;
+    };
+    bool transparent = false;  // the last graphic control extension's flag
+    while (at < size) {
+        const uint8_t introducer = data[at++];
+        if (introducer == kExtensionIntroducer) {
+            if (at >= size) break;
+            const uint8_t label = data[at++];
+            if (label == kGraphicControlLabel && size - at >= 2 && data[at] >= 4) transparent = (data[at + 1] & 1) != 0;
+            if (!skipSubBlocks()) break;
+        } else if (introducer == kImageSeparator) {
+            constexpr size_t kDescriptor = 9;
+            if (size - at < kDescriptor) break;
+            const uint8_t flags = data[at + 8];
+            at += kDescriptor;
+            if (outline.images == 0) {
+                outline.firstImageBits = (flags & 0x80) != 0 ? (flags & 7) + 1 : globalBits != 0 ? globalBits : 8;
+                outline.firstImageTransparent = transparent;
+            }
+            ++outline.images;
+            transparent = false;
+            CheckDecodeCancelled();
+            if ((flags & 0x80) != 0) at += size_t{3} << ((flags & 7) + 1);
+            ++at;  // minimum code size
+            if (at > size || !skipSubBlocks()) break;
+        } else {
+            break;  // the trailer, or damage: what follows is not read
+        }
+    }
+    return outline;
+}
+
+// Every LZW code takes at least 3 bits and stands for at most 4096 pixels, so a file can
+// describe no more pixels than this per byte. A screen beyond that is a hostile header
+// (animations draw their frames over the screen they declare): refuse it before it is
+// allocated and filled.
+void CheckScreen(int width, int height, size_t dataSize) {
+    if (width == 0 || height == 0) RaiseError(ERR_BAD_DATA, FormatText("GIF decoder: the screen of %d x %d pixels is empty.", width, height));
+    constexpr uint64_t kMaxPixelsPerByte = 4096 * 8 / 3;
+    if (uint64_t{static_cast<uint32_t>(width)} * static_cast<uint32_t>(height) > kMaxPixelsPerByte * dataSize)
+        RaiseError(ERR_BAD_DATA, FormatText("GIF decoder: a screen of %d x %d pixels is more than the file's data can fill.",
+                                            width, height));
+}
+
 }  // namespace
 
 void CGIFDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, CByteSource& source) {
+    const uint8_t* const start = source.RemainingData();
+    const size_t size = source.Available();
     GifInput input;
     input.source = &source;
     int error = 0;
@@ -164,14 +246,7 @@ void CGIFDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     const bool ownLzw = !empty && NeedsOwnLzw(raw);
     if (!empty && !ownLzw && DGifGetImageDesc(gif) != GIF_OK) Fail(input, gif->Error);
 
-    // Every LZW code takes at least 3 bits and stands for at most 4096 pixels, so a file can
-    // describe no more pixels than this per byte. A screen beyond that is a hostile header
-    // (animations draw their frames over the screen they declare): refuse it before it is
-    // allocated and filled.
-    constexpr uint64_t kMaxPixelsPerByte = 4096 * 8 / 3;
-    if (uint64_t{static_cast<uint32_t>(gif->SWidth)} * static_cast<uint32_t>(gif->SHeight) > kMaxPixelsPerByte * source.DataSize())
-        RaiseError(ERR_BAD_DATA, FormatText("GIF decoder: a screen of %d x %d pixels is more than the file's data can fill.",
-                                            gif->SWidth, gif->SHeight));
+    CheckScreen(gif->SWidth, gif->SHeight, source.DataSize());
     depth = depth == 32 ? 32 : 8;
     // At 32 bits the picture is built at 8 and converted: refuse it before either exists.
     if (depth == 32) CheckBitmapStorage(gif->SWidth, gif->SHeight, 32, PaddedLineBytes(gif->SWidth, 32));
@@ -210,4 +285,18 @@ void CGIFDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     for (int i = 0; i < std::min(static_cast<int>(colours.size()), 256); ++i)
         screen.Palette()[i] = OpaqueColour(colours[i].Red, colours[i].Green, colours[i].Blue);
     if (depth == 32) bitmap.CopyFrom(indexed, 32);
+    bitmap.Metadata().frameCount = std::max(1, WalkBlocks(start, size).images);
+}
+
+void CGIFDecoder::ProbeSource(CByteSource& source, ImageInfo& info) {
+    const GifOutline outline = WalkBlocks(source.RemainingData(), source.Available());
+    if (!outline.signature) Fail(GifInput{}, D_GIF_ERR_NOT_GIF_FILE);
+    if (!outline.screen) throw CTextException(ERR_END_OF_DATA, "End of file reached while decoding.\n");
+    if (outline.images == 0) RaiseError(ERR_BAD_DATA, "GIF decoder: the file holds no image.");
+    CheckScreen(outline.width, outline.height, source.DataSize());
+    info.width = outline.width;
+    info.height = outline.height;
+    info.bitsPerPixel = outline.firstImageBits;
+    info.hasAlpha = outline.firstImageTransparent;
+    info.frameCount = outline.images;
 }

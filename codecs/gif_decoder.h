@@ -7,8 +7,12 @@
 // own LZW reader. The picture is the logical screen: it
 // takes the background colour, and the file's first image is drawn on it through its own
 // colour map (or the global one). A still viewer shows an animation's first frame, so
-// later images are not read; transparency and the other extension blocks are skipped.
-// Decodes to 8 bits with the colour map as palette, converted to 32 bits when asked.
+// later images are not decoded; transparency and the other extension blocks are skipped.
+// Decodes to 8 bits with the colour map as palette, converted to 32 bits when asked. The
+// picture's frame count is the number of images, found by walking the blocks behind the
+// first without decoding them. The probe walks the same way: the screen's size, the first
+// image's colour map depth, whether its graphic control extension names a transparent
+// colour (which the decode does not apply), and the number of images.
 //
 // Corruption policy. Fatal: data that is not a GIF (code 1), records, colour maps or
 // compressed data giflib rejects (code 2 with giflib's message), pixels that refer to a
@@ -18,8 +22,10 @@
 // image reaching outside the screen (clipped to it), compressed data whose end code comes
 // before the last pixel (the rest keeps the background), an image without width or height
 // (the screen shows its background), a background index beyond the colour map, no colour
-// map at all (the grey ramp), anything after the first image.
+// map at all (the grey ramp), anything after the first image (the frame count stops at
+// damage there).
 class CGIFDecoder : public CImageDecoder {
 public:
     void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;
+    void ProbeSource(CByteSource& source, ImageInfo& info) override;
 };

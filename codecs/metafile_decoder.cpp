@@ -132,3 +132,16 @@ void CMetafileDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, 
     if (!rendered.outcome.complete)
         RaiseError(ERR_BAD_DATA, FormatText("The metafile is damaged: %s.", rendered.outcome.damage.c_str()));
 }
+
+void CMetafileDecoder::ProbeSource(CByteSource& source, ImageInfo& info) {
+    const size_t size = source.Available();
+    const uint8_t* data = source.Read(size);
+    const bool enhanced = IsEnhancedMetafile(data, size);
+    const int dotsPerInch = ActiveDecodeContext() != nullptr ? ActiveDecodeContext()->dotsPerInch : CDecodeContext().dotsPerInch;
+    const metafile::MetafileMeasure measure = metafile::MeasureMetafile(
+        std::span<const uint8_t>(data, size), enhanced ? metafile::MetafileKind::Emf : metafile::MetafileKind::Wmf, dotsPerInch);
+    info.width = measure.width;
+    info.height = measure.height;
+    // The depth a decode at depth 0 chooses.
+    info.bitsPerPixel = !measure.palette.empty() && measure.palette.size() < 256 ? 8 : 32;
+}

@@ -25,10 +25,14 @@
 // own fields, is not the fixed size its type has) or that creates an object outside the
 // handle table ends playing; the bitmap then holds what was drawn up to that record and
 // the error names it. A metafile asking for far more drawing than its size justifies
-// ends with the work budget's error.
+// ends with the work budget's error. A cancel is noticed on every record.
+//
+// The probe computes the size and depth from the headers as the decode does, playing
+// nothing: it cannot know of damage further on, which fails the decode.
 class CMetafileDecoder : public CImageDecoder {
 public:
     void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;
+    void ProbeSource(CByteSource& source, ImageInfo& info) override;
 };
 
 // The signatures of the two kinds a file can show: an enhanced metafile's header record

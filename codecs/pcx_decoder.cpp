@@ -32,7 +32,7 @@ struct PcxHeader {
     BGRA colourMap[16];
 };
 
-PcxHeader ReadHeader(CByteSource& source) {
+PcxHeader ReadFields(CByteSource& source) {
     const uint8_t* h = source.Read(kHeaderSize);
     if (h[0] != 10) RaiseError(ERR_NOT_THIS_FORMAT, "Error decoding pcx: Not a PCX file.");
     if (h[2] != 1) RaiseError(ERR_NOT_THIS_FORMAT, "File has unknown encoding scheme.");
@@ -60,6 +60,19 @@ void CheckLayout(const PcxHeader& h) {
         return;
     }
     RaiseError(ERR_BAD_DATA, "Can't handle bits per pixel image with planes.");
+}
+
+// Image bytes of all rows and planes, as the run-length data expands to.
+uint64_t ImageBytes(const PcxHeader& h) { return static_cast<uint64_t>(h.planes) * h.bytesPerLine * static_cast<uint64_t>(h.height); }
+
+// The header, checked as far as it can be before the pixels: its plane layout, and whether
+// the data after it could hold the image at the best compression.
+PcxHeader ReadHeader(CByteSource& source) {
+    const PcxHeader h = ReadFields(source);
+    CheckLayout(h);
+    if (ImageBytes(h) / kBestCompression > source.Available())
+        throw CTextException(ERR_END_OF_DATA, "End of file reached while decoding.\n");
+    return h;
 }
 
 // The image's run-length data as one stream of bytes: a run may carry over from one row
@@ -225,10 +238,7 @@ void DecodeWithTrailingPalette(CSourceCursor& in, PcxRunReader& runs, const PcxH
 void CPCXDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, CByteSource& source) {
     Trace(2, "Decoding PCX.\n");
     const PcxHeader h = ReadHeader(source);
-    CheckLayout(h);
-    const uint64_t imageBytes = static_cast<uint64_t>(h.planes) * h.bytesPerLine * static_cast<uint64_t>(h.height);
-    if (imageBytes / kBestCompression > source.Available())
-        throw CTextException(ERR_END_OF_DATA, "End of file reached while decoding.\n");
+    const uint64_t imageBytes = ImageBytes(h);
 
     if (depth == 0) depth = 8;
     bitmap.Create(h.width, h.height, 32, false);
@@ -255,4 +265,11 @@ void CPCXDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
         converter.Convert(line.data(), bitmap.PixelLine(y));
         in.Commit();
     }
+}
+
+void CPCXDecoder::ProbeSource(CByteSource& source, ImageInfo& info) {
+    const PcxHeader h = ReadHeader(source);
+    info.width = h.width;
+    info.height = h.height;
+    info.bitsPerPixel = h.bitsPerPixel * h.planes;
 }

@@ -17,4 +17,6 @@
 class CPCXDecoder : public CImageDecoder {
 public:
     void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;
+    // The header's size and bits per pixel (over all planes), checked as the decode checks it.
+    void ProbeSource(CByteSource& source, ImageInfo& info) override;
 };

@@ -145,30 +145,44 @@ void ReadRawSamples(CByteSource& source, bool wide, const GreyScale& scale, CIma
     ReadRawRows<false>(source, scale, indices, bitmap);
 }
 
-}  // namespace
-
-void CPGMDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, CByteSource& source) {
-    Trace(2, "Decoding PGM.\n");
-    CSourceCursor in(source);
-    if (in.Byte() != 'P') RaiseError(ERR_BAD_DATA, kBadSignature);
-    const uint8_t form = in.Byte();
-    if (form != '2' && form != '5') RaiseError(ERR_BAD_DATA, kBadSignature);
+// The signature and the header's numbers, checked as far as they can be before the samples:
+// the maximum, the size, and whether the data could hold the samples (a raw sample takes
+// one or two bytes, a plain one a digit and a separator, the last needing no separator).
+// On return a raw file's source stands at its first sample, a plain file's text at the
+// byte after the maximum.
+PgmHeader ReadHeader(CByteSource& source, CSourceCursor& in, PgmText& text, bool plain) {
     PgmHeader h;
-    h.plain = form == '2';
-    PgmText text(in);
+    h.plain = plain;
     ReadNumbers(text, h);
-
-    // Refuse sizes the data cannot hold before allocating: a raw sample takes one or two
-    // bytes, a plain one a digit and a separator (the last needs no separator).
-    const bool wide = h.maximum > 255;
+    if (h.width == 0 || h.height == 0)
+        RaiseError(ERR_BAD_DATA, FormatText("PGM decoder: the image of %u x %u pixels is empty.", h.width, h.height));
     const uint64_t samples = uint64_t{h.width} * h.height;
     if (h.plain) {
         const uint64_t bytes = (text.Lookahead() == kEnd ? 0 : 1) + in.Left();
         if (samples > (bytes + 1) / 2) EndOfData();
     } else {
         in.Commit();
-        if (samples * (wide ? 2 : 1) > source.Available()) EndOfData();
+        if (samples * (h.maximum > 255 ? 2 : 1) > source.Available()) EndOfData();
     }
+    return h;
+}
+
+// The signature, "P2" (plain) or "P5" (raw): true for a plain file.
+bool ReadSignature(CSourceCursor& in) {
+    if (in.Byte() != 'P') RaiseError(ERR_BAD_DATA, kBadSignature);
+    const uint8_t form = in.Byte();
+    if (form != '2' && form != '5') RaiseError(ERR_BAD_DATA, kBadSignature);
+    return form == '2';
+}
+
+}  // namespace
+
+void CPGMDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, CByteSource& source) {
+    Trace(2, "Decoding PGM.\n");
+    CSourceCursor in(source);
+    const bool plain = ReadSignature(in);
+    PgmText text(in);
+    const PgmHeader h = ReadHeader(source, in, text, plain);
 
     depth = depth == 32 ? 32 : 8;
     bitmap.Create(static_cast<int>(h.width), static_cast<int>(h.height), depth, false);
@@ -177,5 +191,15 @@ void CPGMDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     if (h.plain)
         ReadPlainSamples(in, text, scale, bitmap);
     else
-        ReadRawSamples(source, wide, scale, bitmap);
+        ReadRawSamples(source, h.maximum > 255, scale, bitmap);
+}
+
+void CPGMDecoder::ProbeSource(CByteSource& source, ImageInfo& info) {
+    CSourceCursor in(source);
+    const bool plain = ReadSignature(in);
+    PgmText text(in);
+    const PgmHeader h = ReadHeader(source, in, text, plain);
+    info.width = static_cast<int>(h.width);
+    info.height = static_cast<int>(h.height);
+    info.bitsPerPixel = h.maximum > 255 ? 16 : 8;
 }

@@ -17,4 +17,7 @@
 class CPGMDecoder : public CImageDecoder {
 public:
     void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;
+    // The header's size, and 8 or 16 bits per sample as the maximum needs, checked as the
+    // decode checks it.
+    void ProbeSource(CByteSource& source, ImageInfo& info) override;
 };

@@ -130,6 +130,7 @@ uint64_t PictRowsMinimumBytes(const PictRowFormat& format, int width, int height
 
 void SkipPictRows(CByteSource& source, size_t rowBytes, int height) {
     for (int y = 0; y < height; ++y) {
+        CWorkBudget::ChargeRow(rowBytes);
         if (rowBytes < kPackedRowMinimum)
             source.Skip(rowBytes);
         else

@@ -3,17 +3,21 @@
 #include "longjmp_guard.h"
 
 #include "imagelib/byte_source.h"
+#include "imagelib/exif_orientation.h"
 #include "imagelib/image_bitmap.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
+#include "imagelib/work_budget.h"
 
 #include <png.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <span>
 #include <vector>
 
 namespace {
@@ -94,17 +98,52 @@ void RgbRowToBgra(BGRA* out, const uint8_t* in, int width) noexcept {
     for (int x = 0; x < width; ++x, in += 3) out[x] = BGRA{in[2], in[1], in[0], 255};
 }
 
-void RgbaRowToBgra(BGRA* out, const uint8_t* in, int width) noexcept {
-    for (int x = 0; x < width; ++x, in += 4) out[x] = BGRA{in[2], in[1], in[0], in[3]};
+// Returns the AND of the row's alpha bytes: 255 when every pixel of the row is opaque.
+// Four pixels at a time as 32-bit words (red and blue swap places), in fixed blocks the
+// compiler turns into vector code.
+uint8_t RgbaRowToBgra(BGRA* out, const uint8_t* in, int width) noexcept {
+    int x = 0;
+    uint8_t opaque = 255;
+    if constexpr (std::endian::native == std::endian::little) {
+        uint32_t all[4] = {~0u, ~0u, ~0u, ~0u};
+        for (; x + 4 <= width; x += 4, in += 16) {
+            uint32_t words[4];
+            std::memcpy(words, in, sizeof words);
+            for (int k = 0; k < 4; ++k) {
+                all[k] &= words[k];
+                words[k] = (words[k] & 0xFF00FF00u) | ((words[k] >> 16) & 0xFFu) | ((words[k] & 0xFFu) << 16);
+            }
+            std::memcpy(out + x, words, sizeof words);
+        }
+        opaque = static_cast<uint8_t>((all[0] & all[1] & all[2] & all[3]) >> 24);
+    }
+    for (; x < width; ++x, in += 4) {
+        out[x] = BGRA{in[2], in[1], in[0], in[3]};
+        opaque &= in[3];
+    }
+    return opaque;
 }
 
-}  // namespace
+uint8_t AlphaAnd(const BGRA* row, int width) noexcept {
+    uint8_t opaque = 255;
+    for (int x = 0; x < width; ++x) opaque &= row[x].a;
+    return opaque;
+}
 
-void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, CByteSource& source) {
-    PngContext context;
+// The header as libpng reads it.
+struct PngHeader {
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    int bitDepth = 0;
+    int colourType = 0;
+    int interlace = 0;
+    int channels = 0;
+};
+
+// Makes libpng's structures over the source and reads the chunks before the image data.
+PngHeader ReadHeader(PngReader& reader, PngContext& context, CByteSource& source) {
     context.source = &source;
     context.largestAllocation = std::max(kAllocationFloor, source.Available());
-    PngReader reader;
     if (!RunGuarded(context.jump, [&] {
             reader.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &context, ErrorRoutine, WarningRoutine,
                                                   &context, Allocate, Free);
@@ -112,17 +151,67 @@ void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
         }))
         Fail(context);
     if (reader.info == nullptr) RaiseError(ERR_OUT_OF_MEMORY, "Out of memory creating the PNG reader.");
-    png_structp png = reader.png;
-    png_infop info = reader.info;
-
-    png_uint_32 width = 0, height = 0;
-    int bitDepth = 0, colourType = 0, interlace = 0;
+    PngHeader h;
     if (!RunGuarded(context.jump, [&] {
-            png_set_read_fn(png, &context, ReadRoutine);
-            png_read_info(png, info);
-            png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, &interlace, nullptr, nullptr);
+            png_set_read_fn(reader.png, &context, ReadRoutine);
+            png_read_info(reader.png, reader.info);
+            png_get_IHDR(reader.png, reader.info, &h.width, &h.height, &h.bitDepth, &h.colourType, &h.interlace,
+                         nullptr, nullptr);
+            h.channels = png_get_channels(reader.png, reader.info);
         }))
         Fail(context);
+    return h;
+}
+
+// What the chunks before the image data say besides the pixels. Chunks after the image
+// data are not read: a probe, which stops at the image data, learns the same.
+ImageMetadata ReadMetadata(png_structp png, png_infop info) {
+    ImageMetadata metadata;
+    png_uint_32 exifLength = 0;
+    png_bytep exif = nullptr;
+    if (png_get_eXIf_1(png, info, &exifLength, &exif) != 0 && exif != nullptr)
+        metadata.orientation = ReadExifOrientation(std::span<const uint8_t>(exif, exifLength));
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 profileLength = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &profileLength) != 0 && profile != nullptr)
+        metadata.iccProfile.assign(profile, profile + profileLength);
+    PngColourChunks& colour = metadata.pngColour;
+    colour.hasGamma = png_get_gAMA(png, info, &colour.gamma) != 0;
+    colour.hasChromaticities = png_get_cHRM(png, info, &colour.whiteX, &colour.whiteY, &colour.redX, &colour.redY,
+                                            &colour.greenX, &colour.greenY, &colour.blueX, &colour.blueY) != 0;
+    int intent = 0;
+    colour.srgb = png_get_sRGB(png, info, &intent) != 0;
+    if (colour.srgb) colour.srgbIntent = intent;
+    return metadata;
+}
+
+}  // namespace
+
+void CPNGDecoder::ProbeSource(CByteSource& source, ImageInfo& info) {
+    PngContext context;
+    PngReader reader;
+    const PngHeader h = ReadHeader(reader, context, source);
+    const ImageMetadata metadata = ReadMetadata(reader.png, reader.info);
+    info.width = static_cast<int>(h.width);
+    info.height = static_cast<int>(h.height);
+    info.bitsPerPixel = h.bitDepth * h.channels;
+    info.hasAlpha = (h.colourType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(reader.png, reader.info, PNG_INFO_tRNS) != 0;
+    info.frameCount = 1;
+    info.orientation = metadata.orientation;
+    info.hasColourProfile = !metadata.iccProfile.empty();
+}
+
+void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, CByteSource& source) {
+    PngContext context;
+    PngReader reader;
+    const PngHeader h = ReadHeader(reader, context, source);
+    png_structp png = reader.png;
+    png_infop info = reader.info;
+    const png_uint_32 width = h.width, height = h.height;
+    const int bitDepth = h.bitDepth, colourType = h.colourType;
+    const ImageMetadata metadata = ReadMetadata(png, info);
 
     // Only greyscale and palette images fit 8 bits; the rest always take 32. Palette images
     // are read as indices, which are checked against the palette, and expanded here.
@@ -134,10 +223,11 @@ void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     // Plain 8-bit RGB and RGBA rows, the commonest PNGs, are taken from libpng as the file
     // holds them and turned into BGRA in one pass; libpng's swap and filler transforms would
     // take a pass each and a copy after them.
-    const bool directRgb = depth == 32 && bitDepth == 8 && interlace == PNG_INTERLACE_NONE &&
+    const bool directRgb = depth == 32 && bitDepth == 8 && h.interlace == PNG_INTERLACE_NONE &&
                            (colourType == PNG_COLOR_TYPE_RGB_ALPHA || (colourType == PNG_COLOR_TYPE_RGB && !transparency));
     const size_t fileChannels = colourType == PNG_COLOR_TYPE_RGB_ALPHA ? 4 : 3;
     size_t rowBytes = 0;
+    int passes = 1;
     if (!RunGuarded(context.jump, [&] {
             if (bitDepth == 16) png_set_strip_16(png);
             if (depth == 32 && !palette && !directRgb) {
@@ -148,7 +238,7 @@ void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
             } else if (bitDepth < 8) {
                 png_set_packing(png);
             }
-            png_set_interlace_handling(png);
+            passes = png_set_interlace_handling(png);
             png_read_update_info(png, info);
             rowBytes = png_get_rowbytes(png, info);
         }))
@@ -157,6 +247,7 @@ void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
         RaiseError(ERR_CANNOT_HANDLE, "PNG decoder: libpng's rows do not fit the bitmap.");
 
     bitmap.Create(static_cast<int>(width), static_cast<int>(height), depth, alpha);
+    bitmap.Metadata() = metadata;
     BGRA colours[256] = {};
     int paletteEntries = 0;
     if (palette) {
@@ -176,36 +267,56 @@ void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
         LoadGreyRamp(bitmap, std::min(bitDepth, 8));
     }
 
+    // The AND of every alpha byte, gathered while the rows are converted: the picture has
+    // alpha only if some pixel is not opaque.
+    uint8_t opaque = 255;
     CBitmapLock lock(bitmap, false, true);
     if (directRgb) {
         std::vector<uint8_t> row(rowBytes);
         if (!RunGuarded(context.jump, [&] {
                 for (png_uint_32 y = 0; y < height; ++y) {
+                    CWorkBudget::ChargeRow(rowBytes);
                     png_read_row(png, row.data(), nullptr);
                     BGRA* out = bitmap.PixelLine(static_cast<int>(y));
                     if (fileChannels == 3)
                         RgbRowToBgra(out, row.data(), static_cast<int>(width));
                     else
-                        RgbaRowToBgra(out, row.data(), static_cast<int>(width));
+                        opaque &= RgbaRowToBgra(out, row.data(), static_cast<int>(width));
                 }
                 png_read_end(png, nullptr);
             }))
             Fail(context);
+        bitmap.SetHasAlpha(alpha && opaque != 255);
         return;
     }
     std::vector<uint8_t> indices(expandPalette ? static_cast<size_t>(width) * height : 0);
     std::vector<png_bytep> rows(bitmap.Lines(), bitmap.Lines() + bitmap.Height());
     if (expandPalette)
         for (png_uint_32 y = 0; y < height; ++y) rows[y] = indices.data() + static_cast<size_t>(y) * width;
+    const bool alphaRows = alpha && !expandPalette;
     if (!RunGuarded(context.jump, [&] {
-            png_read_image(png, rows.data());
+            // With libpng's interlace handling every pass visits every row, and each row is
+            // whole once the last pass has visited it.
+            for (int pass = 0; pass < passes; ++pass)
+                for (png_uint_32 y = 0; y < height; ++y) {
+                    CWorkBudget::ChargeRow(rowBytes);
+                    png_read_row(png, rows[y], nullptr);
+                    if (alphaRows && pass == passes - 1)
+                        opaque &= AlphaAnd(reinterpret_cast<const BGRA*>(rows[y]), static_cast<int>(width));
+                }
             png_read_end(png, nullptr);
         }))
         Fail(context);
-    if (!palette) return;
-    for (png_bytep row : rows)
-        if (*std::max_element(row, row + width) >= paletteEntries)
-            RaiseError(ERR_BAD_DATA, "PNG decoder: a pixel refers to a colour beyond the palette.");
-    if (expandPalette)
-        for (png_uint_32 y = 0; y < height; ++y) ExpandRow8(bitmap.PixelLine(static_cast<int>(y)), rows[y], static_cast<int>(width), colours);
+    if (palette) {
+        for (png_bytep row : rows)
+            if (*std::max_element(row, row + width) >= paletteEntries)
+                RaiseError(ERR_BAD_DATA, "PNG decoder: a pixel refers to a colour beyond the palette.");
+        if (expandPalette)
+            for (png_uint_32 y = 0; y < height; ++y) {
+                BGRA* out = bitmap.PixelLine(static_cast<int>(y));
+                ExpandRow8(out, rows[y], static_cast<int>(width), colours);
+                opaque &= AlphaAnd(out, static_cast<int>(width));
+            }
+    }
+    bitmap.SetHasAlpha(alpha && opaque != 255);
 }

@@ -17,6 +17,8 @@ namespace {
 constexpr size_t kHeaderSize = 18;
 constexpr int kMaxPacketPixels = 128;
 
+[[noreturn]] void EndOfData() { throw CTextException(ERR_END_OF_DATA, "End of file reached while decoding.\n"); }
+
 // How the bytes of one stored pixel become a colour.
 enum class PixelKind { Index8, Rgb15, Rgb16, GreyAlpha16, Rgb24, Rgba32 };
 
@@ -31,6 +33,7 @@ struct TgaHeader {
     int height = 0;
     int pixelBits = 0;
     int descriptor = 0;
+    PixelKind kind = PixelKind::Index8;
 
     bool RunLength() const { return imageType >= 9; }
     bool Greyscale() const { return imageType == 3 || imageType == 11; }
@@ -38,22 +41,6 @@ struct TgaHeader {
     bool RightToLeft() const { return (descriptor & 0x10) != 0; }
     size_t PixelBytes() const { return static_cast<size_t>(pixelBits + 7) / 8; }
 };
-
-TgaHeader ReadHeader(CByteSource& source) {
-    const uint8_t* h = source.Read(kHeaderSize);
-    TgaHeader header;
-    header.idLength = h[0];
-    header.colourMapType = h[1];
-    header.imageType = h[2];
-    header.mapFirst = ReadLE16(h + 3);
-    header.mapLength = ReadLE16(h + 5);
-    header.mapEntryBits = h[7];
-    header.width = ReadLE16(h + 12);
-    header.height = ReadLE16(h + 14);
-    header.pixelBits = h[16];
-    header.descriptor = h[17];
-    return header;
-}
 
 PixelKind KindOf(const TgaHeader& h) {
     const int t = h.imageType;
@@ -74,6 +61,50 @@ PixelKind KindOf(const TgaHeader& h) {
         break;
     }
     RaiseError(ERR_BAD_DATA, FormatText("TGA decoder: %d bits per pixel are not supported.", h.pixelBits));
+}
+
+// How the colour map's entries are stored; none for files without a map.
+PixelKind MapEntryKind(const TgaHeader& h) {
+    switch (h.mapEntryBits) {
+    case 15: return PixelKind::Rgb15;
+    case 16: return PixelKind::Rgb16;
+    case 24: return PixelKind::Rgb24;
+    case 32: return PixelKind::Rgba32;
+    default: RaiseError(ERR_BAD_DATA, FormatText("TGA decoder: colour map entries of %d bits are not supported.", h.mapEntryBits));
+    }
+}
+
+bool HasColourMap(const TgaHeader& h) { return h.colourMapType != 0 && h.mapLength != 0; }
+
+// Pixels whose stored bytes carry alpha (an attribute bit or byte).
+bool StoresAlpha(PixelKind kind) { return kind == PixelKind::Rgb16 || kind == PixelKind::GreyAlpha16 || kind == PixelKind::Rgba32; }
+
+// The header and the image id, read and checked as far as they can be before the pixels:
+// the image type, the pixel size, the colour map's entry size, and whether the data can hold
+// the pixels (for uncompressed files exactly, for run-length ones at the best compression).
+// Leaves the source at the colour map.
+TgaHeader ReadHeader(CByteSource& source) {
+    const uint8_t* b = source.Read(kHeaderSize);
+    TgaHeader h;
+    h.idLength = b[0];
+    h.colourMapType = b[1];
+    h.imageType = b[2];
+    h.mapFirst = ReadLE16(b + 3);
+    h.mapLength = ReadLE16(b + 5);
+    h.mapEntryBits = b[7];
+    h.width = ReadLE16(b + 12);
+    h.height = ReadLE16(b + 14);
+    h.pixelBits = b[16];
+    h.descriptor = b[17];
+    source.Skip(static_cast<size_t>(h.idLength));
+    h.kind = KindOf(h);
+    const size_t mapBytes = HasColourMap(h) ? static_cast<size_t>(h.mapEntryBits + 7) / 8 * static_cast<size_t>(h.mapLength) : 0;
+    if (HasColourMap(h)) MapEntryKind(h);
+    if (h.width == 0 || h.height == 0) RaiseError(ERR_BAD_DATA, FormatText("TGA decoder: the image of %d x %d pixels is empty.", h.width, h.height));
+    const uint64_t pixels = static_cast<uint64_t>(h.width) * static_cast<uint64_t>(h.height);
+    const uint64_t minimum = mapBytes + (h.RunLength() ? pixels / kMaxPacketPixels : pixels * h.PixelBytes());
+    if (minimum > source.Available()) EndOfData();
+    return h;
 }
 
 // Five bits widened over the full range (31 becomes 255), so white stays white.
@@ -125,15 +156,8 @@ void FillGreyRamp(BGRA* table) {
 // reaches are read and dropped.
 void ReadColourTable(CByteSource& source, const TgaHeader& h, BGRA* table) {
     FillGreyRamp(table);
-    if (h.colourMapType == 0 || h.mapLength == 0) return;
-    PixelKind kind;
-    switch (h.mapEntryBits) {
-    case 15: kind = PixelKind::Rgb15; break;
-    case 16: kind = PixelKind::Rgb16; break;
-    case 24: kind = PixelKind::Rgb24; break;
-    case 32: kind = PixelKind::Rgba32; break;
-    default: RaiseError(ERR_BAD_DATA, FormatText("TGA decoder: colour map entries of %d bits are not supported.", h.mapEntryBits));
-    }
+    if (!HasColourMap(h)) return;
+    const PixelKind kind = MapEntryKind(h);
     const size_t entryBytes = static_cast<size_t>(h.mapEntryBits + 7) / 8;
     const uint8_t* entries = source.Read(entryBytes * static_cast<size_t>(h.mapLength));
     std::fill(table, table + 256, OpaqueColour(0, 0, 0));
@@ -183,70 +207,84 @@ private:
 
 class TgaRowWriter {
 public:
-    TgaRowWriter(CImageBitmap& bitmap, const TgaHeader& h, PixelKind kind, const BGRA* table)
-        : bitmap_(bitmap), h_(h), kind_(kind), table_(table), indices_(bitmap.BitsPerPixel() == 8) {}
+    TgaRowWriter(CImageBitmap& bitmap, const TgaHeader& h, const BGRA* table)
+        : bitmap_(bitmap), h_(h), table_(table), indices_(bitmap.BitsPerPixel() == 8), alpha_(!indices_ && StoresAlpha(h.kind)) {}
 
     // Stores the r-th row of the file from its stored bytes.
-    void Write(int r, const uint8_t* stored) const {
+    void Write(int r, const uint8_t* stored) {
         const int y = h_.TopDown() ? r : h_.height - 1 - r;
         if (indices_) {
             uint8_t* row = bitmap_.Line(y);
             std::memcpy(row, stored, static_cast<size_t>(h_.width));
             if (h_.RightToLeft()) std::reverse(row, row + h_.width);
-        } else {
-            BGRA* row = bitmap_.PixelLine(y);
-            ConvertRow(kind_, row, stored, h_.width, table_);
-            if (h_.RightToLeft()) std::reverse(row, row + h_.width);
+            return;
         }
+        BGRA* row = bitmap_.PixelLine(y);
+        ConvertRow(h_.kind, row, stored, h_.width, table_);
+        if (h_.RightToLeft()) std::reverse(row, row + h_.width);
+        if (alpha_)
+            for (int x = 0; x < h_.width; ++x) {
+                alphaAnd_ &= row[x].a;
+                alphaOr_ |= row[x].a;
+            }
     }
+
+    // Some pixel written so far is not opaque. Alpha that is 0 everywhere is no alpha: many
+    // writers leave the attribute bits or bytes unset in pictures without transparency.
+    bool Translucent() const { return alphaAnd_ != 255 && alphaOr_ != 0; }
 
 private:
     CImageBitmap& bitmap_;
     const TgaHeader& h_;
-    PixelKind kind_;
     const BGRA* table_;
     bool indices_;
+    bool alpha_;
+    uint8_t alphaAnd_ = 255;
+    uint8_t alphaOr_ = 0;
 };
-
-[[noreturn]] void EndOfData() { throw CTextException(ERR_END_OF_DATA, "End of file reached while decoding.\n"); }
 
 }  // namespace
 
 void CTGADecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, CByteSource& source) {
     Trace(2, "Decoding TGA.\n");
     const TgaHeader h = ReadHeader(source);
-    source.Skip(static_cast<size_t>(h.idLength));
-    const PixelKind kind = KindOf(h);
     BGRA table[256];
     ReadColourTable(source, h, table);
 
     // Only 8-bit pixels can become an 8-bit bitmap; all others decode at 32 bits.
     ResolveDepth(h.pixelBits, depth);
-    depth = kind == PixelKind::Index8 && depth != 32 ? 8 : 32;
+    depth = h.kind == PixelKind::Index8 && depth != 32 ? 8 : 32;
 
-    const uint64_t pixels = static_cast<uint64_t>(h.width) * static_cast<uint64_t>(h.height);
-    const size_t pixelBytes = h.PixelBytes();
-    if (h.RunLength() ? pixels / kMaxPacketPixels > source.Available() : pixels * pixelBytes > source.Available())
-        EndOfData();
-
-    const bool alpha = depth == 32 && (h.pixelBits == 16 || h.pixelBits == 32);
-    bitmap.Create(h.width, h.height, depth, alpha);
+    bitmap.Create(h.width, h.height, depth, false);
     if (depth == 8) bitmap.LoadPalette(table);
     CBitmapLock lock(bitmap, false, true);
-    const TgaRowWriter writer(bitmap, h, kind, table);
+    TgaRowWriter writer(bitmap, h, table);
+    const size_t pixelBytes = h.PixelBytes();
     const size_t rowBytes = pixelBytes * static_cast<size_t>(h.width);
 
     if (!h.RunLength()) {
-        for (int r = 0; r < h.height; ++r) writer.Write(r, source.Read(rowBytes));
-        return;
+        for (int r = 0; r < h.height; ++r) {
+            CWorkBudget::ChargeRow(rowBytes);
+            writer.Write(r, source.Read(rowBytes));
+        }
+    } else {
+        CSourceCursor in(source);
+        TgaPacketReader packets(in, pixelBytes);
+        std::vector<uint8_t> stored(rowBytes);
+        for (int r = 0; r < h.height; ++r) {
+            CWorkBudget::ChargeRow(rowBytes);
+            packets.Fill(stored.data(), h.width);
+            writer.Write(r, stored.data());
+            in.Commit();
+        }
     }
-    CSourceCursor in(source);
-    TgaPacketReader packets(in, pixelBytes);
-    std::vector<uint8_t> stored(rowBytes);
-    for (int r = 0; r < h.height; ++r) {
-        CWorkBudget::ChargeRow(rowBytes);
-        packets.Fill(stored.data(), h.width);
-        writer.Write(r, stored.data());
-        in.Commit();
-    }
+    bitmap.SetHasAlpha(writer.Translucent());
+}
+
+void CTGADecoder::ProbeSource(CByteSource& source, ImageInfo& info) {
+    const TgaHeader h = ReadHeader(source);
+    info.width = h.width;
+    info.height = h.height;
+    info.bitsPerPixel = h.pixelBits;
+    info.hasAlpha = StoresAlpha(h.kind);
 }

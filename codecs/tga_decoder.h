@@ -8,7 +8,10 @@
 // run-length encoded. Rows are stored bottom-up unless descriptor bit 5 is set, and right to
 // left when bit 4 is set. 8-bit pixels decode at 8 bits when asked for 8 or 0 (with the
 // colour map or a grey ramp as palette), everything else at 32 bits, and the depth used is
-// reported back.
+// reported back. Alpha comes from 16-bit attribute bits and 32-bit alpha bytes; the alpha
+// flag is set when some pixel is not opaque, and alpha that is 0 in every pixel counts as
+// none (the pixels keep it as stored). The probe reads the header: its alpha says that the
+// pixels store alpha.
 //
 // Corruption policy. Fatal: unknown image types and pixel or colour-map entry sizes,
 // colour-mapped pixels wider than 8 bits, and pixel data that ends early (for uncompressed
@@ -20,4 +23,5 @@
 class CTGADecoder : public CImageDecoder {
 public:
     void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;
+    void ProbeSource(CByteSource& source, ImageInfo& info) override;
 };

@@ -3,6 +3,7 @@
 #include "tiff_memory_client.h"
 
 #include "imagelib/byte_source.h"
+#include "imagelib/decode_context.h"
 #include "imagelib/image_bitmap.h"
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
@@ -155,7 +156,25 @@ void TurnIntoBitmap(const uint32_t* stored, uint32_t storedWidth, uint16_t orien
     }
 }
 
-void DecodeFullColour(CImageBitmap& bitmap, int& depth, TIFF* tiff, TiffMessages& messages) {
+// Rows per band of the RGBA interface: a strip's or a row of tiles'. libtiff decodes a strip
+// or tile from its start for each band that needs part of it, so bands hold whole ones.
+uint32_t BandRows(TIFF* tiff, uint32_t height) {
+    uint32_t rows = 0;
+    if (TIFFIsTiled(tiff))
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &rows);
+    else
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rows);
+    return rows == 0 || rows > height ? height : rows;
+}
+
+// The size of the picture the RGBA interface delivers: turned orientations swap the sides.
+void FullColourSize(const TIFFRGBAImage& image, uint32_t& width, uint32_t& height) {
+    const bool turned = Turned(image.orientation);
+    width = turned ? image.height : image.width;
+    height = turned ? image.width : image.height;
+}
+
+void DecodeFullColour(CImageBitmap& bitmap, int& depth, TIFF* tiff, TiffMessages& messages, CByteSource& source) {
     depth = 32;
     char reason[1024] = {};
     TIFFRGBAImage image{};
@@ -166,8 +185,8 @@ void DecodeFullColour(CImageBitmap& bitmap, int& depth, TIFF* tiff, TiffMessages
     image.req_orientation = turned ? image.orientation : ORIENTATION_TOPLEFT;
     const bool swap = !PlainRgb8(tiff, image);
     if (!swap) image.put.contig = PutBgraFromRgb8;
-    const uint32_t width = turned ? image.height : image.width;
-    const uint32_t height = turned ? image.width : image.height;
+    uint32_t width = 0, height = 0;
+    FullColourSize(image, width, height);
     CheckDimensions(width, height);
     bitmap.Create(static_cast<int>(width), static_cast<int>(height), 32, image.alpha != 0);
     CBitmapLock lock(bitmap, false, true);
@@ -177,16 +196,27 @@ void DecodeFullColour(CImageBitmap& bitmap, int& depth, TIFF* tiff, TiffMessages
     const bool direct = !turned && ContiguousTopDown(bitmap);
     std::vector<uint32_t> copy(direct ? 0 : pixels);
     uint32_t* raster = direct ? reinterpret_cast<uint32_t*>(bitmap.Line(0)) : copy.data();
+    // Band by band, so that a cancel is noticed and progress told between them. Orientations
+    // that start at the bottom row are flipped by libtiff within each band; the bands
+    // themselves then fill the picture from the bottom up.
+    const bool bottomUp = !turned && (image.orientation == ORIENTATION_BOTLEFT || image.orientation == ORIENTATION_BOTRIGHT);
+    const uint32_t band = BandRows(tiff, image.height);
     // libtiff goes on past a strip or tile it cannot decode, drawing whatever its buffer
     // held; any error it reports on the way fails the image instead.
     messages.Clear();
-    if (!TIFFRGBAImageGet(&image, raster, image.width, image.height) || messages.Failed())
-        RaiseError(ERR_NOT_THIS_FORMAT, messages.LastError());
-    if (direct) {
-        if (swap) SwapRedAndBlue(raster, pixels);
-    } else if (turned) {
+    for (uint32_t row = 0; row < image.height; row += band) {
+        CheckDecodeCancelled();
+        const uint32_t rows = std::min(band, image.height - row);
+        image.row_offset = static_cast<int>(row);
+        uint32_t* out = raster + static_cast<size_t>(bottomUp ? image.height - row - rows : row) * image.width;
+        if (!TIFFRGBAImageGet(&image, out, image.width, rows) || messages.Failed())
+            RaiseError(ERR_NOT_THIS_FORMAT, messages.LastError());
+        if (direct && swap) SwapRedAndBlue(out, static_cast<size_t>(rows) * image.width);
+        source.ReportProgress(static_cast<double>(row + rows) / image.height);
+    }
+    if (turned) {
         TurnIntoBitmap(raster, image.width, image.orientation, swap, bitmap);
-    } else {
+    } else if (!direct) {
         for (int y = 0; y < bitmap.Height(); ++y) {
             uint32_t* row = raster + static_cast<size_t>(y) * width;
             if (swap) SwapRedAndBlue(row, width);
@@ -279,7 +309,8 @@ void FillLevels(std::vector<uint8_t>& levels, const uint8_t* line, const uint8_t
         for (int k = 0; k < perPixel; ++k, ++i) levels[i] = tables[k][SampleAt(line, i, bits)];
 }
 
-void DecodeSamples(CImageBitmap& bitmap, int& depth, TIFF* tiff, const SampleLayout& l, const TiffMessages& messages) {
+void DecodeSamples(CImageBitmap& bitmap, int& depth, TIFF* tiff, const SampleLayout& l, const TiffMessages& messages,
+                   CByteSource& source) {
     depth = 32;
     CheckDimensions(l.width, l.height);
     const bool alpha = l.samples > l.colours;
@@ -330,6 +361,7 @@ void DecodeSamples(CImageBitmap& bitmap, int& depth, TIFF* tiff, const SampleLay
                 for (uint32_t x = 0; x < l.width; ++x, in += perPixel)
                     out[x] = BGRA{in[2], in[1], in[0], alpha ? in[3] : uint8_t{255}};
             }
+            source.ReportProgress((static_cast<double>(plane) * l.height + y + 1) / (static_cast<double>(planes) * l.height));
         }
 }
 
@@ -389,7 +421,7 @@ private:
 // What a scanline libtiff fails to read costs from the work budget.
 constexpr uint64_t kFailedRowUnits = 1024;
 
-void DoLoColor(CImageBitmap& bitmap, int& depth, TIFF* tiff, const TiffMessages& messages) {
+void DoLoColor(CImageBitmap& bitmap, int& depth, TIFF* tiff, const TiffMessages& messages, CByteSource& source) {
     uint32_t width = 0, length = 0;
     uint16_t bits = 1, photometric = PHOTOMETRIC_MINISBLACK;
     TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
@@ -434,7 +466,59 @@ void DoLoColor(CImageBitmap& bitmap, int& depth, TIFF* tiff, const TiffMessages&
                 row[x] = static_cast<uint8_t>(pair >> (16 - bits - bit % 8) & static_cast<unsigned>(mask));
             }
         }
+        source.ReportProgress(static_cast<double>(y + 1) / length);
     }
+}
+
+// The first image of the data with its messages. The messages stay where they are: libtiff's
+// handlers write to them for the handle's whole life.
+struct OpenedTiff {
+    TiffMessages messages;
+    std::unique_ptr<TIFF, CloseTiff> tiff;
+};
+
+void OpenTiff(CByteSource& source, OpenedTiff& opened) {
+    std::unique_ptr<TIFFOpenOptions, FreeOptions> options(TIFFOpenOptionsAlloc());
+    if (!options) RaiseError(ERR_OUT_OF_MEMORY, "Out of memory opening the TIFF data.");
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), ErrorHandler, &opened.messages);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), WarningHandler, &opened.messages);
+    // No single buffer of libtiff's may exceed what one bitmap may take.
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(std::min<uint64_t>(BitmapStorageLimit(), INT64_MAX)));
+    opened.tiff.reset(TiffMemoryOpen(source.RemainingData(), source.Available(), options.get()));
+    if (!opened.tiff) RaiseError(ERR_NOT_THIS_FORMAT, opened.messages.LastError());
+}
+
+// Which of the three ways an image is read, as the header and the wanted depth decide.
+enum class TiffPath { LowColour, Samples, FullColour };
+
+TiffPath ChoosePath(TIFF* tiff, const SampleLayout& layout, int depth) {
+    const bool lowColour = layout.samples == 1 && layout.bits <= 8 && layout.format == SAMPLEFORMAT_UINT &&
+                           (layout.photometric == PHOTOMETRIC_MINISWHITE || layout.photometric == PHOTOMETRIC_MINISBLACK ||
+                            layout.photometric == PHOTOMETRIC_PALETTE);
+    if (lowColour && depth != 32 && !TIFFIsTiled(tiff)) return TiffPath::LowColour;
+    if (NeedsOwnSampleReading(tiff, layout)) return TiffPath::Samples;
+    return TiffPath::FullColour;
+}
+
+uint16_t StoredOrientation(TIFF* tiff) {
+    uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
+    return orientation;
+}
+
+// The ICC profile of tag 34675, empty when there is none.
+std::vector<uint8_t> IccProfile(TIFF* tiff) {
+    uint32_t length = 0;
+    const uint8_t* profile = nullptr;
+    if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &length, &profile) != 1 || profile == nullptr) return {};
+    return {profile, profile + length};
+}
+
+// Pages of the file: the directories libtiff finds on the chain (a chain that loops ends
+// where it loops).
+int DirectoryCount(TIFF* tiff) {
+    const tdir_t count = TIFFNumberOfDirectories(tiff);
+    return static_cast<int>(std::clamp<tdir_t>(count, 1, INT_MAX));
 }
 
 }  // namespace
@@ -448,26 +532,51 @@ CTIFFDecoder::CTIFFDecoder() {
 }
 
 void CTIFFDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, CByteSource& source) {
-    TiffMessages messages;
-    std::unique_ptr<TIFFOpenOptions, FreeOptions> options(TIFFOpenOptionsAlloc());
-    if (!options) RaiseError(ERR_OUT_OF_MEMORY, "Out of memory opening the TIFF data.");
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), ErrorHandler, &messages);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), WarningHandler, &messages);
-    // No single buffer of libtiff's may exceed what one bitmap may take.
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(std::min<uint64_t>(BitmapStorageLimit(), INT64_MAX)));
-
-    std::unique_ptr<TIFF, CloseTiff> tiff(TiffMemoryOpen(source.RemainingData(), source.Available(), options.get()));
-    if (!tiff) RaiseError(ERR_NOT_THIS_FORMAT, messages.LastError());
-
-    const SampleLayout layout = ReadLayout(tiff.get());
-    const bool lowColour = layout.samples == 1 && layout.bits <= 8 && layout.format == SAMPLEFORMAT_UINT &&
-                           (layout.photometric == PHOTOMETRIC_MINISWHITE || layout.photometric == PHOTOMETRIC_MINISBLACK ||
-                            layout.photometric == PHOTOMETRIC_PALETTE);
-    if (lowColour && depth != 32 && !TIFFIsTiled(tiff.get()))
-        DoLoColor(bitmap, depth, tiff.get(), messages);
-    else if (NeedsOwnSampleReading(tiff.get(), layout))
-        DecodeSamples(bitmap, depth, tiff.get(), layout, messages);
+    OpenedTiff opened;
+    OpenTiff(source, opened);
+    TIFF* tiff = opened.tiff.get();
+    const SampleLayout layout = ReadLayout(tiff);
+    const TiffPath path = ChoosePath(tiff, layout, depth);
+    if (path == TiffPath::LowColour)
+        DoLoColor(bitmap, depth, tiff, opened.messages, source);
+    else if (path == TiffPath::Samples)
+        DecodeSamples(bitmap, depth, tiff, layout, opened.messages, source);
     else
-        DecodeFullColour(bitmap, depth, tiff.get(), messages);
+        DecodeFullColour(bitmap, depth, tiff, opened.messages, source);
+    ImageMetadata& metadata = bitmap.Metadata();
+    metadata.orientation = path == TiffPath::FullColour ? 1 : StoredOrientation(tiff);
+    metadata.iccProfile = IccProfile(tiff);
+    metadata.frameCount = DirectoryCount(tiff);
     source.Skip(source.Available());
+}
+
+void CTIFFDecoder::ProbeSource(CByteSource& source, ImageInfo& info) {
+    OpenedTiff opened;
+    OpenTiff(source, opened);
+    TIFF* tiff = opened.tiff.get();
+    const SampleLayout layout = ReadLayout(tiff);
+    info.bitsPerPixel = layout.bits * layout.samples;
+    info.frameCount = DirectoryCount(tiff);
+    info.hasColourProfile = !IccProfile(tiff).empty();
+    const TiffPath path = ChoosePath(tiff, layout, 0);
+    if (path == TiffPath::FullColour) {
+        char reason[1024] = {};
+        TIFFRGBAImage image{};
+        if (!TIFFRGBAImageBegin(&image, tiff, 0, reason))
+            RaiseError(ERR_NOT_THIS_FORMAT, reason[0] != '\0' ? std::string(reason) : opened.messages.LastError());
+        RgbaImageEnd end(image);
+        uint32_t width = 0, height = 0;
+        FullColourSize(image, width, height);
+        CheckDimensions(width, height);
+        info.width = static_cast<int>(width);
+        info.height = static_cast<int>(height);
+        info.hasAlpha = image.alpha != 0;
+        info.orientation = 1;
+    } else {
+        CheckDimensions(layout.width, layout.height);
+        info.width = static_cast<int>(layout.width);
+        info.height = static_cast<int>(layout.height);
+        info.hasAlpha = path == TiffPath::Samples && layout.samples > layout.colours;
+        info.orientation = StoredOrientation(tiff);
+    }
 }

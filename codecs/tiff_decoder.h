@@ -3,12 +3,24 @@
 #include "imagelib/image_decoder.h"
 
 // The first image of a TIFF file through libtiff 4.5, also the TIFF preview of an EPS
-// file, which CAutoDecoder hands over as a source covering exactly the preview. Two paths:
+// file, which CAutoDecoder hands over as a source covering exactly the preview. Three paths:
 // - full colour, through libtiff's RGBA interface, written straight into the bitmap's
 //   rows: every image asked for at 32 bits, and every image the other path does not take;
 // - low colour, for single-sample images of up to 8 bits in strips, black-is-zero,
 //   white-is-zero or palette, asked for at 0 or 8 bits: one index per pixel with the grey
 //   ramp or colour map as palette (bilevel images asked for at 0 stay 1-bit).
+// - plain samples the RGBA interface refuses or misreads (signed, 16-bit, odd depths):
+//   read scanline by scanline into 32 bits.
+//
+// Orientation: the RGBA interface turns the picture upright itself (libtiff mirrors, the
+// decoder turns the quarter turns), so its pictures record orientation 1; the scanline
+// paths deliver the rows as stored and record the Orientation tag for the caller to apply.
+// The ICC profile (tag 34675) and the number of directories (pages) are recorded too. The
+// probe reads the first directory and describes the picture a decode at depth 0 makes:
+// the same size, alpha flag and orientation.
+//
+// A cancel is noticed between the RGBA interface's bands (a strip, or a row of tiles) and
+// on every scanline; progress is told as the share of rows done.
 //
 // Corruption policy. Fatal: data libtiff cannot open (code 1), images the RGBA interface
 // refuses or cannot read (code 1), a scanline that cannot be read within the first third
@@ -22,4 +34,5 @@ public:
     CTIFFDecoder();
 
     void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;
+    void ProbeSource(CByteSource& source, ImageInfo& info) override;
 };

@@ -26,6 +26,11 @@ struct Layout {
     QTransform device;  // metafile device units to output pixels
     double pixelsPerMmX = 96 / kMillimetresPerInch;
     double pixelsPerMmY = 96 / kMillimetresPerInch;
+    // 16-bit metafiles: the window the player starts with, and the box of the picture it
+    // is shown in.
+    QPointF windowOrg;
+    QSizeF windowExt{kDefaultWidth, kDefaultHeight};
+    QRectF box{0, 0, kDefaultWidth, kDefaultHeight};
 };
 
 int OrDefault(int64_t value, int fallback) {
@@ -50,34 +55,37 @@ QImage WhitePicture(int width, int height) {
     return picture;
 }
 
-RenderedMetafile RenderWmf(std::span<const uint8_t> data, int dpi) {
-    const WmfFile file = ParseWmf(data);
+Layout WmfLayout(const WmfFile& file, int dpi) {
     Layout layout;
     layout.pixelsPerMmX = layout.pixelsPerMmY = dpi / kMillimetresPerInch;
-    QPointF windowOrg;
-    QSizeF windowExt(kDefaultWidth, kDefaultHeight);
-    QRectF box(0, 0, kDefaultWidth, kDefaultHeight);  // the metafile's device space shown
     if (file.placeable && file.placeable->unitsPerInch > 0) {
         const PlaceableHeader& p = *file.placeable;
         const int64_t units = p.unitsPerInch;
         layout.width = OrDefault((int64_t{p.box.right()} - p.box.left()) * dpi / units, kDefaultWidth);
         layout.height = OrDefault((int64_t{p.box.bottom()} - p.box.top()) * dpi / units, kDefaultHeight);
-        box = QRectF(QPointF(p.box.left(), p.box.top()), QPointF(p.box.right(), p.box.bottom())).normalized();
+        QRectF box = QRectF(QPointF(p.box.left(), p.box.top()), QPointF(p.box.right(), p.box.bottom())).normalized();
         if (box.width() == 0 || box.height() == 0) box = QRectF(0, 0, layout.width, layout.height);
-        windowOrg = box.topLeft();
-        windowExt = box.size();
+        layout.box = box;
+        layout.windowOrg = box.topLeft();
+        layout.windowExt = box.size();
         layout.device = Fit(box, layout.width, layout.height);
         layout.pixelsPerMmX = layout.pixelsPerMmY = units / kMillimetresPerInch;
     } else {
         const CWmfPlayer::Window window = CWmfPlayer::FindWindow(file.records);
         if (window.extent) {
-            windowExt = *window.extent;
-            windowOrg = window.origin.value_or(QPointF());
-            layout.width = OrDefault(static_cast<int64_t>(std::abs(windowExt.width())), kDefaultWidth);
-            layout.height = OrDefault(static_cast<int64_t>(std::abs(windowExt.height())), kDefaultHeight);
-            box = QRectF(0, 0, layout.width, layout.height);
+            layout.windowExt = *window.extent;
+            layout.windowOrg = window.origin.value_or(QPointF());
+            layout.width = OrDefault(static_cast<int64_t>(std::abs(layout.windowExt.width())), kDefaultWidth);
+            layout.height = OrDefault(static_cast<int64_t>(std::abs(layout.windowExt.height())), kDefaultHeight);
+            layout.box = QRectF(0, 0, layout.width, layout.height);
         }
     }
+    return layout;
+}
+
+RenderedMetafile RenderWmf(std::span<const uint8_t> data, int dpi) {
+    const WmfFile file = ParseWmf(data);
+    const Layout layout = WmfLayout(file, dpi);
     RenderedMetafile result;
     result.picture = WhitePicture(layout.width, layout.height);
     Trace(2, FormatText("Playing Windows metafile at %d x %d pixels.\n", layout.width, layout.height));
@@ -85,17 +93,16 @@ RenderedMetafile RenderWmf(std::span<const uint8_t> data, int dpi) {
     // The player's own setting before the first record: the window as the picture's box
     // shows it, mapped onto that box; the records' window settings then replace it.
     canvas.Dc().SetMapMode(kMmAnisotropic);
-    canvas.Dc().SetWindowOrg(windowOrg);
-    canvas.Dc().SetWindowExt(windowExt);
-    canvas.Dc().SetViewportOrg(box.topLeft());
-    canvas.Dc().SetViewportExt(box.size());
+    canvas.Dc().SetWindowOrg(layout.windowOrg);
+    canvas.Dc().SetWindowExt(layout.windowExt);
+    canvas.Dc().SetViewportOrg(layout.box.topLeft());
+    canvas.Dc().SetViewportExt(layout.box.size());
     CWmfPlayer player(file.records, canvas);
     result.outcome = player.Play();
     return result;
 }
 
-RenderedMetafile RenderEmf(std::span<const uint8_t> data, int dpi) {
-    const EmfFile file = ParseEmf(data);
+Layout EmfLayout(const EmfFile& file, int dpi) {
     Layout layout;
     layout.width = OrDefault((int64_t{file.frame.right()} - file.frame.left()) * dpi / 2540, kDefaultWidth);
     layout.height = OrDefault((int64_t{file.frame.bottom()} - file.frame.top()) * dpi / 2540, kDefaultHeight);
@@ -119,6 +126,12 @@ RenderedMetafile RenderEmf(std::span<const uint8_t> data, int dpi) {
     } else if (bounds.width() > 0 && bounds.height() > 0) {
         layout.device = Fit(bounds, layout.width, layout.height);
     }
+    return layout;
+}
+
+RenderedMetafile RenderEmf(std::span<const uint8_t> data, int dpi) {
+    const EmfFile file = ParseEmf(data);
+    const Layout layout = EmfLayout(file, dpi);
     RenderedMetafile result;
     result.picture = WhitePicture(layout.width, layout.height);
     result.palette = file.palette;
@@ -133,6 +146,22 @@ RenderedMetafile RenderEmf(std::span<const uint8_t> data, int dpi) {
 
 RenderedMetafile RenderMetafile(std::span<const uint8_t> data, MetafileKind kind, int dotsPerInch) {
     return kind == MetafileKind::Emf ? RenderEmf(data, dotsPerInch) : RenderWmf(data, dotsPerInch);
+}
+
+MetafileMeasure MeasureMetafile(std::span<const uint8_t> data, MetafileKind kind, int dotsPerInch) {
+    MetafileMeasure measure;
+    if (kind == MetafileKind::Emf) {
+        EmfFile file = ParseEmf(data);
+        const Layout layout = EmfLayout(file, dotsPerInch);
+        measure.width = layout.width;
+        measure.height = layout.height;
+        measure.palette = std::move(file.palette);
+    } else {
+        const Layout layout = WmfLayout(ParseWmf(data), dotsPerInch);
+        measure.width = layout.width;
+        measure.height = layout.height;
+    }
+    return measure;
 }
 
 }  // namespace metafile

@@ -29,4 +29,16 @@ struct RenderedMetafile {
 // when the picture would exceed the bitmap storage limit.
 RenderedMetafile RenderMetafile(std::span<const uint8_t> data, MetafileKind kind, int dotsPerInch);
 
+struct MetafileMeasure {
+    int width = 0;
+    int height = 0;
+    std::vector<QRgb> palette;  // as RenderedMetafile's
+};
+
+// The size RenderMetafile gives the picture and the metafile's palette, from the headers
+// alone (a 16-bit metafile without placeable header: from its first window extent record,
+// found by record lengths); nothing is played or allocated. Throws code 6 as RenderMetafile
+// does for data that is not a metafile of that kind.
+MetafileMeasure MeasureMetafile(std::span<const uint8_t> data, MetafileKind kind, int dotsPerInch);
+
 }  // namespace metafile

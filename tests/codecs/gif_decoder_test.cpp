@@ -20,6 +20,7 @@ struct GifImage {
     bool interlaced = false;
     Map localMap;
     std::function<int(int x, int y)> pixel;
+    int transparentIndex = -1;  // written in a graphic control extension before the image
 };
 
 // Writes a GIF with giflib's own encoder; images are given row by row from the top.
@@ -39,6 +40,10 @@ std::vector<uint8_t> EncodeGif(int width, int height, int background, const Map&
     EGifPutScreenDesc(gif, width, height, 8, background, global);
     for (const GifImage& image : images) {
         ColorMapObject* local = makeMap(image.localMap);
+        if (image.transparentIndex >= 0) {
+            const GifByteType control[4] = {1, 0, 0, static_cast<GifByteType>(image.transparentIndex)};
+            EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, control);
+        }
         EGifPutImageDesc(gif, image.left, image.top, image.width, image.height, image.interlaced, local);
         std::vector<int> order;
         const int passes[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
@@ -350,5 +355,55 @@ TEST(GifDecoderTest, ImageFarLargerThanItsScreenRunsOutOfWork) {
     } catch (const CTextException& e) {
         EXPECT_EQ(e.Code(), ERR_BAD_DATA);
         EXPECT_EQ(e.Text(), "Decoder error: the file asks for far more work than its picture needs.\n");
+    }
+}
+
+// Images after the first are not decoded but counted, by their blocks alone.
+TEST(GifDecoderTest, FramesAreCountedAndTheProbeReadsNoImageData) {
+    GifImage first = Checker(1, 1, 6, 5);
+    first.transparentIndex = 3;
+    // giflib's writer loses a local map that an image without one follows: it comes last.
+    GifImage last = Checker(0, 0, 8, 8);
+    last.localMap = kLocal;
+    const auto bytes = EncodeGif(8, 8, 1, kGlobal, {first, Checker(2, 2, 3, 3), last});
+    CGIFDecoder decoder;
+    CMemBitmap bitmap;
+    int depth = 0;
+    DecodeBytes(decoder, bytes, bitmap, depth);
+    EXPECT_EQ(bitmap.Metadata().frameCount, 3);
+    EXPECT_FALSE(bitmap.HasAlpha());
+    EXPECT_EQ(bitmap.Line(1)[1], 2);
+
+    ImageInfo info = decoder.ProbeMemory(bytes.data(), bytes.size());
+    EXPECT_EQ(std::make_pair(info.width, info.height), std::make_pair(8, 8));
+    EXPECT_EQ(info.bitsPerPixel, 2);  // the global map of four colours
+    EXPECT_TRUE(info.hasAlpha);
+    EXPECT_EQ(info.frameCount, 3);
+
+    // Damage after the first image ends the count where it starts; the picture is the same.
+    // The last image's separator: after a block terminator, a descriptor at left 0 and 8 wide.
+    size_t lastStart = bytes.size();
+    for (size_t i = 14; i + 5 < bytes.size() && lastStart == bytes.size(); ++i)
+        if (bytes[i] == 0x2C && bytes[i - 1] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 0 && bytes[i + 5] == 8) lastStart = i;
+    ASSERT_LT(lastStart, bytes.size());
+    auto damaged = bytes;
+    damaged[lastStart] = 0x55;
+    CMemBitmap same;
+    depth = 0;
+    DecodeBytes(decoder, damaged, same, depth);
+    EXPECT_EQ(same.Metadata().frameCount, 2);
+    EXPECT_TRUE(SamePixels(bitmap, same));
+    info = decoder.ProbeMemory(damaged.data(), damaged.size());
+    EXPECT_EQ(info.frameCount, 2);
+
+    // The probe refuses what the decode refuses before drawing.
+    const auto noImage = EncodeGif(4, 4, 0, kGlobal, {});
+    EXPECT_THROW(decoder.ProbeMemory(noImage.data(), noImage.size()), CTextException);
+    const auto hostile = EncodeGif(65535, 65535, 0, kGlobal, {Checker(0, 0, 2, 2)});
+    try {
+        decoder.ProbeMemory(hostile.data(), hostile.size());
+        ADD_FAILURE() << "the probe accepted a screen the decode refuses";
+    } catch (const CTextException& e) {
+        EXPECT_EQ(e.Code(), ERR_BAD_DATA);
     }
 }

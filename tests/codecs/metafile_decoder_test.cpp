@@ -104,7 +104,30 @@ TEST_F(MetafileDecoderTest, PictureSizeFollowsTheHeader) {
         ASSERT_EQ(DecodeAs(c.name, c.bytes, bitmap), 0);
         EXPECT_EQ(bitmap.Width(), c.width);
         EXPECT_EQ(bitmap.Height(), c.height);
+        // The probe computes the same size without playing a record.
+        const ImageInfo info = CMetafileDecoder().ProbeMemory(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(std::make_pair(info.width, info.height), std::make_pair(c.width, c.height));
+        EXPECT_EQ(info.bitsPerPixel, 32);
+        EXPECT_FALSE(info.hasAlpha);
     }
+}
+
+// The probe draws at the resolution of the context it is given, as the decode does.
+TEST_F(MetafileDecoderTest, ProbeTakesItsContextsResolutionAndPalette) {
+    const Bytes placeable = CWmfBuilder().Placeable(0, 0, 1440, 720, 1440).Build();
+    CDecodeContext context;
+    context.dotsPerInch = 72;
+    CMetafileDecoder decoder;
+    const ImageInfo info = decoder.ProbeMemory(placeable.data(), placeable.size(), &context);
+    EXPECT_EQ(std::make_pair(info.width, info.height), std::make_pair(72, 36));
+    CMemBitmap bitmap;
+    decoder.DecodeMemory(placeable.data(), placeable.size(), bitmap, context);
+    EXPECT_EQ(bitmap.Size(), std::make_pair(72, 36));
+
+    CEmfBuilder emf = RedRectangle();
+    emf.Palette({qRgb(250, 250, 250), qRgb(200, 10, 10)});
+    const Bytes withPalette = emf.Build();
+    EXPECT_EQ(decoder.ProbeMemory(withPalette.data(), withPalette.size()).bitsPerPixel, 8);
 }
 
 TEST_F(MetafileDecoderTest, DrawsOnWhiteAndGivesOpaqueTrueColour) {

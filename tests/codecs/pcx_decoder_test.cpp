@@ -2,6 +2,7 @@
 
 #include "codecs/pcx_decoder.h"
 #include "imagelib/mem_bitmap.h"
+#include "imagelib/text_exception.h"
 
 #include <gtest/gtest.h>
 
@@ -231,6 +232,36 @@ TEST(PcxDecoder, DataShorterThanTheImageFailsBeforeAllocating) {
     EXPECT_EQ(ErrorOf(PcxFile({8, 3, 4, 4, 4}, Literals(Bytes(40, 1)))), ERR_END_OF_DATA);
     // 65536 x 65536 x 3 planes would be 48 GiB of pixels; the file is far too short for it.
     EXPECT_EQ(ErrorOf(PcxFile({8, 3, 65536, 65536, 65535}, Bytes(1000, 0xFF))), ERR_END_OF_DATA);
+}
+
+// The probe reads the header the decode reads and refuses what it refuses before pixels.
+TEST(PcxDecoder, ProbeAgreesWithTheDecodeWithoutReadingPixels) {
+    CPCXDecoder decoder;
+    auto probe = [&decoder](const Bytes& file, ImageInfo& info) {
+        try {
+            info = decoder.ProbeMemory(file.data(), file.size());
+        } catch (const CTextException& e) {
+            return e.Code();
+        }
+        return 0;
+    };
+    const struct {
+        PcxLayout layout;
+        int bitsPerPixel;
+    } layouts[] = {{{1, 1, 9, 3, 2}, 1}, {{1, 4, 9, 3, 2}, 4}, {{4, 1, 9, 3, 5}, 4}, {{8, 3, 9, 3, 9}, 24}};
+    for (const auto& l : layouts) {
+        ImageInfo info;
+        ASSERT_EQ(probe(PcxFile(l.layout, Bytes(2)), info), 0);
+        EXPECT_EQ(std::make_pair(info.width, info.height), std::make_pair(9, 3));
+        EXPECT_EQ(info.bitsPerPixel, l.bitsPerPixel);
+        EXPECT_FALSE(info.hasAlpha);
+    }
+    const Bytes refused[] = {PcxFile({1, 5, 8, 1, 1}, Bytes(64, 0)), PcxFile({4, 3, 8, 1, 4}, Bytes(64, 0)),
+                             PcxFile({8, 3, 65536, 65536, 65535}, Bytes(1000, 0xFF))};
+    for (const Bytes& file : refused) {
+        ImageInfo info;
+        EXPECT_EQ(probe(file, info), ErrorOf(file));
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "codecs/pgm_decoder.h"
 #include "imagelib/mem_bitmap.h"
+#include "imagelib/text_exception.h"
 
 #include <gtest/gtest.h>
 
@@ -84,6 +85,31 @@ TEST(PgmDecoder, SampleDataMustBeCompleteAndNumeric) {
     // A billion pixels claimed by a file of a few bytes are refused before allocation.
     EXPECT_EQ(ErrorOf(Text("P5 40000 30000 255\n\x01\x02\x03")), ERR_END_OF_DATA);
     EXPECT_EQ(ErrorOf(Text("P2 40000 30000 255\n1 2 3")), ERR_END_OF_DATA);
+}
+
+// The probe reads the header the decode reads and refuses what it refuses before samples.
+TEST(PgmDecoder, ProbeAgreesWithTheDecodeWithoutReadingSamples) {
+    CPGMDecoder decoder;
+    auto probe = [&decoder](const Bytes& file, ImageInfo& info) {
+        try {
+            info = decoder.ProbeMemory(file.data(), file.size());
+        } catch (const CTextException& e) {
+            return e.Code();
+        }
+        return 0;
+    };
+    ImageInfo info;
+    ASSERT_EQ(probe(Text("P5 # size\n3 2 255\nABCDEF"), info), 0);
+    EXPECT_EQ(std::make_pair(info.width, info.height), std::make_pair(3, 2));
+    EXPECT_EQ(info.bitsPerPixel, 8);
+    ASSERT_EQ(probe(Text("P2 2 1 1000\n1 1000"), info), 0);
+    EXPECT_EQ(info.bitsPerPixel, 16);
+    EXPECT_FALSE(info.hasAlpha);
+    for (const char* refused : {"P6 1 1 255\n\x01\x02\x03", "P5 1 1 70000\n\x01\x02", "P5 0 1 255\n", "P5 1 1",
+                                "P5 2 1 256\n\x01\x02\x03", "P2 40000 30000 255\n1 2 3"}) {
+        SCOPED_TRACE(refused);
+        EXPECT_EQ(probe(Text(refused), info), ErrorFrom<CPGMDecoder>(Text(refused)));
+    }
 }
 
 }  // namespace

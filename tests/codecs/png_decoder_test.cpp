@@ -23,6 +23,12 @@ struct PngPicture {
     std::vector<png_byte> paletteAlpha;
     const png_color_16* transparentColour = nullptr;
     std::function<int(int x, int y, int channel)> sample;
+    // Colour and orientation chunks, written when set.
+    std::vector<png_byte> exif;
+    std::vector<png_byte> iccProfile;
+    double gamma = 0;
+    std::vector<double> chromaticities;  // white, red, green, blue as x, y pairs
+    int srgbIntent = -1;
 };
 
 int Channels(int colourType) {
@@ -51,6 +57,15 @@ std::vector<uint8_t> EncodePng(const PngPicture& p) {
     if (!p.palette.empty()) png_set_PLTE(png, info, p.palette.data(), static_cast<int>(p.palette.size()));
     if (!p.paletteAlpha.empty() || p.transparentColour)
         png_set_tRNS(png, info, p.paletteAlpha.data(), static_cast<int>(p.paletteAlpha.size()), p.transparentColour);
+    if (!p.exif.empty()) png_set_eXIf_1(png, info, static_cast<png_uint_32>(p.exif.size()), const_cast<png_bytep>(p.exif.data()));
+    if (!p.iccProfile.empty())
+        png_set_iCCP(png, info, "test", PNG_COMPRESSION_TYPE_BASE, p.iccProfile.data(), static_cast<png_uint_32>(p.iccProfile.size()));
+    if (p.gamma > 0) png_set_gAMA(png, info, p.gamma);
+    if (p.chromaticities.size() == 8) {
+        const auto& c = p.chromaticities;
+        png_set_cHRM(png, info, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
+    }
+    if (p.srgbIntent >= 0) png_set_sRGB(png, info, p.srgbIntent);
     png_write_info(png, info);
     const int channels = Channels(p.colourType);
     const size_t rowBytes = (static_cast<size_t>(p.width) * channels * p.bitDepth + 7) / 8;
@@ -92,6 +107,48 @@ PngPicture PalettePicture(bool withAlpha, bool strayIndex = false) {
     if (withAlpha) p.paletteAlpha = {255, 128};
     p.sample = [strayIndex](int x, int y, int) { return strayIndex && x == 12 && y == 10 ? 3 : (x + y) % 3; };
     return p;
+}
+
+PngPicture RgbaPicture(std::function<int(int x, int y)> alpha, int bitDepth = 8, bool interlaced = false) {
+    PngPicture p;
+    p.colourType = PNG_COLOR_TYPE_RGB_ALPHA;
+    p.bitDepth = bitDepth;
+    p.interlaced = interlaced;
+    const int scale = bitDepth == 16 ? 257 : 1;
+    p.sample = [alpha, scale](int x, int y, int channel) { return (channel == 3 ? alpha(x, y) : (x * 9 + y * 5 + channel * 70) % 256) * scale; };
+    return p;
+}
+
+// An Exif block as cameras write it, big-endian, holding only IFD0's Orientation.
+std::vector<png_byte> ExifWithOrientation(int orientation) {
+    return {'M', 'M', 0, 42, 0, 0, 0, 8,                     // byte order, magic, offset of IFD0
+            0, 1,                                            // one entry
+            0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, static_cast<png_byte>(orientation), 0, 0,  // Orientation, SHORT, 1
+            0, 0, 0, 0};                                     // no next IFD
+}
+
+// A small ICC profile libpng accepts: a display profile header for RGB data with the D50
+// illuminant, and one private tag of bytes that do not compress (libpng refuses an iCCP
+// chunk that is not longer than its keyword buffer and a minimal zlib stream).
+std::vector<png_byte> SmallIccProfile() {
+    std::vector<png_byte> profile(244);
+    auto put = [&profile](size_t at, std::initializer_list<int> bytes) {
+        for (int b : bytes) profile[at++] = static_cast<png_byte>(b);
+    };
+    put(0, {0, 0, 0, 244});                      // size
+    put(8, {2, 0x10, 0, 0});                     // version 2.1
+    put(12, {'m', 'n', 't', 'r'});               // display device
+    put(16, {'R', 'G', 'B', ' '});               // data colour space
+    put(20, {'X', 'Y', 'Z', ' '});               // connection space
+    put(36, {'a', 'c', 's', 'p'});
+    put(68, {0, 0, 0xF6, 0xD6, 0, 1, 0, 0, 0, 0, 0xD3, 0x2D});  // D50 as s15Fixed16 numbers
+    put(128, {0, 0, 0, 1, 'z', 'z', 'z', 'z', 0, 0, 0, 144, 0, 0, 0, 100});  // one tag at 144
+    uint32_t noise = 1;
+    for (size_t i = 144; i < profile.size(); ++i) {
+        noise = noise * 1103515245u + 12345u;
+        profile[i] = static_cast<png_byte>(noise >> 16);
+    }
+    return profile;
 }
 
 }  // namespace
@@ -243,4 +300,121 @@ TEST(PngDecoderTest, DamagedOrShortFilesFailWithTheirOwnCodes) {
     EXPECT_EQ(DecodeError(decoder, damagedData, &text), ERR_BAD_DATA);
     const std::vector<uint8_t> cutColour(goodColour.begin(), goodColour.end() - 30);
     EXPECT_EQ(DecodeError(decoder, cutColour, &text), ERR_END_OF_DATA);
+}
+
+TEST(PngDecoderTest, ColourChunksAndExifOrientationReachTheMetadata) {
+    PngPicture p = RgbaPicture([](int, int) { return 255; });
+    p.exif = ExifWithOrientation(6);
+    p.iccProfile = SmallIccProfile();
+    p.gamma = 1 / 2.2;
+    p.chromaticities = {0.3127, 0.329, 0.64, 0.33, 0.3, 0.6, 0.15, 0.06};
+    const auto bytes = EncodePng(p);
+    CPNGDecoder decoder;
+    CMemBitmap bitmap;
+    int depth = 32;
+    DecodeBytes(decoder, bytes, bitmap, depth);
+    const ImageMetadata& m = bitmap.Metadata();
+    EXPECT_EQ(m.orientation, 6);
+    EXPECT_EQ(m.iccProfile, p.iccProfile);
+    EXPECT_TRUE(m.pngColour.hasGamma);
+    EXPECT_NEAR(m.pngColour.gamma, 0.45455, 1e-5);
+    ASSERT_TRUE(m.pngColour.hasChromaticities);
+    EXPECT_NEAR(m.pngColour.whiteX, 0.3127, 1e-5);
+    EXPECT_NEAR(m.pngColour.redY, 0.33, 1e-5);
+    EXPECT_NEAR(m.pngColour.greenY, 0.6, 1e-5);
+    EXPECT_NEAR(m.pngColour.blueX, 0.15, 1e-5);
+    EXPECT_FALSE(m.pngColour.srgb);
+    EXPECT_EQ(m.frameCount, 1);
+    // The pixels are the file's, not turned: applying the orientation is the caller's business.
+    EXPECT_EQ(bitmap.Width(), p.width);
+    EXPECT_EQ(bitmap.PixelLine(2)[3], (BGRA{177, 107, 37, 255}));
+
+    const ImageInfo info = decoder.ProbeMemory(bytes.data(), bytes.size());
+    EXPECT_EQ(info.orientation, 6);
+    EXPECT_TRUE(info.hasColourProfile);
+
+    // A picture without those chunks carries none of them.
+    CMemBitmap plain;
+    DecodeBytes(decoder, EncodePng(RgbaPicture([](int, int) { return 255; })), plain, depth);
+    EXPECT_EQ(plain.Metadata(), ImageMetadata{});
+}
+
+TEST(PngDecoderTest, AnSrgbChunkIsRecordedWithItsIntent) {
+    PngPicture p = GreyPicture(8);
+    p.srgbIntent = PNG_sRGB_INTENT_SATURATION;
+    CPNGDecoder decoder;
+    CMemBitmap bitmap;
+    int depth = 0;
+    DecodeBytes(decoder, EncodePng(p), bitmap, depth);
+    EXPECT_TRUE(bitmap.Metadata().pngColour.srgb);
+    EXPECT_EQ(bitmap.Metadata().pngColour.srgbIntent, PNG_sRGB_INTENT_SATURATION);
+    EXPECT_TRUE(bitmap.Metadata().iccProfile.empty());
+}
+
+// The alpha flag says that some pixel is not opaque, on every way through the decoder: the
+// plain 8-bit rows, libpng's transforms (16 bits, interlacing) and expanded palettes.
+TEST(PngDecoderTest, AlphaFlagIsSetOnlyWhenSomePixelIsNotOpaque) {
+    const auto opaque = [](int, int) { return 255; };
+    const auto onePixel = [](int x, int y) { return x == 12 && y == 10 ? 254 : 255; };
+    struct Case {
+        const char* name;
+        PngPicture picture;
+        bool alpha;
+    };
+    PngPicture opaquePalette = PalettePicture(true);
+    opaquePalette.paletteAlpha = {255, 255};
+    const Case cases[] = {
+        {"plain rows, opaque", RgbaPicture(opaque), false},
+        {"plain rows, one translucent pixel", RgbaPicture(onePixel), true},
+        {"16 bits, opaque", RgbaPicture(opaque, 16), false},
+        {"16 bits, one translucent pixel", RgbaPicture(onePixel, 16), true},
+        {"interlaced, opaque", RgbaPicture(opaque, 8, true), false},
+        {"interlaced, one translucent pixel", RgbaPicture(onePixel, 8, true), true},
+        {"palette whose tRNS entries are all opaque", opaquePalette, false},
+        {"palette with a translucent entry", PalettePicture(true), true},
+    };
+    CPNGDecoder decoder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto bytes = EncodePng(c.picture);
+        CMemBitmap bitmap;
+        int depth = 32;
+        DecodeBytes(decoder, bytes, bitmap, depth);
+        EXPECT_EQ(bitmap.HasAlpha(), c.alpha);
+        if (c.picture.colourType == PNG_COLOR_TYPE_RGB_ALPHA) {
+            EXPECT_EQ(bitmap.PixelLine(10)[12].a, c.alpha ? 254 : 255);
+        }
+        // The probe reads no pixels: it says that the file stores alpha.
+        EXPECT_TRUE(decoder.ProbeMemory(bytes.data(), bytes.size()).hasAlpha);
+    }
+}
+
+TEST(PngDecoderTest, ProbeReadsTheHeaderAsStored) {
+    struct Case {
+        PngPicture picture;
+        int bitsPerPixel;
+        bool alpha;
+    };
+    PngPicture rgb16;
+    rgb16.colourType = PNG_COLOR_TYPE_RGB;
+    rgb16.bitDepth = 16;
+    rgb16.sample = [](int x, int, int) { return x * 1000; };
+    CPNGDecoder decoder;
+    for (const Case& c : {Case{GreyPicture(2), 2, false}, Case{PalettePicture(false), 2, false},
+                          Case{PalettePicture(true), 2, true}, Case{rgb16, 48, false},
+                          Case{RgbaPicture([](int, int) { return 9; }, 16), 64, true}}) {
+        const auto bytes = EncodePng(c.picture);
+        const ImageInfo info = decoder.ProbeMemory(bytes.data(), bytes.size());
+        EXPECT_EQ(info.width, 13);
+        EXPECT_EQ(info.height, 11);
+        EXPECT_EQ(info.bitsPerPixel, c.bitsPerPixel);
+        EXPECT_EQ(info.hasAlpha, c.alpha);
+        EXPECT_EQ(info.frameCount, 1);
+        EXPECT_EQ(info.orientation, 1);
+        EXPECT_FALSE(info.hasColourProfile);
+    }
+    // Only the header is read: a file cut right after its first image data still probes.
+    const auto whole = EncodePng(GreyPicture(8));
+    const std::vector<uint8_t> cut(whole.begin(), whole.end() - 20);
+    EXPECT_EQ(decoder.ProbeMemory(cut.data(), cut.size()).width, 13);
 }

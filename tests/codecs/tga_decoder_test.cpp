@@ -2,6 +2,7 @@
 
 #include "codecs/tga_decoder.h"
 #include "imagelib/mem_bitmap.h"
+#include "imagelib/text_exception.h"
 
 #include <gtest/gtest.h>
 
@@ -124,6 +125,68 @@ TEST(TgaDecoder, AlphaComesFromThirtyTwoBitPixelsAndTheAttributeBit) {
     ASSERT_EQ(DecodeBytes(TgaFile({3, 16, 1, 1}, {90, 40}), bitmap), 0);
     EXPECT_TRUE(bitmap.HasAlpha());
     EXPECT_EQ(PixelOf(bitmap, 0, 0), (BGRA{90, 90, 90, 40}));
+}
+
+// The alpha flag says that some pixel is not opaque. Attribute bits or alpha bytes that are
+// 0 everywhere are no transparency: many writers leave them unset. The pixels keep what the
+// file stores either way.
+TEST(TgaDecoder, AlphaFlagIsSetOnlyWhenTheAlphaVaries) {
+    struct Case {
+        const char* name;
+        TgaLayout layout;
+        Bytes pixels;
+        bool alpha;
+        uint8_t firstAlpha;
+    };
+    const Case cases[] = {
+        {"16 bits, attribute bits all 0", {2, 16, 2, 1}, {0xFF, 0x7F, 0xE0, 0x03}, false, 0},
+        {"16 bits, attribute bits all 1", {2, 16, 2, 1}, {0xFF, 0xFF, 0xE0, 0x83}, false, 255},
+        {"16 bits, run-length, attribute bits all 0", {10, 16, 3, 1}, {0x82, 0xFF, 0x7F}, false, 0},
+        {"32 bits, alpha bytes all 0", {2, 32, 2, 1}, {1, 2, 3, 0, 4, 5, 6, 0}, false, 0},
+        {"32 bits, alpha bytes all 255", {2, 32, 2, 1}, {1, 2, 3, 255, 4, 5, 6, 255}, false, 255},
+        {"32 bits, one translucent pixel", {2, 32, 2, 1}, {1, 2, 3, 255, 4, 5, 6, 254}, true, 255},
+        {"32 bits, run-length, the same alpha of 128", {10, 32, 3, 1}, {0x82, 1, 2, 3, 128}, true, 128},
+        {"grey and alpha, alpha all 0", {3, 16, 2, 1}, {90, 0, 91, 0}, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes file = TgaFile(c.layout, c.pixels);
+        CMemBitmap bitmap;
+        ASSERT_EQ(DecodeBytes(file, bitmap), 0);
+        EXPECT_EQ(bitmap.HasAlpha(), c.alpha);
+        EXPECT_EQ(bitmap.PixelLine(0)[0].a, c.firstAlpha);
+        // The probe reads the header only: the pixels store alpha.
+        CTGADecoder decoder;
+        const ImageInfo info = decoder.ProbeMemory(file.data(), file.size());
+        EXPECT_TRUE(info.hasAlpha);
+        EXPECT_EQ(info.bitsPerPixel, c.layout.bits);
+        EXPECT_EQ(std::make_pair(info.width, info.height), std::make_pair(c.layout.width, c.layout.height));
+    }
+}
+
+// The probe parses the header as the decode does and refuses what the decode refuses
+// before reading pixels.
+TEST(TgaDecoder, ProbeReadsTheHeaderOnly) {
+    CTGADecoder decoder;
+    const TgaColourMap map{0, 2, 24, {10, 20, 30, 40, 50, 60}};
+    const Bytes mapped = TgaFile({1, 8, 3, 2}, {0, 1, 0, 1, 1, 0}, &map);
+    const ImageInfo info = decoder.ProbeMemory(mapped.data(), mapped.size());
+    EXPECT_EQ(std::make_pair(info.width, info.height), std::make_pair(3, 2));
+    EXPECT_EQ(info.bitsPerPixel, 8);
+    EXPECT_FALSE(info.hasAlpha);
+
+    auto probeError = [&decoder](const Bytes& file) {
+        try {
+            decoder.ProbeMemory(file.data(), file.size());
+        } catch (const CTextException& e) {
+            return e.Code();
+        }
+        return 0;
+    };
+    EXPECT_EQ(probeError(TgaFile({2, 24, 4, 4}, Bytes(47))), ERR_END_OF_DATA);  // one byte short
+    EXPECT_EQ(probeError(TgaFile({5, 24, 1, 1}, Bytes(3))), ERR_BAD_DATA);
+    EXPECT_EQ(probeError(TgaFile({2, 24, 0, 1}, Bytes(3))), ERR_BAD_DATA);
+    EXPECT_EQ(ErrorOf(TgaFile({2, 24, 0, 1}, Bytes(3))), ERR_BAD_DATA);
 }
 
 TEST(TgaDecoder, RowOrderFollowsTheDescriptor) {

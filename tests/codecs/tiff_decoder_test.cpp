@@ -23,6 +23,9 @@ struct TiffPicture {
     uint16_t planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT, orientation = ORIENTATION_TOPLEFT;
     uint16_t compression = COMPRESSION_NONE, extraSample = EXTRASAMPLE_UNASSALPHA;
     bool tiled = false;  // 16 x 16 tiles, 8-bit contiguous samples only
+    uint32_t rowsPerStrip = 1;
+    int pages = 1;  // the same picture in each directory
+    std::vector<uint8_t> iccProfile;
     std::vector<uint16_t> colourMap;  // red, then green, then blue entries
     std::function<uint32_t(uint32_t x, uint32_t y, int sample)> sample;
 };
@@ -55,42 +58,47 @@ std::vector<uint8_t> EncodeTiff(const TiffPicture& p) {
     TempDir dir;
     const std::string path = dir.File("picture.tif");
     TIFF* tiff = TIFFOpen(path.c_str(), "w");
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, p.width);
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, p.height);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, p.bits);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, p.samples);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, p.photometric);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, p.planar);
-    TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, p.format);
-    TIFFSetField(tiff, TIFFTAG_ORIENTATION, p.orientation);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, p.compression);
-    const int colours = p.photometric == PHOTOMETRIC_RGB ? 3 : 1;
-    if (p.samples > colours) TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &p.extraSample);
-    if (!p.colourMap.empty()) {
-        const size_t n = p.colourMap.size() / 3;
-        TIFFSetField(tiff, TIFFTAG_COLORMAP, p.colourMap.data(), p.colourMap.data() + n, p.colourMap.data() + 2 * n);
-    }
-    if (p.tiled) {
-        TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16);
-        TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16);
-        for (uint32_t ty = 0; ty < p.height; ty += 16)
-            for (uint32_t tx = 0; tx < p.width; tx += 16) {
-                std::vector<uint8_t> tile(16 * 16 * p.samples);
-                for (uint32_t y = ty; y < std::min(ty + 16, p.height); ++y) {
-                    const auto row = PackRow(p, y, 0);
-                    for (uint32_t x = tx; x < std::min(tx + 16, p.width); ++x)
-                        for (int k = 0; k < p.samples; ++k)
-                            tile[((y - ty) * 16 + (x - tx)) * p.samples + k] = row[x * p.samples + k];
+    for (int page = 0; page < p.pages; ++page) {
+        if (page > 0) TIFFWriteDirectory(tiff);
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, p.width);
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, p.height);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, p.bits);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, p.samples);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, p.photometric);
+        TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, p.planar);
+        TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, p.format);
+        TIFFSetField(tiff, TIFFTAG_ORIENTATION, p.orientation);
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, p.compression);
+        const int colours = p.photometric == PHOTOMETRIC_RGB ? 3 : 1;
+        if (p.samples > colours) TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &p.extraSample);
+        if (!p.colourMap.empty()) {
+            const size_t n = p.colourMap.size() / 3;
+            TIFFSetField(tiff, TIFFTAG_COLORMAP, p.colourMap.data(), p.colourMap.data() + n, p.colourMap.data() + 2 * n);
+        }
+        if (!p.iccProfile.empty())
+            TIFFSetField(tiff, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(p.iccProfile.size()), p.iccProfile.data());
+        if (p.tiled) {
+            TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16);
+            TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16);
+            for (uint32_t ty = 0; ty < p.height; ty += 16)
+                for (uint32_t tx = 0; tx < p.width; tx += 16) {
+                    std::vector<uint8_t> tile(16 * 16 * p.samples);
+                    for (uint32_t y = ty; y < std::min(ty + 16, p.height); ++y) {
+                        const auto row = PackRow(p, y, 0);
+                        for (uint32_t x = tx; x < std::min(tx + 16, p.width); ++x)
+                            for (int k = 0; k < p.samples; ++k)
+                                tile[((y - ty) * 16 + (x - tx)) * p.samples + k] = row[x * p.samples + k];
+                    }
+                    TIFFWriteTile(tiff, tile.data(), tx, ty, 0, 0);
                 }
-                TIFFWriteTile(tiff, tile.data(), tx, ty, 0, 0);
-            }
-    } else {
-        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 1);
-        for (int plane = 0; plane < (p.planar == PLANARCONFIG_SEPARATE ? p.samples : 1); ++plane)
-            for (uint32_t y = 0; y < p.height; ++y) {
-                auto row = PackRow(p, y, plane);
-                TIFFWriteScanline(tiff, row.data(), y, static_cast<uint16_t>(plane));
-            }
+        } else {
+            TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, p.rowsPerStrip);
+            for (int plane = 0; plane < (p.planar == PLANARCONFIG_SEPARATE ? p.samples : 1); ++plane)
+                for (uint32_t y = 0; y < p.height; ++y) {
+                    auto row = PackRow(p, y, plane);
+                    TIFFWriteScanline(tiff, row.data(), y, static_cast<uint16_t>(plane));
+                }
+        }
     }
     TIFFClose(tiff);
     return ReadBytes(path);
@@ -207,6 +215,101 @@ TEST(TiffDecoderTest, OrientationsAreShownUpright) {
                 ASSERT_EQ(bitmap.PixelLine(y)[x], Grey(static_cast<int>(p.sample(column, row, 0)))) << x << ", " << y;
             }
     }
+}
+
+// The RGBA interface reads band by band (a strip of several rows, a row of tiles, the last
+// one short); mirrored orientations put the bands from the bottom up.
+TEST(TiffDecoderTest, OrientationsAreShownUprightAcrossBandsOfStripsAndTiles) {
+    CTIFFDecoder decoder;
+    TiffPicture p;
+    p.width = 37;
+    p.height = 29;
+    p.samples = 3;
+    p.photometric = PHOTOMETRIC_RGB;
+    p.sample = [](uint32_t x, uint32_t y, int sample) { return (x * 7 + y * 3 + static_cast<uint32_t>(sample) * 50) % 256; };
+    const uint32_t w = p.width, h = p.height;
+    struct Case {
+        uint16_t orientation;
+        std::function<std::pair<uint32_t, uint32_t>(uint32_t x, uint32_t y)> stored;  // (column, row)
+    };
+    const Case cases[] = {
+        {ORIENTATION_TOPLEFT, [](uint32_t x, uint32_t y) { return std::make_pair(x, y); }},
+        {ORIENTATION_BOTRIGHT, [w, h](uint32_t x, uint32_t y) { return std::make_pair(w - 1 - x, h - 1 - y); }},
+        {ORIENTATION_BOTLEFT, [h](uint32_t x, uint32_t y) { return std::make_pair(x, h - 1 - y); }},
+        {ORIENTATION_LEFTBOT, [w](uint32_t x, uint32_t y) { return std::make_pair(w - 1 - y, x); }},
+    };
+    for (const bool tiled : {false, true})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << (tiled ? "tiles, " : "strips of 5 rows, ") << c.orientation);
+            p.tiled = tiled;
+            p.rowsPerStrip = 5;
+            p.orientation = c.orientation;
+            CMemBitmap bitmap;
+            int depth = 32;
+            DecodeBytes(decoder, EncodeTiff(p), bitmap, depth);
+            const bool turned = c.orientation >= ORIENTATION_LEFTTOP;
+            ASSERT_EQ(bitmap.Size(), turned ? std::make_pair(int(h), int(w)) : std::make_pair(int(w), int(h)));
+            EXPECT_EQ(bitmap.Metadata().orientation, 1);
+            for (int y = 0; y < bitmap.Height(); ++y)
+                for (int x = 0; x < bitmap.Width(); ++x) {
+                    const auto [column, row] = c.stored(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+                    auto at = [&](int sample) { return static_cast<uint8_t>(p.sample(column, row, sample)); };
+                    ASSERT_EQ(bitmap.PixelLine(y)[x], (BGRA{at(2), at(1), at(0), 255})) << x << ", " << y;
+                }
+        }
+}
+
+// The scanline paths deliver rows as stored and leave the Orientation tag to the caller;
+// the RGBA interface turns the picture itself and records none.
+TEST(TiffDecoderTest, OrientationIccProfileAndPagesReachTheMetadataAndTheProbe) {
+    TiffPicture p;
+    p.orientation = ORIENTATION_RIGHTTOP;
+    p.pages = 3;
+    p.iccProfile = {0, 0, 0, 12, 'l', 'c', 'm', 's', 2, 0x10, 0, 0};
+    p.sample = [](uint32_t x, uint32_t y, int) { return x * 20 + y; };
+    const auto bytes = EncodeTiff(p);
+    CTIFFDecoder decoder;
+
+    CMemBitmap stored;
+    int depth = 0;
+    DecodeBytes(decoder, bytes, stored, depth);
+    ASSERT_EQ(stored.Size(), std::make_pair(9, 7));
+    EXPECT_EQ(stored.Line(2)[3], 62);
+    const ImageMetadata& m = stored.Metadata();
+    EXPECT_EQ(m.orientation, ORIENTATION_RIGHTTOP);
+    EXPECT_EQ(m.iccProfile, p.iccProfile);
+    EXPECT_EQ(m.frameCount, 3);
+
+    const ImageInfo info = decoder.ProbeMemory(bytes.data(), bytes.size());
+    EXPECT_EQ(std::make_pair(info.width, info.height), stored.Size());
+    EXPECT_EQ(info.orientation, ORIENTATION_RIGHTTOP);
+    EXPECT_EQ(info.frameCount, 3);
+    EXPECT_TRUE(info.hasColourProfile);
+    EXPECT_EQ(info.bitsPerPixel, 8);
+    EXPECT_FALSE(info.hasAlpha);
+
+    CMemBitmap upright;
+    depth = 32;
+    DecodeBytes(decoder, bytes, upright, depth);
+    ASSERT_EQ(upright.Size(), std::make_pair(7, 9));
+    EXPECT_EQ(upright.Metadata().orientation, 1);
+    EXPECT_EQ(upright.Metadata().iccProfile, p.iccProfile);
+    EXPECT_EQ(upright.Metadata().frameCount, 3);
+
+    // Colour goes through the RGBA interface at every depth: the probe says so too.
+    TiffPicture rgba = p;
+    rgba.samples = 4;
+    rgba.photometric = PHOTOMETRIC_RGB;
+    rgba.pages = 1;
+    rgba.iccProfile.clear();
+    const auto colour = EncodeTiff(rgba);
+    const ImageInfo turned = decoder.ProbeMemory(colour.data(), colour.size());
+    EXPECT_EQ(std::make_pair(turned.width, turned.height), std::make_pair(7, 9));
+    EXPECT_EQ(turned.orientation, 1);
+    EXPECT_EQ(turned.bitsPerPixel, 32);
+    EXPECT_TRUE(turned.hasAlpha);
+    EXPECT_EQ(turned.frameCount, 1);
+    EXPECT_FALSE(turned.hasColourProfile);
 }
 
 // Sample layouts libtiff's RGBA interface refuses or misreads.
