@@ -6,6 +6,7 @@
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
+#include "imagelib/work_budget.h"
 
 #include <algorithm>
 #include <cstring>
@@ -129,6 +130,7 @@ void DecodeIndexed(CByteSource& source, const DibInfoHeader& h, CImageBitmap& bi
     const size_t rowBytes = PaddedLineBytes(h.width * h.bitsPerPixel, 1);
     std::vector<uint8_t> indices(static_cast<size_t>(width));
     for (int r = 0; r < bitmap.Height(); ++r) {
+        CWorkBudget::ChargeRow(rowBytes);
         const uint8_t largest = UnpackDibIndices(source.Read(rowBytes), h.bitsPerPixel, width, indices.data());
         rows.PutIndices(rows.RowOf(r), 0, indices.data(), width, largest);
     }
@@ -146,13 +148,16 @@ void DecodeTrueColour(CByteSource& source, const DibInfoHeader& h, CImageBitmap&
     const int width = bitmap.Width();
     const size_t rowBytes = PaddedLineBytes(h.width * h.bitsPerPixel, 1);
     if (h.bitsPerPixel == 24) {
-        for (int r = 0; r < bitmap.Height(); ++r)
+        for (int r = 0; r < bitmap.Height(); ++r) {
+            CWorkBudget::ChargeRow(rowBytes);
             ConvertDibRow24(source.Read(rowBytes), width, bitmap.PixelLine(rows.RowOf(r)));
+        }
         return;
     }
     const DibBitFields fields(DibPixelMasks(h), h.bitsPerPixel);
     bool alphaUsed = false;
     for (int r = 0; r < bitmap.Height(); ++r) {
+        CWorkBudget::ChargeRow(rowBytes);
         const uint8_t* in = source.Read(rowBytes);
         BGRA* out = bitmap.PixelLine(rows.RowOf(r));
         const uint8_t alpha = fields.ConvertRow(in, width, out, !alphaUsed);
@@ -198,8 +203,9 @@ void CBMPDecoder::ProbeSource(CByteSource& source, ImageInfo& info) {
     info.width = static_cast<int>(std::min<int64_t>(h.width, INT32_MAX));
     info.height = static_cast<int>(std::min<int64_t>(h.Rows(), INT32_MAX));
     info.bitsPerPixel = h.bitsPerPixel;
-    // Whether the alpha is used shows only in the pixels; an alpha mask says it is stored.
-    info.hasAlpha = h.BitFields() && h.masks[3] != 0;
+    // Whether the alpha is used shows only in the pixels: this says where it may be stored
+    // (an alpha mask, or the fourth byte of plain 32-bit pixels).
+    info.hasAlpha = h.BitFields() ? h.masks[3] != 0 : h.bitsPerPixel == 32;
 }
 
 void CBMPDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) {

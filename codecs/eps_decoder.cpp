@@ -11,6 +11,17 @@ namespace {
 
 constexpr size_t kEpsHeaderSize = 30;
 
+// Hands the preview's progress on as the file's, so a listener hears of the decode (and
+// can cancel it) while the preview is decoded.
+class ForwardProgress : public CProgressListener {
+public:
+    explicit ForwardProgress(CByteSource& outer) : outer_(outer) {}
+    void Progress(double fraction) override { outer_.ReportProgress(fraction); }
+
+private:
+    CByteSource& outer_;
+};
+
 // Runs work on a source holding exactly the preview.
 template <typename Work>
 void WithPreview(CByteSource& source, Work&& work) {
@@ -20,7 +31,8 @@ void WithPreview(CByteSource& source, Work&& work) {
     const uint32_t length = ReadLE32(header + 24);
     if (offset > source.DataSize() - start || length > source.DataSize() - start - offset)
         RaiseError(ERR_BAD_DATA, "The TIFF preview lies beyond the end of the EPS file.");
-    CMemoryBlockSource preview;
+    ForwardProgress forward(source);
+    CMemoryBlockSource preview(&forward);
     preview.Open(header + offset, length);
     work(preview);
     preview.Close();

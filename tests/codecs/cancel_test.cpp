@@ -4,6 +4,7 @@
 
 #include "imagelib/byte_source.h"
 #include "imagelib/decode_context.h"
+#include "imagelib/image_encoder.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/text_exception.h"
 #include "support/test_files.h"
@@ -237,6 +238,26 @@ Bytes EmfFile() {
 }
 
 // Cancels the decode it watches when the decode first tells its progress.
+// The TIFF behind the 30-byte binary header of an EPS file, with no PostScript.
+Bytes EpsFile(const std::string& path) {
+    const Bytes tiff = TiffFile(path);
+    Bytes eps = {0xC5, 0xD0, 0xD3, 0xC6};
+    for (uint32_t field : {30u, 0u, 0u, 0u, 30u, static_cast<uint32_t>(tiff.size())})
+        for (int shift = 0; shift < 32; shift += 8) eps.push_back(static_cast<uint8_t>(field >> shift));
+    eps.push_back(0xFF);
+    eps.push_back(0xFF);
+    eps.insert(eps.end(), tiff.begin(), tiff.end());
+    return eps;
+}
+
+// An uncompressed 24-bit BMP, as the library writes one.
+Bytes BmpFile(const std::string& path) {
+    CMemBitmap picture;
+    CreatePattern(picture, kWidth, kHeight, 32);
+    CBMPEncoder().EncodeFile(path, picture);
+    return ReadBytes(path);
+}
+
 class CancelOnFirstReport : public CProgressListener {
 public:
     explicit CancelOnFirstReport(const CDecodeContext& context) : context_(context) {}
@@ -285,8 +306,6 @@ TEST_P(CancelTest, CancelInTheMiddleEndsTheDecode) {
     EXPECT_EQ(whole.Size(), std::make_pair(kWidth, kHeight));
 }
 
-// EPS is not among them: its decoder hands the TIFF decoder a source of its own over the
-// preview, whose progress reaches no listener, so no report comes before the decode ends.
 INSTANTIATE_TEST_SUITE_P(
     EveryFormat, CancelTest,
     ::testing::Values(CancelCase{"Png", "big.png", [](const std::string&) { return PngFile(); }},
@@ -299,5 +318,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CancelCase{"Wmf", "big.wmf", [](const std::string&) { return WmfFile(); }},
                       CancelCase{"Emf", "big.emf", [](const std::string&) { return EmfFile(); }},
                       CancelCase{"Bmp", "big.bmp", [](const std::string&) { return BmpRunLengthFile(); }},
+                      CancelCase{"BmpPlain", "plain.bmp", [](const std::string& path) { return BmpFile(path); }},
+                      CancelCase{"Eps", "big.eps", [](const std::string& path) { return EpsFile(path); }},
                       CancelCase{"Jpeg", "big.jpg", [](const std::string&) { return JpegFile(); }}),
     [](const ::testing::TestParamInfo<CancelCase>& info) { return std::string(info.param.name); });
