@@ -31,8 +31,9 @@ std::pair<const uint8_t*, size_t> PackedRow(CByteSource& source, size_t rowBytes
     return {source.Read(count), count};
 }
 
-// QuickDraw's own expansion of a 5-bit component: the bits move up, the low three stay 0.
-uint8_t Widen5(unsigned v) { return static_cast<uint8_t>(v << 3); }
+// A 5-bit component widened by copying its top bits down, so full scale stays full scale
+// (31 is 255: white stays white).
+uint8_t Widen5(unsigned v) { return static_cast<uint8_t>((v << 3) | (v >> 2)); }
 
 uint8_t IndexAt(const uint8_t* row, int x, int bits) {
     const int perByte = 8 / bits;

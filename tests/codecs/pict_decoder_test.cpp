@@ -211,7 +211,7 @@ TEST(PictDecoder, MonochromeBitMapsAreBlackOnWhite) {
 }
 
 TEST(PictDecoder, DirectPixMapsOfSixteenAndThirtyTwoBits) {
-    // 16 bits: 5-5-5 big-endian pixels, a QuickDraw component of 31 is 248.
+    // 16 bits: 5-5-5 big-endian pixels, a component of 31 is full scale.
     PictFile sixteen(2, 4, 1);
     sixteen.Op(0x9A).Long(0).Word(0x8000 | 8).Rect(4, 1).PixMap(16, 3, 3).Placement(4, 1);
     sixteen.Data({9, 3, 0x7C, 0x00, 0x03, 0xE0, 0x00, 0x1F, 0x7F, 0xFF});  // a count, four literal pixels
@@ -219,10 +219,10 @@ TEST(PictDecoder, DirectPixMapsOfSixteenAndThirtyTwoBits) {
     int depth = 8;  // direct pixels cannot be 8 bits: decoded at 32 and reported so
     ASSERT_EQ(DecodeBytes(sixteen, bitmap, depth), 0);
     EXPECT_EQ(depth, 32);
-    EXPECT_EQ(PixelOf(bitmap, 0, 0), OpaqueColour(248, 0, 0));
-    EXPECT_EQ(PixelOf(bitmap, 1, 0), OpaqueColour(0, 248, 0));
-    EXPECT_EQ(PixelOf(bitmap, 2, 0), OpaqueColour(0, 0, 248));
-    EXPECT_EQ(PixelOf(bitmap, 3, 0), OpaqueColour(248, 248, 248));
+    EXPECT_EQ(PixelOf(bitmap, 0, 0), OpaqueColour(255, 0, 0));
+    EXPECT_EQ(PixelOf(bitmap, 1, 0), OpaqueColour(0, 255, 0));
+    EXPECT_EQ(PixelOf(bitmap, 2, 0), OpaqueColour(0, 0, 255));
+    EXPECT_EQ(PixelOf(bitmap, 3, 0), OpaqueColour(255, 255, 255));
 
     // 32 bits, region-clipped (0x9B): planes of alpha, red, green, blue.
     PictFile clipped(2, 2, 1);
