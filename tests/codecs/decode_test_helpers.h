@@ -92,6 +92,16 @@ inline int DecodeError(CImageDecoder& decoder, const Bytes& bytes, std::string* 
     return 0;
 }
 
+// Probes bytes; the error code, or 0 with info filled.
+inline int ProbeError(CImageDecoder& decoder, const Bytes& bytes, ImageInfo& info) {
+    try {
+        info = decoder.ProbeMemory(bytes.data(), bytes.size());
+    } catch (const CTextException& e) {
+        return e.Code();
+    }
+    return 0;
+}
+
 inline BGRA PixelOf(const CImageBitmap& bitmap, int x, int y) {
     if (bitmap.BitsPerPixel() == 32) return bitmap.PixelLine(y)[x];
     return bitmap.Palette()[bitmap.Line(y)[x]];

@@ -237,14 +237,7 @@ TEST(PcxDecoder, DataShorterThanTheImageFailsBeforeAllocating) {
 // The probe reads the header the decode reads and refuses what it refuses before pixels.
 TEST(PcxDecoder, ProbeAgreesWithTheDecodeWithoutReadingPixels) {
     CPCXDecoder decoder;
-    auto probe = [&decoder](const Bytes& file, ImageInfo& info) {
-        try {
-            info = decoder.ProbeMemory(file.data(), file.size());
-        } catch (const CTextException& e) {
-            return e.Code();
-        }
-        return 0;
-    };
+    auto probe = [&decoder](const Bytes& file, ImageInfo& info) { return ProbeError(decoder, file, info); };
     const struct {
         PcxLayout layout;
         int bitsPerPixel;

@@ -90,14 +90,7 @@ TEST(PgmDecoder, SampleDataMustBeCompleteAndNumeric) {
 // The probe reads the header the decode reads and refuses what it refuses before samples.
 TEST(PgmDecoder, ProbeAgreesWithTheDecodeWithoutReadingSamples) {
     CPGMDecoder decoder;
-    auto probe = [&decoder](const Bytes& file, ImageInfo& info) {
-        try {
-            info = decoder.ProbeMemory(file.data(), file.size());
-        } catch (const CTextException& e) {
-            return e.Code();
-        }
-        return 0;
-    };
+    auto probe = [&decoder](const Bytes& file, ImageInfo& info) { return ProbeError(decoder, file, info); };
     ImageInfo info;
     ASSERT_EQ(probe(Text("P5 # size\n3 2 255\nABCDEF"), info), 0);
     EXPECT_EQ(std::make_pair(info.width, info.height), std::make_pair(3, 2));
