@@ -121,13 +121,14 @@ TEST(ConcurrentDecodeTest, TwoThreadsConvertWithOneCachedTransformAndTurn) {
     FillGradient(stored);
     stored.Metadata().iccProfile = WideGamutProfile();
     stored.Metadata().orientation = 6;
-    auto finish = [&](CMemBitmap& bitmap) {
-        bitmap.CopyFrom(stored, 0);
+    // A bitmap is one thread's at a time (locking it counts), so each gets its own copies.
+    constexpr int kRounds = 3;
+    std::vector<CMemBitmap> results(2 * kRounds);
+    for (CMemBitmap& result : results) result.CopyFrom(stored, 0);
+    auto finish = [](CMemBitmap& bitmap) {
         ConvertColours(bitmap);
         ApplyOrientation(bitmap);
     };
-    constexpr int kRounds = 3;
-    std::vector<CMemBitmap> results(2 * kRounds);
     std::vector<std::thread> threads;
     for (int t = 0; t < 2; ++t)
         threads.emplace_back([&, t] {
@@ -135,6 +136,7 @@ TEST(ConcurrentDecodeTest, TwoThreadsConvertWithOneCachedTransformAndTurn) {
         });
     for (std::thread& thread : threads) thread.join();
     CMemBitmap alone;
+    alone.CopyFrom(stored, 0);
     finish(alone);
     ASSERT_EQ(alone.Size(), std::make_pair(503, 701));
     EXPECT_TRUE(alone.Metadata().iccProfile.empty()) << "converted to sRGB";
