@@ -94,7 +94,15 @@ public:
           stride_(UnpaddedLineBytes(bitmap.Width(), bitmap.BitsPerPixel())),
           block_(stride_ * static_cast<size_t>(height_)) {
         ForEachRowBand(height_, int64_t{width_} * height_, [&](int first, int end) {
-            for (int y = first; y < end; ++y) std::memcpy(Row(y), bitmap.Line(y), stride_);
+            // Rows that follow each other in memory (as in CMemBitmap) go in one copy, which
+            // for tens of megabytes the C library makes with streaming stores.
+            int y = first;
+            while (y < end) {
+                int last = y;
+                while (last + 1 < end && bitmap.Line(last + 1) == bitmap.Line(last) + stride_) ++last;
+                std::memcpy(Row(y), bitmap.Line(y), stride_ * static_cast<size_t>(last + 1 - y));
+                y = last + 1;
+            }
         });
     }
 
