@@ -59,6 +59,40 @@ Bytes LinearGrey() {
     return bytes;
 }
 
+// An RGB profile of lookup tables (as printer and some camera profiles are): a 17-point
+// grid from RGB to the Lab connection space, sampled from sRGB with red and green exchanged.
+Bytes SwappedRedGreenTable() {
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_16, lab, TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(lab);
+    cmsStage* grid = cmsStageAllocCLut16bit(nullptr, 17, 3, 3, nullptr);
+    cmsStageSampleCLut16bit(
+        grid,
+        [](const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) -> cmsInt32Number {
+            const cmsUInt16Number swapped[3] = {in[1], in[0], in[2]};
+            cmsDoTransform(static_cast<cmsHTRANSFORM>(cargo), swapped, out, 1);
+            return 1;
+        },
+        toLab, 0);
+    cmsDeleteTransform(toLab);
+    cmsPipeline* table = cmsPipelineAlloc(nullptr, 3, 3);
+    // The lutAtoBType layout: curves, grid, curves.
+    cmsPipelineInsertStage(table, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsPipelineInsertStage(table, cmsAT_END, grid);
+    cmsPipelineInsertStage(table, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(profile, 4.3);
+    cmsSetDeviceClass(profile, cmsSigInputClass);
+    cmsSetColorSpace(profile, cmsSigRgbData);
+    cmsSetPCS(profile, cmsSigLabData);
+    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsWriteTag(profile, cmsSigAToB0Tag, table);
+    cmsPipelineFree(table);
+    return Saved(profile);
+}
+
 BGRA Rgba(int r, int g, int b, int a = 255) {
     return BGRA{static_cast<uint8_t>(b), static_cast<uint8_t>(g), static_cast<uint8_t>(r), static_cast<uint8_t>(a)};
 }
@@ -113,6 +147,25 @@ TEST(ColourManagementTest, ProfileWithSwappedPrimariesSwapsRedAndGreenKeepingAlp
     const std::vector<BGRA> converted = Row(bitmap);
     ConvertColours(bitmap);
     EXPECT_EQ(Row(bitmap), converted) << "a second conversion changes nothing";
+}
+
+// Profiles with lookup tables go through LittleCMS's own transform, split among threads
+// like the others (the picture is large enough), alpha kept.
+TEST(ColourManagementTest, ProfileOfLookupTablesIsConvertedByLittleCms) {
+    CMemBitmap bitmap;
+    bitmap.Create(700, 400, 32, true);
+    for (int y = 0; y < bitmap.Height(); ++y)
+        for (int x = 0; x < bitmap.Width(); ++x) bitmap.PixelLine(y)[x] = kPrimaries[static_cast<size_t>(x + y) % kPrimaries.size()];
+    bitmap.Metadata().iccProfile = SwappedRedGreenTable();
+    ConvertColours(bitmap);
+    const std::vector<BGRA> expected = {Rgba(0, 255, 0), Rgba(255, 0, 0, 77), Rgba(0, 0, 255, 0), Rgba(255, 255, 255),
+                                        Rgba(0, 0, 0), Rgba(128, 128, 128, 200)};
+    for (int y : {0, 199, 399}) {
+        const std::vector<BGRA> row(bitmap.PixelLine(y), bitmap.PixelLine(y) + 6);
+        std::vector<BGRA> shifted(6);
+        for (size_t i = 0; i < 6; ++i) shifted[i] = expected[(i + static_cast<size_t>(y)) % expected.size()];
+        ExpectNear(row, shifted, 2);
+    }
 }
 
 TEST(ColourManagementTest, PalettePicturesHaveTheirPaletteConverted) {
