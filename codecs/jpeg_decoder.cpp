@@ -283,8 +283,11 @@ void CJPEGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, 
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_fancy_upsampling = TRUE;
     const CDecodeContext* context = ActiveDecodeContext();
-    const int minWidth = context != nullptr ? context->minWidth : 0;
-    const int minHeight = context != nullptr ? context->minHeight : 0;
+    int minWidth = context != nullptr ? context->minWidth : 0;
+    int minHeight = context != nullptr ? context->minHeight : 0;
+    // The wish is for the picture as shown: one that will be turned a quarter is stored with
+    // its sides the other way round.
+    if (context != nullptr && context->applyOrientation && ExifOrientation(cinfo) >= 5) std::swap(minWidth, minHeight);
     if (!codec.Guarded([&] { ChooseScale(&cinfo, minWidth, minHeight); })) codec.Fail();
     // A multi-scan stream keeps every coefficient of the stored picture, however small the
     // output: 2 bytes per sample, more than the bitmap of a scaled decode. Its buffers

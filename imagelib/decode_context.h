@@ -6,6 +6,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "image_format.h"
 
@@ -17,7 +18,7 @@ using EmbeddedPictureDecoder = void (*)(std::span<const uint8_t> data, ImageForm
 
 // Everything one decode may use and how it can be stopped: the storage limit, the trace log,
 // the resolution metafiles are drawn at, the decoder of embedded pictures, a wish for a
-// smaller picture and a cancel flag. A context is handed to a decode (CImageDecoder's
+// smaller picture, what to do with the picture's orientation and colours, and a cancel flag. A context is handed to a decode (CImageDecoder's
 // DecodeFile, DecodeMemory and ProbeFile); decodes nested inside it (a JPEG inside a PICT)
 // run under the same context. Two decodes on two threads each have their own.
 //
@@ -45,6 +46,13 @@ public:
     // ignore the wish.
     int minWidth = 0;
     int minHeight = 0;
+    // After the outermost decode the picture is turned upright by its Exif orientation and
+    // its colours converted from its profile (or PNG gamma and chromaticities) to
+    // targetProfile, the bytes of an RGB ICC profile (empty: sRGB). Turned off, the picture
+    // keeps its stored orientation or colours and the metadata says what they are.
+    bool applyOrientation = true;
+    bool colourManagement = true;
+    std::vector<uint8_t> targetProfile;
 
     void Cancel() const { cancelled_->store(true, std::memory_order_relaxed); }
     bool IsCancelled() const { return cancelled_->load(std::memory_order_relaxed); }

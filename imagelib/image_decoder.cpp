@@ -1,7 +1,9 @@
 #include "image_decoder.h"
 
 #include "byte_source.h"
+#include "colour_management.h"
 #include "mem_bitmap.h"
+#include "orientation.h"
 #include "text_exception.h"
 #include "trace.h"
 #include "work_budget.h"
@@ -19,6 +21,21 @@ void RunDecode(const CDecodeContext* context, Work&& work) {
         work();
     } catch (const std::bad_alloc&) {
         RaiseError(ERR_OUT_OF_MEMORY, "Out of memory while decoding.");
+    }
+}
+
+// The end of an outermost decode: colours converted, then the picture turned upright, as
+// the decode's context asks. A picture decoded inside another (a JPEG inside a PICT) is
+// part of its container, whose own decode finishes the whole.
+void FinishPicture(CImageBitmap& bitmap) {
+    const CDecodeContext& context = *ActiveDecodeContext();
+    if (context.colourManagement) {
+        CheckDecodeCancelled();
+        ConvertColours(bitmap, context.targetProfile);
+    }
+    if (context.applyOrientation) {
+        CheckDecodeCancelled();
+        ApplyOrientation(bitmap);
     }
 }
 
@@ -50,6 +67,7 @@ void CImageDecoder::DecodeMemory(const uint8_t* start, size_t size, CImageBitmap
 
 void CImageDecoder::DecodeFileIn(const std::string& fileName, CImageBitmap& bitmap, int depth,
                                  CProgressListener* listener, const CDecodeContext* context) {
+    const bool outermost = ActiveDecodeContext() == nullptr;
     RunDecode(context, [&] {
         Trace(1, FormatText("--- Decoding file %s. ---\n", fileName.c_str()));
         CMappedFileSource source(listener);
@@ -64,11 +82,13 @@ void CImageDecoder::DecodeFileIn(const std::string& fileName, CImageBitmap& bitm
         // Whatever the decoder made of the zeros that stand for the lost bytes is no picture.
         if (source.Shrunk()) RaiseError(ERR_END_OF_DATA, FormatText("%s shrank while it was being decoded.", fileName.c_str()));
         source.Close();
+        if (outermost) FinishPicture(bitmap);
     });
 }
 
 void CImageDecoder::DecodeMemoryIn(const uint8_t* start, size_t size, CImageBitmap& bitmap, int depth,
                                    const CDecodeContext* context) {
+    const bool outermost = ActiveDecodeContext() == nullptr;
     RunDecode(context, [&] {
         Trace(1, FormatText("--- Decoding from memory at %p. ---\n", static_cast<const void*>(start)));
         CMemoryBlockSource source;
@@ -77,6 +97,7 @@ void CImageDecoder::DecodeMemoryIn(const uint8_t* start, size_t size, CImageBitm
         CheckDecodeCancelled();
         DecodeSource(source, bitmap, depth);
         source.Close();
+        if (outermost) FinishPicture(bitmap);
     });
 }
 

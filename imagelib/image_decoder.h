@@ -25,7 +25,9 @@ using PaletteHolder = std::unique_ptr<BGRA[]>;
 // decodes one image at a time; decodes on several threads each use a decoder of their own.
 //
 // Each decode runs under a CDecodeContext (limits, trace, cancel flag, scaled decoding);
-// the overloads without one use the process defaults. Every failure, an allocation failure
+// the overloads without one use the process defaults. DecodeFile and DecodeMemory end by
+// converting the picture's colours and turning it upright as the context asks (both by
+// default); DecodeSource, which containers use for the pictures inside them, does neither. Every failure, an allocation failure
 // inside a codec library or our own buffers included, reaches the caller as CTextException.
 class CImageDecoder : public CPLObject {
 public:

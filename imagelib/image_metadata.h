@@ -17,12 +17,15 @@ struct PngColourChunks {
     friend bool operator==(const PngColourChunks&, const PngColourChunks&) = default;
 };
 
-// What a decoded picture carries besides its pixels. The library records these as stored;
-// applying orientation or a colour profile is the business of whoever shows the picture.
+// What a decoded picture carries besides its pixels. Decoders record what the file says;
+// a decode then converts the colours and turns the picture upright as its context asks
+// (ConvertColours, ApplyOrientation), and these fields follow the pixels: orientation 1
+// once applied, the target's profile (none for sRGB) and no PNG colour chunks once
+// converted.
 struct ImageMetadata {
-    // Exif orientation 1 to 8 (1: as stored), from JPEG APP1, PNG eXIf or TIFF.
+    // Exif orientation 1 to 8 (1: upright as the pixels are), from JPEG APP1, PNG eXIf or TIFF.
     int orientation = 1;
-    // The embedded ICC profile, empty when the file has none.
+    // The ICC profile of the pixels, empty when the file has none (sRGB is assumed).
     std::vector<uint8_t> iccProfile;
     PngColourChunks pngColour;
     // Pictures in the file: more than 1 for an animation or a multi-page file.

@@ -2,10 +2,12 @@
 //
 //   vtimg --version
 //   vtimg formats
-//   vtimg [--trace LEVEL FILE] [--dpi N] info FILE...
-//   vtimg [--trace LEVEL FILE] [--dpi N] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]
-//                                      [--quantize median|popularity|fixed] [--dither none|ordered|floyd]
-//   vtimg [--trace LEVEL FILE] [--dpi N] bench FILE [--runs N] [--resize WxH | --thumbnail WxH | --probe]
+//   vtimg [GLOBAL OPTIONS] info FILE...
+//   vtimg [GLOBAL OPTIONS] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]
+//                          [--quantize median|popularity|fixed] [--dither none|ordered|floyd]
+//   vtimg [GLOBAL OPTIONS] bench FILE [--runs N] [--resize WxH | --thumbnail WxH | --probe]
+//
+// Global options: --trace LEVEL FILE, --dpi N, --keep-orientation, --no-color-management.
 //
 // formats prints one line per format the library reads: its name, its file extensions and
 // its MIME types, tab-separated (the lists space-separated). info reads each file's header
@@ -20,6 +22,9 @@
 // WxH, as the thumbnail list does; with --probe, of reading its header as info does.
 //
 // --dpi renders metafiles at N dots per inch instead of the screen's (96 without one).
+// Decodes turn pictures upright by their Exif orientation and convert their colours to sRGB
+// from their colour profile or PNG gamma; --keep-orientation keeps the stored orientation
+// and --no-color-management the stored colours. info reports the header as stored either way.
 //
 // Exit status: 0 on success, 1 when the library reports an error, 2 on wrong usage.
 
@@ -74,13 +79,27 @@ void ProvideFontsFor(const std::string& file) {
 int Usage() {
     std::fputs("usage: vtimg --version\n"
                "       vtimg formats\n"
-               "       vtimg [--trace LEVEL FILE] [--dpi N] info FILE...\n"
-               "       vtimg [--trace LEVEL FILE] [--dpi N] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]\n"
+               "       vtimg [GLOBAL OPTIONS] info FILE...\n"
+               "       vtimg [GLOBAL OPTIONS] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]\n"
                "                 [--quantize median|popularity|fixed] [--dither none|ordered|floyd]\n"
-               "       vtimg [--trace LEVEL FILE] [--dpi N] bench FILE [--runs N]\n"
-               "                 [--resize WxH | --thumbnail WxH | --probe]\n",
+               "       vtimg [GLOBAL OPTIONS] bench FILE [--runs N] [--resize WxH | --thumbnail WxH | --probe]\n"
+               "global options: --trace LEVEL FILE, --dpi N, --keep-orientation, --no-color-management\n",
                stderr);
     return kUsageError;
+}
+
+// What the global options ask of every decode.
+struct DecodeOptions {
+    bool keepOrientation = false;
+    bool noColourManagement = false;
+};
+DecodeOptions g_decodeOptions;
+
+CDecodeContext MakeContext() {
+    CDecodeContext context;
+    context.applyOrientation = !g_decodeOptions.keepOrientation;
+    context.colourManagement = !g_decodeOptions.noColourManagement;
+    return context;
 }
 
 void PrintError(const std::string& file, const CTextException& e) {
@@ -202,7 +221,7 @@ int Convert(const std::vector<std::string>& args) {
         // holds; otherwise the decoder gives the wanted depth where the file allows it (a
         // palette file asked for 8 bits keeps its own palette).
         const int decodeDepth = resize || options.quantize ? 32 : options.depth == 1 ? 0 : options.depth;
-        CDecodeContext context;
+        CDecodeContext context = MakeContext();
         context.minWidth = options.newWidth;
         context.minHeight = options.newHeight;
         decoder.DecodeFile(files[0], decoded, context, decodeDepth);
@@ -268,14 +287,15 @@ int Bench(const std::vector<std::string>& args) {
     try {
         ProvideFontsFor(file);
         CAutoDecoder decoder;
+        const CDecodeContext context = MakeContext();
         // One bitmap for every run, as the viewer keeps one for the current picture.
         CMemBitmap bitmap;
         switch (measure) {
         case Measure::kDecode:
-            for (int i = 0; i < runs; ++i) timed([&] { decoder.DecodeFile(file, bitmap, 32); });
+            for (int i = 0; i < runs; ++i) timed([&] { decoder.DecodeFile(file, bitmap, context, 32); });
             break;
         case Measure::kResize:
-            decoder.DecodeFile(file, bitmap, 32);
+            decoder.DecodeFile(file, bitmap, context, 32);
             // A fresh destination each run: its creation is part of resizing.
             for (int i = 0; i < runs; ++i) {
                 CMemBitmap resized;
@@ -283,20 +303,20 @@ int Bench(const std::vector<std::string>& args) {
             }
             break;
         case Measure::kThumbnail: {
-            CDecodeContext context;
-            context.minWidth = newWidth;
-            context.minHeight = newHeight;
+            CDecodeContext scaled = context;
+            scaled.minWidth = newWidth;
+            scaled.minHeight = newHeight;
             for (int i = 0; i < runs; ++i) {
                 CMemBitmap thumbnail;
                 timed([&] {
-                    decoder.DecodeFile(file, bitmap, context, 32);
+                    decoder.DecodeFile(file, bitmap, scaled, 32);
                     thumbnail.ResizeFrom(bitmap, newWidth, newHeight);
                 });
             }
             break;
         }
         case Measure::kProbe:
-            for (int i = 0; i < runs; ++i) timed([&] { decoder.ProbeFile(file); });
+            for (int i = 0; i < runs; ++i) timed([&] { decoder.ProbeFile(file, &context); });
             break;
         }
     } catch (const CTextException& e) {
@@ -316,18 +336,27 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (args.size() == 1 && args[0] == "formats") return Formats();
-    if (args.size() >= 3 && args[0] == "--trace") {
-        int level = 0;
-        if (!ParseInt(args[1], level)) return Usage();
-        SetTraceLevel(level);
-        SetTraceFileName(args[2]);
-        args.erase(args.begin(), args.begin() + 3);
-    }
-    if (args.size() >= 2 && args[0] == "--dpi") {
-        int dpi = 0;
-        if (!ParseInt(args[1], dpi) || dpi < 1 || dpi > 10000) return Usage();
-        SetMetafileDotsPerInch(dpi);
-        args.erase(args.begin(), args.begin() + 2);
+    while (!args.empty() && args[0].starts_with("--")) {
+        if (args.size() >= 3 && args[0] == "--trace") {
+            int level = 0;
+            if (!ParseInt(args[1], level)) return Usage();
+            SetTraceLevel(level);
+            SetTraceFileName(args[2]);
+            args.erase(args.begin(), args.begin() + 3);
+        } else if (args.size() >= 2 && args[0] == "--dpi") {
+            int dpi = 0;
+            if (!ParseInt(args[1], dpi) || dpi < 1 || dpi > 10000) return Usage();
+            SetMetafileDotsPerInch(dpi);
+            args.erase(args.begin(), args.begin() + 2);
+        } else if (args[0] == "--keep-orientation") {
+            g_decodeOptions.keepOrientation = true;
+            args.erase(args.begin());
+        } else if (args[0] == "--no-color-management") {
+            g_decodeOptions.noColourManagement = true;
+            args.erase(args.begin());
+        } else {
+            return Usage();
+        }
     }
     if (args.empty()) return Usage();
     const std::string command = args.front();

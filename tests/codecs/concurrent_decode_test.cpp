@@ -1,10 +1,13 @@
 #include "codecs/auto_decoder.h"
+#include "imagelib/colour_management.h"
 #include "imagelib/decode_context.h"
 #include "imagelib/mem_bitmap.h"
+#include "imagelib/orientation.h"
 #include "imagelib/text_exception.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>
+#include <lcms2.h>
 
 #include <filesystem>
 #include <fstream>
@@ -20,6 +23,22 @@ struct Job {
     uint64_t storageLimit = uint64_t{1} << 30;
     int expectedCode = 0;
 };
+
+// A wide-gamut profile of its own, so that no other test has made its transform before.
+std::vector<uint8_t> WideGamutProfile() {
+    const cmsCIExyY white{0.3127, 0.3290, 1};
+    const cmsCIExyYTRIPLE primaries{{0.708, 0.292, 1}, {0.170, 0.797, 1}, {0.131, 0.046, 1}};
+    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.4);
+    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    std::vector<uint8_t> bytes(size);
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    cmsFreeToneCurve(gamma);
+    return bytes;
+}
 
 std::string ReadText(const std::string& path) {
     std::ifstream in(path);
@@ -90,4 +109,37 @@ TEST(ConcurrentDecodeTest, EightDecodesOfDifferentFormatsAtOnce) {
         }
         EXPECT_EQ(decodes, size_t{kRounds}) << "trace of " << name << ":\n" << trace;
     }
+}
+
+// Two threads finish pictures tagged with the same new profile at once: both may find the
+// transform missing and make it, then both convert with the one the cache keeps, each picture
+// split among helper threads, and turn their pictures upright. Every result equals the
+// picture finished alone afterwards. Run by make tsan-test.
+TEST(ConcurrentDecodeTest, TwoThreadsConvertWithOneCachedTransformAndTurn) {
+    CMemBitmap stored;
+    stored.Create(701, 503, 32, false);
+    FillGradient(stored);
+    stored.Metadata().iccProfile = WideGamutProfile();
+    stored.Metadata().orientation = 6;
+    // A bitmap is one thread's at a time (locking it counts), so each gets its own copies.
+    constexpr int kRounds = 3;
+    std::vector<CMemBitmap> results(2 * kRounds);
+    for (CMemBitmap& result : results) result.CopyFrom(stored, 0);
+    auto finish = [](CMemBitmap& bitmap) {
+        ConvertColours(bitmap);
+        ApplyOrientation(bitmap);
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round) finish(results[static_cast<size_t>(t * kRounds + round)]);
+        });
+    for (std::thread& thread : threads) thread.join();
+    CMemBitmap alone;
+    alone.CopyFrom(stored, 0);
+    finish(alone);
+    ASSERT_EQ(alone.Size(), std::make_pair(503, 701));
+    EXPECT_TRUE(alone.Metadata().iccProfile.empty()) << "converted to sRGB";
+    std::string why;
+    for (const CMemBitmap& result : results) EXPECT_TRUE(SamePixels(result, alone, &why)) << why;
 }

@@ -59,7 +59,7 @@ TEST(CorpusTest, Jpeg) {
 
 TEST(CorpusTest, Png) {
     // These references come from another tool than the rest of the format's.
-    const CorpusDeviation gamma{"the reference applies the file's gamma; the library ignores gamma, as the other references do"};
+    const CorpusDeviation gamma{"the reference applies the file's gamma; these decodes leave colours as stored, as the other references do"};
     const CorpusDeviation rounding{"the reference rounds 16-bit samples; libpng keeps the high byte", "tol:1"};
     CheckCorpusFormat("png", {
         {"corpus/png/lpng_gray-16-linear.png", gamma},

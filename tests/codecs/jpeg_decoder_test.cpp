@@ -498,6 +498,23 @@ TEST(JpegScaledDecodeTest, SmallestReductionThatStillCoversTheWish) {
         }
 }
 
+// A picture stored on its side (orientation 6) is wished for as it will be shown: the wish's
+// sides are the stored ones the other way round, unless the picture is kept as stored.
+TEST(JpegScaledDecodeTest, TheWishIsForThePictureAsShown) {
+    const Bytes stored = EncodeJpeg(800, 400, 3, JCS_RGB, Quadrants);
+    const Bytes turned = WithSegments(stored, {{0xE1, ExifPayload(6, true)}});
+    CJPEGDecoder decoder;
+    CMemBitmap bitmap;
+    ASSERT_EQ(DecodeUnder(decoder, turned, Wish(100, 200), bitmap), 0);
+    EXPECT_EQ(bitmap.Size(), std::make_pair(100, 200)) << "a quarter of the stored size, turned upright";
+    EXPECT_EQ(bitmap.Metadata().scaleDenominator, 4);
+    CDecodeContext asStored = Wish(100, 200);
+    asStored.applyOrientation = false;
+    ASSERT_EQ(DecodeUnder(decoder, turned, asStored, bitmap), 0);
+    EXPECT_EQ(bitmap.Size(), std::make_pair(400, 200));
+    EXPECT_EQ(bitmap.Metadata().scaleDenominator, 2);
+}
+
 // DCT scaling averages each block; the full picture resized to the same size is close, within
 // the few levels by which JPEG's 4:2:0 chroma at quality 95 already differs.
 TEST(JpegScaledDecodeTest, PixelsAreCloseToTheFullPictureResized) {

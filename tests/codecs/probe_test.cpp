@@ -1,4 +1,5 @@
 #include "codecs/auto_decoder.h"
+#include "imagelib/decode_context.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/text_exception.h"
 #include "support/corpus.h"
@@ -31,12 +32,16 @@ std::string Disagreement(const ImageInfo& probe, const CImageBitmap& decoded) {
 }
 
 // Probes and decodes a file: empty when they agree or the decode fails (the probe, which
-// reads less, may then succeed), else what differs.
+// reads less, may then succeed), else what differs. The probe tells what the file stores, so
+// the decode keeps the stored orientation and colours.
 std::string CheckFile(const std::string& path) {
     CAutoDecoder decoder;
     CMemBitmap bitmap;
+    CDecodeContext asStored;
+    asStored.applyOrientation = false;
+    asStored.colourManagement = false;
     try {
-        decoder.DecodeFile(path, bitmap, 0);
+        decoder.DecodeFile(path, bitmap, asStored, 0);
     } catch (const CTextException&) {
         return {};
     }

@@ -1,6 +1,7 @@
 #include "corpus.h"
 
 #include "codecs/auto_decoder.h"
+#include "imagelib/decode_context.h"
 #include "imagelib/image_bitmap.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/text_exception.h"
@@ -163,11 +164,16 @@ void CheckCorpusFormat(const std::string& format, const CorpusDeviations& deviat
             e.expect = deviation->second.compare.empty() ? "either" : "ok";
             e.compare = deviation->second.compare;
         }
+        // The references come from tools that show the pixels as stored: no Exif turn, no
+        // gamma or colour profile applied.
+        CDecodeContext context;
+        context.applyOrientation = false;
+        context.colourManagement = false;
         CMemBitmap bitmap;
         std::string failure;
         bool decoded = false;
         try {
-            decoder.DecodeFile(e.file, bitmap, 32);
+            decoder.DecodeFile(e.file, bitmap, context, 32);
             decoded = true;
         } catch (const CTextException& ex) {
             failure = ex.Text();

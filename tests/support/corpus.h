@@ -39,7 +39,8 @@ struct CorpusDeviation {
 };
 using CorpusDeviations = std::map<std::string, CorpusDeviation>;  // by relpath
 
-// Decodes every entry of a format at 32 bits: "ok" ones must match their references, "bad"
+// Decodes every entry of a format at 32 bits, as stored (orientation and colours not
+// applied, as the references show them): "ok" ones must match their references, "bad"
 // ones must fail with a CTextException, "either" ones may do either. Listed deviations are
 // held to their own rule, and each must still name a file of the corpus. Reports each
 // mismatch as a test failure naming the file.

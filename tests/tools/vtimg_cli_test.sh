@@ -87,4 +87,19 @@ line=$("$vtimg" info "$wmf")
 case $line in *": WMF 159 x 119, 32 bits per pixel, no alpha") ;; *) fail "metafile info printed: $line" ;; esac
 line=$("$vtimg" --dpi 48 info "$wmf")
 case $line in *": WMF 79 x 59, 32 bits per pixel, no alpha") ;; *) fail "metafile info at 48 dpi printed: $line" ;; esac
+
+# The global options come before the command, in any order. A picture without orientation
+# or colour profile decodes the same with or without them.
+"$vtimg" --keep-orientation --no-color-management convert "$dir/in.bmp" "$dir/kept.bmp" ||
+    fail "convert --keep-orientation --no-color-management failed"
+cmp -s "$dir/in.bmp" "$dir/kept.bmp" || fail "--keep-orientation --no-color-management changed a plain picture"
+line=$("$vtimg" --no-color-management --dpi 48 --keep-orientation info "$wmf")
+case $line in *": WMF 79 x 59, 32 bits per pixel, no alpha") ;; *) fail "info with every global option printed: $line" ;; esac
+"$vtimg" --keep-orientation bench "$dir/in.bmp" --runs 1 >/dev/null || fail "bench --keep-orientation failed"
+"$vtimg" --no-color-management bench "$dir/in.bmp" --runs 1 >/dev/null || fail "bench --no-color-management failed"
+set +e
+usage=$("$vtimg" --upright info "$dir/in.bmp" 2>&1); status=$?
+set -e
+[ $status -eq 2 ] || fail "an unknown global option exited $status"
+case $usage in *"--keep-orientation"*"--no-color-management"*) ;; *) fail "the usage text misses the global options: $usage" ;; esac
 echo "vtimg end-to-end: ok"
