@@ -5,11 +5,23 @@
 #include "trace.h"
 
 #include <algorithm>
+#include <mutex>
 
 namespace {
 
 constexpr int kDefaultDotsPerInch = 96;
 std::atomic<int> g_dotsPerInch{kDefaultDotsPerInch};
+
+struct ColourDefaults {
+    std::mutex mutex;
+    bool on = true;
+    std::vector<uint8_t> targetProfile;
+};
+
+ColourDefaults& Colour() {
+    static ColourDefaults defaults;
+    return defaults;
+}
 thread_local const CDecodeContext* t_active = nullptr;
 
 }  // namespace
@@ -19,7 +31,12 @@ CDecodeContext::CDecodeContext()
       traceLevel(TraceLevel()),
       traceFileName(TraceFileName()),
       dotsPerInch(g_dotsPerInch.load(std::memory_order_relaxed)),
-      cancelled_(std::make_shared<std::atomic<bool>>(false)) {}
+      cancelled_(std::make_shared<std::atomic<bool>>(false)) {
+    ColourDefaults& colour = Colour();
+    const std::lock_guard lock(colour.mutex);
+    colourManagement = colour.on;
+    targetProfile = colour.targetProfile;
+}
 
 const CDecodeContext* ActiveDecodeContext() { return t_active; }
 
@@ -41,4 +58,11 @@ CDecodeScope::~CDecodeScope() { t_active = previous_; }
 
 void SetDefaultDotsPerInch(int dotsPerInch) {
     g_dotsPerInch.store(dotsPerInch > 0 ? dotsPerInch : kDefaultDotsPerInch, std::memory_order_relaxed);
+}
+
+void SetDefaultColourManagement(bool on, std::vector<uint8_t> targetProfile) {
+    ColourDefaults& colour = Colour();
+    const std::lock_guard lock(colour.mutex);
+    colour.on = on;
+    colour.targetProfile = std::move(targetProfile);
 }

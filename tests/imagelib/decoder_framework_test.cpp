@@ -317,3 +317,19 @@ TEST(DecoderFrameworkTest, MetafileTextWithoutTheHostsFontsFailsClearly) {
     EXPECT_EQ(QCoreApplication::instance(), nullptr);
     EXPECT_NO_THROW(decoder.DecodeFile(TestDataPath("metafile/shapes.emf"), bitmap, 32)) << "no text, no fonts needed";
 }
+
+// Contexts start from the process defaults at the time they are made, so a viewer's switch
+// reaches every later decode and none already running.
+TEST(DecodeContextTest, ColourDefaultsReachContextsMadeAfterThem) {
+    const CDecodeContext before;
+    SetDefaultColourManagement(false);
+    const CDecodeContext off;
+    SetDefaultColourManagement(true, {1, 2, 3});
+    const CDecodeContext monitor;
+    SetDefaultColourManagement(true);
+    EXPECT_TRUE(before.colourManagement);
+    EXPECT_FALSE(off.colourManagement);
+    EXPECT_TRUE(monitor.colourManagement);
+    EXPECT_EQ(monitor.targetProfile, (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_TRUE(CDecodeContext().targetProfile.empty());
+}
