@@ -229,7 +229,8 @@ void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     size_t rowBytes = 0;
     int passes = 1;
     if (!RunGuarded(context.jump, [&] {
-            if (bitDepth == 16) png_set_strip_16(png);
+            // 16-bit samples reduced to the nearest 8-bit level, (v * 255 + 32767) / 65535.
+            if (bitDepth == 16) png_set_scale_16(png);
             if (depth == 32 && !palette && !directRgb) {
                 png_set_expand(png);  // low grey depths to 8 bits, tRNS to alpha
                 if ((colourType & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);

@@ -374,7 +374,7 @@ std::vector<BGRA> LowColourTable(TIFF* tiff, int bits, uint16_t photometric) {
         // Old writers store 8-bit values in the 16-bit map; any value above 255 marks a real one.
         bool wide = false;
         for (int i = 0; i < entries; ++i) wide = wide || red[i] > 255 || green[i] > 255 || blue[i] > 255;
-        auto level = [wide](uint16_t v) { return static_cast<uint8_t>(wide ? v * 255 / 65535 : v); };
+        auto level = [wide](uint16_t v) { return static_cast<uint8_t>(wide ? (v * 255 + 32767) / 65535 : v); };
         for (int i = 0; i < entries; ++i) table[static_cast<size_t>(i)] = OpaqueColour(level(red[i]), level(green[i]), level(blue[i]));
         return table;
     }

@@ -17,7 +17,7 @@ TEST(CodecLibraryFixturesTest, FilesFromOtherWritersDecodeAsTheirPictures) {
         {"jpeg/cmyk_magick.jpeg", "exact"},
         {"png/rgba_interlaced_magick.png", "exact"},
         {"png/palette_transparent_pillow.png", "exact"},
-        {"png/grey16_magick.png", "exact"},
+        {"png/grey16_magick.png", "tol:1"},  // rounded to the nearest level; the reference keeps the high byte
         {"gif/palette_magick.gif", "exact"},
         {"gif/interlaced_magick.gif", "exact"},
         {"tiff/rgb_lzw_magick.tiff", "exact"},

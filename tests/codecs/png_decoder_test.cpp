@@ -153,7 +153,7 @@ std::vector<png_byte> SmallIccProfile() {
 
 }  // namespace
 
-// 16-bit samples reach 8 bits by their high byte; lower depths get a ramp of their levels.
+// 16-bit samples reach 8 bits rounded to the nearest level; lower depths get a ramp of their levels.
 TEST(PngDecoderTest, GreyscaleAtEveryBitDepthDecodesToIndicesOrGreyPixels) {
     CPNGDecoder decoder;
     for (int bits : {1, 2, 4, 8, 16}) {
@@ -171,7 +171,7 @@ TEST(PngDecoderTest, GreyscaleAtEveryBitDepthDecodesToIndicesOrGreyPixels) {
         for (int y = 0; y < picture.height; ++y)
             for (int x = 0; x < picture.width; ++x) {
                 const int sample = picture.sample(x, y, 0);
-                const int index = bits == 16 ? sample >> 8 : sample;
+                const int index = bits == 16 ? (sample * 255 + 32767) / 65535 : sample;
                 const auto level = static_cast<uint8_t>(bits >= 8 ? index : index * 255 / ((1 << bits) - 1));
                 ASSERT_EQ(indexed.Line(y)[x], index);
                 ASSERT_EQ(indexed.Palette()[index], (BGRA{level, level, level, 255}));
