@@ -232,6 +232,8 @@ void CFileListBar::StopBuild() {
         workers_ = nullptr;
     }
     if (popup_) {
+        // It watches Escape until it is gone; a build that ended can no longer be cancelled.
+        disconnect(popup_, nullptr, this, nullptr);
         popup_->hide();
         popup_->deleteLater();
         popup_ = nullptr;

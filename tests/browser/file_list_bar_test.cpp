@@ -167,6 +167,10 @@ TEST_F(FileListBar, EscapeCancelsTheBuildAndTheNextOneStartsAgain) {
 
     Build();
     EXPECT_EQ(bar.ThumbnailList()->count(), 2);
+    // Escape once the build has ended cancels nothing.
+    QTest::keyClick(bar.NamesList(), Qt::Key_Escape);
+    Settle();
+    EXPECT_EQ(bar.ThumbnailList()->count(), 2);
     EXPECT_EQ(seam.messages.size(), 1);
 }
 
