@@ -113,9 +113,11 @@ QString CThumbnailCache::FileNameOf(const QString& uri) {
 }
 
 CThumbnailCache::Key CThumbnailCache::KeyOf(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.isFile()) return {};
-    return {UriOf(path), info.lastModified().toSecsSinceEpoch(), info.size()};
+    // Seconds since the epoch straight from the file system: no time zone is consulted,
+    // which on several threads at once would race inside the C library.
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode)) return {};
+    return {UriOf(path), static_cast<qint64>(status.st_mtime), static_cast<qint64>(status.st_size)};
 }
 
 QImage CThumbnailCache::Read(const QString& folder, const Key& key) const {
