@@ -196,6 +196,8 @@ void CFileListBar::BuildThumbnails() {
 
     building_ = true;
     pending_ = count;
+    known_.assign(static_cast<size_t>(count), false);
+    showFirstReadable_ = false;
     workers_ = new CThumbnailWorkers(paths, kThumbnailSize, kThumbnailBackground, CThumbnailCache(), this);
     // Results of a build that was stopped may still be queued: only the current one counts.
     CThumbnailWorkers* workers = workers_;
@@ -211,12 +213,31 @@ void CFileListBar::BuildThumbnails() {
 void CFileListBar::OnThumbnailMade(int row, const QImage& thumbnail) {
     images_[static_cast<size_t>(row)] = thumbnail;
     thumbnails_->item(row)->setIcon(QIcon(QPixmap::fromImage(thumbnail)));
+    known_[static_cast<size_t>(row)] = true;
+    ShowFirstReadableRow();
     OneThumbnailLess();
 }
 
 void CFileListBar::OnThumbnailFailed(int row) {
     failedRows_.push_back(row);
+    known_[static_cast<size_t>(row)] = true;
+    ShowFirstReadableRow();
     OneThumbnailLess();
+}
+
+void CFileListBar::ShowFirstReadableRow() {
+    if (!showFirstReadable_) return;
+    if (thumbnails_->SelectedIndex() != -1) {
+        showFirstReadable_ = false;
+        return;
+    }
+    for (size_t row = 0; row < known_.size() && known_[row]; ++row) {
+        if (std::find(failedRows_.begin(), failedRows_.end(), static_cast<int>(row)) != failedRows_.end()) continue;
+        showFirstReadable_ = false;
+        thumbnails_->SelectRow(static_cast<int>(row));
+        names_->SelectRow(static_cast<int>(row));
+        return;
+    }
 }
 
 void CFileListBar::OneThumbnailLess() {
@@ -226,6 +247,7 @@ void CFileListBar::OneThumbnailLess() {
 
 void CFileListBar::StopBuild() {
     building_ = false;
+    showFirstReadable_ = false;
     if (workers_) {
         workers_->Cancel();
         workers_->deleteLater();
@@ -267,12 +289,15 @@ void CFileListBar::FinishBuild() {
 }
 
 void CFileListBar::CancelBuild() {
+    const bool waitingForFirstImage = showFirstReadable_;
     StopBuild();
     Tell(this, QStringLiteral("Thumbnail Creation Canceled"));
     const bool failed = DropFailedRows();
     thumbnailsFolder_ = kNoFolder;
     images_.clear();
     thumbnails_->RemoveAllRows();
+    // A page change still waiting for its first image shows the first name instead.
+    if (waitingForFirstImage) names_->SelectRow(0);
     if (failed) Tell(this, QStringLiteral("One or more Thumbnails could not be created.\nFile Names removed from Image List"));
     emit BuildEnded();
 }
@@ -304,6 +329,11 @@ void CFileListBar::OnPageChanged() {
     LockBars();
     const CScopeExit unlock([this] { UnlockBars(); });
     if (ThumbnailsActive()) BuildThumbnails();
+    if (building_) {
+        showFirstReadable_ = true;
+        ShowFirstReadableRow();
+        return;
+    }
     thumbnails_->SelectRow(0);
     names_->SelectRow(0);
 }

@@ -63,7 +63,9 @@ public:
     // a running build abandons it.
     void BuildThumbnails();
     // After a page change: starts the thumbnails when that page is active, then selects
-    // row 0 of both lists (which shows the folder's first image).
+    // row 0 of both lists (which shows the folder's first image). While thumbnails are
+    // being made, that is the first row the build finds readable, once it knows it, unless
+    // the user chose a thumbnail first: a file that cannot be read is never opened for it.
     void OnPageChanged();
 
     // The menu a right click anywhere in the bar shows (the frame owns its commands).
@@ -89,6 +91,9 @@ private:
     void OnThumbnailMade(int row, const QImage& thumbnail);
     void OnThumbnailFailed(int row);
     void OneThumbnailLess();
+    // Selects the first row whose thumbnail was made once every row before it is known
+    // to have failed.
+    void ShowFirstReadableRow();
     void FinishBuild();
     void CancelBuild();
     // The Names list changed under the build: the page is emptied and built anew next time.
@@ -108,6 +113,10 @@ private:
     QPointer<CProgressPopup> popup_;
     int pending_ = 0;
     std::vector<int> failedRows_;
+    // Which rows' thumbnails have come back (made or failed), and whether the page change
+    // waits for the first readable row to show it.
+    std::vector<bool> known_;
+    bool showFirstReadable_ = false;
     int barLocks_ = 0;
     QPointer<QMenu> contextMenu_;
     std::vector<QPointer<QWidget>> dockingBars_;

@@ -15,6 +15,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -231,17 +232,17 @@ TEST_F(FileListBar, TabClicksBuildThenSelectTheFirstRowOfBothLists) {
     Picture(QStringLiteral("b.bmp"), Qt::blue);
     List(folder);
     QSignalSpy changes(&bar, &CFileListBar::ItemChanged);
-    bool disabledWhilePrepared = false;
+    bool enabledWhenShown = false;
     seam.onMessage = [&](const QString&) {};
     QTabBar* tabs = bar.Tabs()->TabBar();
-    // Observe the bars through the first row's notification, sent while the page is prepared.
-    QObject::connect(bar.ThumbnailList(), &CListControl::ItemChanged, &bar, [&] { disabledWhilePrepared = !directoryBar.isEnabled(); });
+    // The first row is selected once its thumbnail is made, with nothing blocked.
+    QObject::connect(bar.ThumbnailList(), &CListControl::ItemChanged, &bar, [&] { enabledWhenShown = directoryBar.isEnabled(); });
     QSignalSpy ended(&bar, &CFileListBar::BuildEnded);
     QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
     EXPECT_TRUE(bar.ThumbnailsActive());
     EXPECT_EQ(bar.ThumbnailList()->count(), 2);
     ASSERT_TRUE(ended.count() > 0 || ended.wait(30000));
-    EXPECT_TRUE(disabledWhilePrepared);
+    EXPECT_TRUE(enabledWhenShown);
     EXPECT_TRUE(bar.isEnabled() && directoryBar.isEnabled());
     QList<QPair<int, int>> selected;
     for (const QList<QVariant>& change : changes)
@@ -256,6 +257,28 @@ TEST_F(FileListBar, TabClicksBuildThenSelectTheFirstRowOfBothLists) {
     QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
     EXPECT_EQ(bar.ThumbnailImages()[0].cacheKey(), built);
     EXPECT_TRUE(changes.isEmpty());
+}
+
+TEST_F(FileListBar, ThePageChangeShowsTheFirstReadableFileNeverABrokenOne) {
+    WriteJunk(folder + QStringLiteral("/0.bmp"));
+    WriteJunk(folder + QStringLiteral("/1.png"));
+    Picture(QStringLiteral("2.bmp"), Qt::red);
+    Picture(QStringLiteral("3.bmp"), Qt::blue);
+    List(folder);
+    // What the frame would open: the file of each row that becomes selected and focused.
+    QStringList opened;
+    QObject::connect(&bar, &CFileListBar::ItemChanged, &bar, [&](int, int row, int state) {
+        if (state == (LVIS_SELECTED | LVIS_FOCUSED)) opened << QFileInfo(bar.NamesList()->PathAt(row)).fileName();
+    });
+    QSignalSpy ended(&bar, &CFileListBar::BuildEnded);
+    QTabBar* tabs = bar.Tabs()->TabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    ASSERT_TRUE(ended.count() > 0 || ended.wait(30000));
+    EXPECT_EQ(opened, (QStringList{"2.bmp", "2.bmp"})) << "the thumbnail, then the name";
+    EXPECT_EQ(Rows(*bar.ThumbnailList()), (QStringList{"2.bmp", "3.bmp"}));
+    EXPECT_EQ(bar.ThumbnailList()->SelectedIndex(), 0) << "the selection stays with its file as the failed rows go";
+    EXPECT_EQ(bar.NamesList()->SelectedIndex(), 0);
+    EXPECT_EQ(seam.messages, QStringList{kFailed});
 }
 
 TEST_F(FileListBar, DeleteAsksFirstAndSendsTheFileToTheTrash) {
