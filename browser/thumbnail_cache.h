@@ -18,7 +18,6 @@ public:
 
     // The cache under QStandardPaths' generic cache folder ($XDG_CACHE_HOME or ~/.cache).
     CThumbnailCache();
-    explicit CThumbnailCache(QString root) : root_(std::move(root)) {}
 
     // What identifies a file's thumbnail: its URI and modification time (seconds).
     struct Key {
@@ -33,7 +32,6 @@ public:
     // The MD5 of the URI in hex, followed by ".png".
     static QString FileNameOf(const QString& uri);
 
-    const QString& Root() const { return root_; }
     QString NormalFolder() const { return root_ + QStringLiteral("/normal"); }
     QString FailFolder() const { return root_ + QStringLiteral("/fail/vantoro-image-viewer"); }
 
