@@ -1,6 +1,6 @@
-// Speed of the folder browser, offscreen: the Thumbnails page of a folder (every file
-// decoded at full size and scaled to 100 x 75, as the file list bar builds it), and the
-// Names list of a folder (SetFolder: read, filter, sort, fill).
+// Speed of the folder browser, offscreen: the Thumbnails page of a folder (made on the
+// bar's worker threads, through the thumbnail cache of $XDG_CACHE_HOME, from the start of
+// the build to its end), and the Names list of a folder (SetFolder: read, filter, sort, fill).
 //
 //   bench_thumbnails thumbnails FOLDER       prints the milliseconds of one build
 //   bench_thumbnails list FOLDER [RUNS]      prints the median milliseconds of SetFolder
@@ -11,6 +11,7 @@
 #include "viewer/viewer_state.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -54,7 +55,12 @@ int main(int argc, char** argv) {
         g_strLastDirectory = folder;
         g_bFolderChanged = true;
         bar.Tabs()->ActivatePage(1);
-        const double ms = Milliseconds([&] { bar.BuildThumbnails(); });
+        const double ms = Milliseconds([&] {
+            QEventLoop loop;
+            QObject::connect(&bar, &CFileListBar::BuildEnded, &loop, &QEventLoop::quit);
+            bar.BuildThumbnails();
+            if (bar.IsBuilding()) loop.exec();
+        });
         std::printf("%.1f ms for %d thumbnails\n", ms, bar.ThumbnailList()->count());
         return bar.ThumbnailList()->count() > 0 ? 0 : 1;
     }

@@ -5,24 +5,23 @@
 #include "browser/progress_popup.h"
 #include "browser/properties_dialog.h"
 #include "browser/tab_view_container.h"
-#include "imagelib/decode_context.h"
-#include "imagelib/text_exception.h"
+#include "browser/thumbnail_workers.h"
 #include "platform/trash.h"
 #include "viewer/modal_seam.h"
 #include "viewer/viewer_state.h"
 
 #include <QContextMenuEvent>
-#include <QFile>
 #include <QMenu>
 #include <QShortcut>
+#include <QThread>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
 
 const QString kNoFolder = QStringLiteral(" ");
-const QColor kThumbnailBackground(240, 240, 240);
 
 // Runs its action when the scope ends, however it ends.
 class CScopeExit {
@@ -43,6 +42,8 @@ QMessageBox::StandardButton Tell(QWidget* owner, const QString& text,
 }
 
 }  // namespace
+
+const QColor CFileListBar::kThumbnailBackground(240, 240, 240);
 
 CFileListBar::CFileListBar(QWidget* parent)
     : QWidget(parent),
@@ -77,6 +78,15 @@ CFileListBar::CFileListBar(QWidget* parent)
         connect(list, &CListControl::ContextMenuRequested, this, &CFileListBar::ShowContextMenu);
     }
     connect(tabs_, &COX3DTabViewContainer::PageChanged, this, &CFileListBar::OnPageChanged);
+    // Thumbnail i must stay the picture of Names row i: a refill under a running build
+    // (the folder changed) makes the build worthless.
+    const auto abandon = [this] {
+        if (building_) AbandonBuild();
+    };
+    QAbstractItemModel* namesModel = names_->model();
+    connect(namesModel, &QAbstractItemModel::modelAboutToBeReset, this, abandon);
+    connect(namesModel, &QAbstractItemModel::rowsAboutToBeRemoved, this, abandon);
+    connect(namesModel, &QAbstractItemModel::rowsAboutToBeInserted, this, abandon);
 
     // The Delete key anywhere in the bar deletes the selected image, and goes no further.
     auto* deleteKey = new QShortcut(QKeySequence::Delete, this);
@@ -86,7 +96,11 @@ CFileListBar::CFileListBar(QWidget* parent)
     dockingBars_ = {QPointer<QWidget>(this)};
 }
 
-CFileListBar::~CFileListBar() = default;
+CFileListBar::~CFileListBar() {
+    // The workers report to this bar, and the lists empty as they go: all ends before it.
+    names_->model()->disconnect(this);
+    if (workers_) workers_->Cancel();
+}
 
 bool CFileListBar::ThumbnailsActive() const { return tabs_->CurrentPageIndex() != 0; }
 
@@ -144,74 +158,157 @@ bool CFileListBar::DeleteSelected() {
 void CFileListBar::ShowFileProperties() { ShowPathProperties(g_strCurrentFile, this); }
 
 void CFileListBar::BuildThumbnails() {
-    if (building_) return;
     if (!g_bFolderChanged && g_strLastDirectory == thumbnailsFolder_) return;
-
-    building_ = true;
-    LockBars();
-    thumbnails_->setUpdatesEnabled(false);
-    const CScopeExit done([this] {
-        thumbnails_->setUpdatesEnabled(true);
-        UnlockBars();
-        building_ = false;
-    });
+    // A folder change under a running build: the new folder's thumbnails take over.
+    if (building_) StopBuild();
 
     g_bFolderChanged = false;
     thumbnailsFolder_ = g_strLastDirectory;
-
-    CProgressPopup popup;
-    popup.Create(this, QStringLiteral("Thumbnails"), true);
-    popup.CenterOver(window());
-    popup.SetText(QStringLiteral("Creating Thumbnails... Please be patient!"));
-
-    int count = names_->count();
     images_.clear();
     thumbnails_->RemoveAllRows();
-    if (count == 0) return;
-    images_.reserve(static_cast<size_t>(count));
-    popup.SetRange(0, count, 1);
-
-    // A JPEG decodes at 1/2, 1/4 or 1/8 of its size when that still covers the cell.
-    CDecodeContext context;
-    context.minWidth = kThumbnailSize.width();
-    context.minHeight = kThumbnailSize.height();
-    bool cancelled = false;
-    bool failed = false;
-    for (int row = 0; row < count;) {
-        const QString path = names_->PathAt(row);
-        const QString name = names_->item(row)->text();
-        popup.StepIt();
-        popup.PumpMessages(true);
-        if (popup.Cancelled()) {
-            Tell(this, QStringLiteral("Thumbnail Creation Canceled"));
-            cancelled = true;
-            break;
-        }
-        QImage thumbnail;
-        try {
-            // The path goes to the decoder as it is on disk.
-            decoder_.DecodeFile(QFile::encodeName(path).toStdString(), decodeBitmap_, context, kDecodeDepth);
-            CDIBSectionBitmap scaled;
-            scaled.ResizeFrom(decodeBitmap_, kThumbnailSize.width(), kThumbnailSize.height());
-            thumbnail = scaled.ReleaseBitmapHandle();
-        } catch (const CTextException&) {
-            // Dropped from both pages; the file that moves up into this row comes next.
-            failed = true;
-            names_->RemoveRow(row);
-            --count;
-            continue;
-        }
-        images_.push_back(thumbnail);
-        thumbnails_->addItem(new QListWidgetItem(QIcon(QPixmap::fromImage(thumbnail)), name));
-        ++row;
+    failedRows_.clear();
+    const int count = names_->count();
+    if (count == 0) {
+        emit BuildEnded();
+        return;
     }
 
-    if (cancelled) {
-        thumbnailsFolder_ = kNoFolder;
-        images_.clear();
-        thumbnails_->RemoveAllRows();
+    popup_ = new CProgressPopup;
+    popup_->Create(this, QStringLiteral("Thumbnails"), true);
+    popup_->CenterOver(window());
+    popup_->SetText(QStringLiteral("Creating Thumbnails... Please be patient!"));
+    popup_->SetRange(0, count, 1);
+    popup_->CancelOnEscape();
+    // At once, before results still queued can finish the build.
+    connect(popup_, &CProgressPopup::CancelRequested, this, &CFileListBar::CancelBuild);
+
+    // Every row is there from the start, an empty cell until its thumbnail comes, so that
+    // row i of both pages is the same file throughout.
+    QImage empty(kThumbnailSize, QImage::Format_RGB32);
+    empty.fill(kThumbnailBackground);
+    const QIcon emptyIcon(QPixmap::fromImage(empty));
+    QStringList paths;
+    images_.assign(static_cast<size_t>(count), empty);
+    for (int row = 0; row < count; ++row) {
+        paths << names_->PathAt(row);
+        thumbnails_->addItem(new QListWidgetItem(emptyIcon, names_->item(row)->text()));
     }
+
+    building_ = true;
+    pending_ = count;
+    known_.assign(static_cast<size_t>(count), false);
+    showFirstReadable_ = false;
+    workers_ = new CThumbnailWorkers(paths, kThumbnailSize, kThumbnailBackground, CThumbnailCache(), this);
+    // Results of a build that was stopped may still be queued: only the current one counts.
+    CThumbnailWorkers* workers = workers_;
+    connect(workers, &CThumbnailWorkers::Made, this, [this, workers](int row, const QImage& thumbnail) {
+        if (workers == workers_) OnThumbnailMade(row, thumbnail);
+    }, Qt::QueuedConnection);
+    connect(workers, &CThumbnailWorkers::Failed, this, [this, workers](int row) {
+        if (workers == workers_) OnThumbnailFailed(row);
+    }, Qt::QueuedConnection);
+    workers_->Start(QThread::idealThreadCount());
+}
+
+void CFileListBar::OnThumbnailMade(int row, const QImage& thumbnail) {
+    images_[static_cast<size_t>(row)] = thumbnail;
+    thumbnails_->item(row)->setIcon(QIcon(QPixmap::fromImage(thumbnail)));
+    known_[static_cast<size_t>(row)] = true;
+    ShowFirstReadableRow();
+    OneThumbnailLess();
+}
+
+void CFileListBar::OnThumbnailFailed(int row) {
+    failedRows_.push_back(row);
+    known_[static_cast<size_t>(row)] = true;
+    ShowFirstReadableRow();
+    OneThumbnailLess();
+}
+
+void CFileListBar::ShowFirstReadableRow() {
+    if (!showFirstReadable_) return;
+    if (thumbnails_->SelectedIndex() != -1) {
+        showFirstReadable_ = false;
+        return;
+    }
+    for (size_t row = 0; row < known_.size() && known_[row]; ++row) {
+        if (std::find(failedRows_.begin(), failedRows_.end(), static_cast<int>(row)) != failedRows_.end()) continue;
+        showFirstReadable_ = false;
+        thumbnails_->SelectRow(static_cast<int>(row));
+        names_->SelectRow(static_cast<int>(row));
+        return;
+    }
+}
+
+void CFileListBar::OneThumbnailLess() {
+    if (popup_) popup_->StepIt();
+    if (--pending_ == 0) FinishBuild();
+}
+
+void CFileListBar::StopBuild() {
+    building_ = false;
+    showFirstReadable_ = false;
+    if (workers_) {
+        workers_->Cancel();
+        workers_->deleteLater();
+        workers_ = nullptr;
+    }
+    if (popup_) {
+        // It watches Escape until it is gone; a build that ended can no longer be cancelled.
+        disconnect(popup_, nullptr, this, nullptr);
+        popup_->hide();
+        popup_->deleteLater();
+        popup_ = nullptr;
+    }
+}
+
+bool CFileListBar::DropFailedRows() {
+    if (failedRows_.empty()) return false;
+    std::sort(failedRows_.begin(), failedRows_.end(), std::greater<>());
+    const int selected = ActiveList()->SelectedIndex();
+    const int removedAbove = static_cast<int>(std::count_if(failedRows_.begin(), failedRows_.end(),
+                                                            [selected](int row) { return row < selected; }));
+    const bool selectedWent = std::find(failedRows_.begin(), failedRows_.end(), selected) != failedRows_.end();
+    for (int row : failedRows_) {
+        names_->RemoveRow(row);
+        if (row < thumbnails_->count()) thumbnails_->RemoveRow(row);
+        if (static_cast<size_t>(row) < images_.size()) images_.erase(images_.begin() + row);
+    }
+    failedRows_.clear();
+    // A selected file that failed gives its place to the next one, which shows instead.
+    if (selectedWent && ActiveList()->count() > 0)
+        ActiveList()->SelectRow(std::min(selected - removedAbove, ActiveList()->count() - 1));
+    return true;
+}
+
+void CFileListBar::FinishBuild() {
+    StopBuild();
+    const bool failed = DropFailedRows();
     if (failed) Tell(this, QStringLiteral("One or more Thumbnails could not be created.\nFile Names removed from Image List"));
+    emit BuildEnded();
+}
+
+void CFileListBar::CancelBuild() {
+    const bool waitingForFirstImage = showFirstReadable_;
+    StopBuild();
+    Tell(this, QStringLiteral("Thumbnail Creation Canceled"));
+    const bool failed = DropFailedRows();
+    thumbnailsFolder_ = kNoFolder;
+    images_.clear();
+    thumbnails_->RemoveAllRows();
+    // A page change still waiting for its first image shows the first name instead.
+    if (waitingForFirstImage) names_->SelectRow(0);
+    if (failed) Tell(this, QStringLiteral("One or more Thumbnails could not be created.\nFile Names removed from Image List"));
+    emit BuildEnded();
+}
+
+void CFileListBar::AbandonBuild() {
+    StopBuild();
+    failedRows_.clear();
+    thumbnailsFolder_ = kNoFolder;
+    images_.clear();
+    thumbnails_->RemoveAllRows();
+    emit BuildEnded();
 }
 
 void CFileListBar::LockBars() {
@@ -227,10 +324,16 @@ void CFileListBar::UnlockBars() {
 }
 
 void CFileListBar::OnPageChanged() {
-    // No folder change or list action may start while the page is prepared.
+    // No folder change or list action may start while the page is prepared; the thumbnails
+    // themselves are made afterwards, with both bars enabled.
     LockBars();
     const CScopeExit unlock([this] { UnlockBars(); });
     if (ThumbnailsActive()) BuildThumbnails();
+    if (building_) {
+        showFirstReadable_ = true;
+        ShowFirstReadableRow();
+        return;
+    }
     thumbnails_->SelectRow(0);
     names_->SelectRow(0);
 }

@@ -1,8 +1,6 @@
 #pragma once
 
-#include "codecs/auto_decoder.h"
-#include "imagelib/dib_section_bitmap.h"
-
+#include <QColor>
 #include <QImage>
 #include <QPointer>
 #include <QSize>
@@ -13,13 +11,15 @@
 class CImageFileList;
 class CListControl;
 class COX3DTabViewContainer;
+class CProgressPopup;
+class CThumbnailWorkers;
 class QMenu;
 
 // The contents of the "File List" bar: a tab container with the Names page (the image
-// file list) and the Thumbnails page (one 100 x 75 picture per file, row i the same file on
-// both pages). It builds the thumbnails, switches pages, and carries the file operations:
-// the selected row, delete to the trash, the file's properties. Row changes of both lists
-// travel on to the main frame as ItemChanged.
+// file list) and the Thumbnails page (one 100 x 75 cell per file, row i the same file on
+// both pages). It builds the thumbnails on worker threads, switches pages, and carries the
+// file operations: the selected row, delete to the trash, the file's properties. Row
+// changes of both lists travel on to the main frame as ItemChanged.
 class CFileListBar : public QWidget {
     Q_OBJECT
 public:
@@ -28,7 +28,7 @@ public:
     static constexpr QSize kThumbnailSize{100, 75};
     static constexpr int kItemMargin = 2;
     static constexpr QSize kIconSpacing{143 - 30, 118 - 10};
-    static constexpr int kDecodeDepth = 32;
+    static const QColor kThumbnailBackground;
 
     explicit CFileListBar(QWidget* parent = nullptr);
     ~CFileListBar() override;
@@ -36,7 +36,7 @@ public:
     COX3DTabViewContainer* Tabs() const { return tabs_; }
     CImageFileList* NamesList() const { return names_; }
     CListControl* ThumbnailList() const { return thumbnails_; }
-    // The thumbnail of each row of the Thumbnails page.
+    // The thumbnail of each row of the Thumbnails page (an empty cell until it is made).
     const std::vector<QImage>& ThumbnailImages() const { return images_; }
     // The Thumbnails page counts as active whenever page 0 is not.
     bool ThumbnailsActive() const;
@@ -54,23 +54,31 @@ public:
     // The properties of the current image file.
     void ShowFileProperties();
 
-    // Builds the Thumbnails page from the Names list, unless the current folder's
-    // thumbnails are built already. Files that cannot be decoded or scaled are dropped from
-    // both pages. Never re-entered; both docking bars stay disabled while it runs.
+    // Starts building the Thumbnails page from the Names list, unless the current folder's
+    // thumbnails are built or being built already, and returns at once: the page gets one
+    // row per Names row straight away and each thumbnail as it is made, while the window
+    // stays usable behind the progress popup. When all are made, the files that could not
+    // be read leave both pages and the user is told once; BuildEnded follows. Cancel or
+    // Escape stops every decode and leaves the page empty. A change of the Names list under
+    // a running build abandons it.
     void BuildThumbnails();
-    // After a page change: builds the thumbnails when that page is active, then selects
-    // row 0 of both lists (which shows the folder's first image).
+    // After a page change: starts the thumbnails when that page is active, then selects
+    // row 0 of both lists (which shows the folder's first image). While thumbnails are
+    // being made, that is the first row the build finds readable, once it knows it, unless
+    // the user chose a thumbnail first: a file that cannot be read is never opened for it.
     void OnPageChanged();
 
     // The menu a right click anywhere in the bar shows (the frame owns its commands).
     void SetContextMenu(QMenu* menu);
-    // The docking bars disabled while a thumbnail build runs.
+    // The docking bars disabled while a page change prepares the page.
     void SetDockingBars(QWidget* directoryBar, QWidget* fileListBar);
 
 signals:
     void ItemChanged(int controlId, int row, int newState);
     // The last row went: the document's views must show that no image is loaded.
     void ViewsNeedUpdate();
+    // A thumbnail build ended: finished, cancelled or abandoned.
+    void BuildEnded();
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -80,15 +88,35 @@ private:
     // Disables the docking bars until as many Unlock calls as Lock calls have come.
     void LockBars();
     void UnlockBars();
+    void OnThumbnailMade(int row, const QImage& thumbnail);
+    void OnThumbnailFailed(int row);
+    void OneThumbnailLess();
+    // Selects the first row whose thumbnail was made once every row before it is known
+    // to have failed.
+    void ShowFirstReadableRow();
+    void FinishBuild();
+    void CancelBuild();
+    // The Names list changed under the build: the page is emptied and built anew next time.
+    void AbandonBuild();
+    // Stops the workers and closes the popup; the rows stay as they are.
+    void StopBuild();
+    // Removes the rows whose thumbnail failed from both pages; true when there were any.
+    bool DropFailedRows();
 
     COX3DTabViewContainer* tabs_;
     CImageFileList* names_;
     CListControl* thumbnails_;
     std::vector<QImage> images_;
-    CAutoDecoder decoder_;
-    CDIBSectionBitmap decodeBitmap_;
     QString thumbnailsFolder_ = QStringLiteral(" ");
     bool building_ = false;
+    CThumbnailWorkers* workers_ = nullptr;
+    QPointer<CProgressPopup> popup_;
+    int pending_ = 0;
+    std::vector<int> failedRows_;
+    // Which rows' thumbnails have come back (made or failed), and whether the page change
+    // waits for the first readable row to show it.
+    std::vector<bool> known_;
+    bool showFirstReadable_ = false;
     int barLocks_ = 0;
     QPointer<QMenu> contextMenu_;
     std::vector<QPointer<QWidget>> dockingBars_;

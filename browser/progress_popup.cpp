@@ -130,7 +130,13 @@ void CProgressPopup::PumpMessages(bool escapeCancels) {
     qApp->installEventFilter(this);
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    qApp->removeEventFilter(this);
+    if (!watchingEscape_) qApp->removeEventFilter(this);
+}
+
+void CProgressPopup::CancelOnEscape() {
+    watchingEscape_ = true;
+    escapeCancels_ = true;
+    qApp->installEventFilter(this);
 }
 
 bool CProgressPopup::eventFilter(QObject* watched, QEvent* event) {
@@ -149,4 +155,5 @@ void CProgressPopup::Cancel() {
         owner->raise();
         owner->activateWindow();
     }
+    emit CancelRequested();
 }

@@ -34,15 +34,22 @@ public:
     int StepIt() { return SetPos(position_ + step_); }
     // Dispatches every pending event; with escapeCancels, an Escape key press cancels.
     void PumpMessages(bool escapeCancels);
+    // For a job that runs off the user-interface thread and never pumps: from now on an
+    // Escape key press anywhere in the application cancels, until the window goes.
+    void CancelOnEscape();
     bool Cancelled() const { return cancelled_; }
     // Stops the job: sets the cancelled flag, hides the window and gives the main window
-    // the foreground again.
+    // the foreground again; then CancelRequested is emitted.
     void Cancel();
 
     int Percent() const { return percent_; }
     QLabel* Message() const { return message_; }
     QPushButton* CancelButton() const { return cancelButton_; }
     QProgressBar* Bar() const { return bar_; }
+
+signals:
+    // The user cancelled, for jobs that do not poll Cancelled.
+    void CancelRequested();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -62,5 +69,6 @@ private:
     int percent_ = 0;
     bool cancelled_ = false;
     bool escapeCancels_ = false;
+    bool watchingEscape_ = false;
     bool created_ = false;
 };

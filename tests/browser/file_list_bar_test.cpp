@@ -1,10 +1,11 @@
-// The file list bar: thumbnails built from the Names list, page changes, delete to the
-// trash and the properties of a file or folder.
+// The file list bar: thumbnails built from the Names list on worker threads, page changes,
+// delete to the trash and the properties of a file or folder.
 
 #include "browser/directory_tree_bar.h"
 #include "browser/file_list_bar.h"
 #include "browser/image_file_list.h"
 #include "browser/tab_view_container.h"
+#include "browser/thumbnail_workers.h"
 #include "browser_test_support.h"
 #include "support/test_files.h"
 #include "viewer/viewer_state.h"
@@ -14,10 +15,12 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 
 #include "browser/properties_dialog.h"
 
@@ -58,6 +61,15 @@ protected:
 
     void ShowThumbnailsPage() { bar.Tabs()->ActivatePage(1); }
 
+    // Starts a build and waits until it has ended.
+    void Build() {
+        QSignalSpy ended(&bar, &CFileListBar::BuildEnded);
+        bar.BuildThumbnails();
+        if (ended.isEmpty() && bar.IsBuilding()) {
+            ASSERT_TRUE(ended.wait(30000));
+        }
+    }
+
     QString Picture(const QString& name, QColor colour, int width = 40, int height = 30) {
         return WritePicture(folder + QLatin1Char('/') + name, width, height, colour);
     }
@@ -78,7 +90,7 @@ TEST_F(FileListBar, FilesThatFailAreDroppedFromBothPages) {
     List(folder);
     ShowThumbnailsPage();
 
-    bar.BuildThumbnails();
+    Build();
     // Two broken files in a row: the row that moves up is examined too.
     EXPECT_EQ(Rows(*bar.NamesList()), (QStringList{"1.bmp", "4.png", "5.jpg"}));
     EXPECT_EQ(Rows(*bar.ThumbnailList()), (QStringList{"1.bmp", "4.png", "5.jpg"}));
@@ -97,16 +109,16 @@ TEST_F(FileListBar, BuiltOncePerFolderAndAgainAfterAChange) {
     Picture(QStringLiteral("b.bmp"), Qt::yellow);
     List(folder);
     ShowThumbnailsPage();
-    bar.BuildThumbnails();
+    Build();
     ASSERT_EQ(bar.ThumbnailImages().size(), 2u);
     const qint64 first = bar.ThumbnailImages()[0].cacheKey();
 
-    bar.BuildThumbnails();
+    Build();
     EXPECT_EQ(bar.ThumbnailImages()[0].cacheKey(), first) << "the same folder is not built twice";
 
     // A folder change, even to the same folder, rebuilds.
     List(folder);
-    bar.BuildThumbnails();
+    Build();
     EXPECT_NE(bar.ThumbnailImages()[0].cacheKey(), first);
 
     // A path that differs only in letter case is another folder.
@@ -117,10 +129,10 @@ TEST_F(FileListBar, BuiltOncePerFolderAndAgainAfterAChange) {
     WritePicture(other + QStringLiteral("/x.bmp"), 10, 10, Qt::cyan);
     WritePicture(otherCase + QStringLiteral("/y.bmp"), 10, 10, Qt::magenta);
     List(other);
-    bar.BuildThumbnails();
+    Build();
     ASSERT_TRUE(bar.NamesList()->SetFolder(otherCase));
     g_strLastDirectory = otherCase;
-    bar.BuildThumbnails();
+    Build();
     ASSERT_EQ(bar.ThumbnailImages().size(), 1u);
     EXPECT_EQ(CentreColour(bar.ThumbnailImages()[0]), QColor(Qt::magenta));
 
@@ -128,7 +140,7 @@ TEST_F(FileListBar, BuiltOncePerFolderAndAgainAfterAChange) {
     const QString empty = folder + QStringLiteral("/empty");
     QDir().mkpath(empty);
     List(empty);
-    bar.BuildThumbnails();
+    Build();
     EXPECT_EQ(bar.ThumbnailList()->count(), 0);
     EXPECT_TRUE(bar.ThumbnailImages().empty());
     EXPECT_TRUE(seam.messages.isEmpty());
@@ -139,46 +151,80 @@ TEST_F(FileListBar, EscapeCancelsTheBuildAndTheNextOneStartsAgain) {
     Picture(QStringLiteral("b.bmp"), Qt::blue);
     List(folder);
     ShowThumbnailsPage();
-    QCoreApplication::postEvent(bar.NamesList(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    QSignalSpy ended(&bar, &CFileListBar::BuildEnded);
     bar.BuildThumbnails();
+    // Before any thumbnail has come back: Escape anywhere in the application cancels.
+    QTest::keyClick(bar.NamesList(), Qt::Key_Escape);
+    EXPECT_EQ(ended.count(), 1);
     EXPECT_EQ(seam.messages, QStringList{kCanceled});
     EXPECT_EQ(bar.ThumbnailList()->count(), 0) << "a cancelled build leaves the page empty";
     EXPECT_TRUE(bar.ThumbnailImages().empty());
     EXPECT_EQ(bar.NamesList()->count(), 2) << "the names stay";
     EXPECT_EQ(bar.ThumbnailsFolder(), QStringLiteral(" "));
-    EXPECT_TRUE(bar.isEnabled() && directoryBar.isEnabled());
+    EXPECT_FALSE(bar.IsBuilding());
+    EXPECT_EQ(CThumbnailWorkers::RunningThreads(), 0);
+    Settle();
+    EXPECT_EQ(bar.ThumbnailList()->count(), 0) << "results still queued are dropped";
 
-    bar.BuildThumbnails();
+    Build();
+    EXPECT_EQ(bar.ThumbnailList()->count(), 2);
+    // Escape once the build has ended cancels nothing.
+    QTest::keyClick(bar.NamesList(), Qt::Key_Escape);
+    Settle();
     EXPECT_EQ(bar.ThumbnailList()->count(), 2);
     EXPECT_EQ(seam.messages.size(), 1);
 }
 
-TEST_F(FileListBar, ABuildIsNeverReenteredAndKeepsBothBarsDisabled) {
-    Picture(QStringLiteral("a.bmp"), Qt::red);
-    WriteJunk(folder + QStringLiteral("/b.bmp"));
-    Picture(QStringLiteral("c.bmp"), Qt::blue);
+TEST_F(FileListBar, AFolderChangeUnderARunningBuildStartsOverWithBarsEnabled) {
+    for (int i = 0; i < 8; ++i) Picture(QStringLiteral("a%1.jpg").arg(i), Qt::red, 1200, 900);
+    const QString other = folder + QStringLiteral("/other");
+    QDir().mkpath(other);
+    WritePicture(other + QStringLiteral("/x.bmp"), 10, 10, Qt::cyan);
+    WriteJunk(other + QStringLiteral("/y.bmp"));
     List(folder);
     ShowThumbnailsPage();
     g_bImageLoaded = true;
-    bool checked = false;
-    seam.onMessage = [&](const QString&) {
-        // The failure message comes while the build still runs.
-        EXPECT_TRUE(bar.IsBuilding());
-        EXPECT_FALSE(bar.isEnabled());
-        EXPECT_FALSE(directoryBar.isEnabled());
-        g_bFolderChanged = true;
-        bar.BuildThumbnails();
-        bar.ThumbnailList()->SelectRow(0);
-        EXPECT_FALSE(bar.DeleteSelected()) << "rows must not move under a running build";
-        checked = true;
-    };
+
     bar.BuildThumbnails();
-    ASSERT_TRUE(checked);
-    EXPECT_EQ(seam.messages, QStringList{kFailed}) << "the nested call built nothing and asked nothing";
-    EXPECT_EQ(bar.ThumbnailList()->count(), 2);
-    EXPECT_TRUE(QFile::exists(folder + QStringLiteral("/a.bmp")));
-    EXPECT_FALSE(bar.IsBuilding());
-    EXPECT_TRUE(bar.isEnabled() && directoryBar.isEnabled());
+    ASSERT_TRUE(bar.IsBuilding());
+    EXPECT_EQ(bar.ThumbnailList()->count(), 8) << "every row is there from the start";
+    EXPECT_TRUE(bar.isEnabled() && directoryBar.isEnabled()) << "nothing blocks while thumbnails are made";
+    bar.ThumbnailList()->SelectRow(0);
+    EXPECT_FALSE(bar.DeleteSelected()) << "rows must not move under a running build";
+
+    List(other);
+    EXPECT_FALSE(bar.IsBuilding()) << "a refilled Names list abandons the build";
+    EXPECT_EQ(bar.ThumbnailList()->count(), 0);
+    EXPECT_EQ(CThumbnailWorkers::RunningThreads(), 0);
+    Build();
+    EXPECT_EQ(Rows(*bar.ThumbnailList()), QStringList{"x.bmp"});
+    EXPECT_EQ(Rows(*bar.NamesList()), QStringList{"x.bmp"});
+    ASSERT_EQ(bar.ThumbnailImages().size(), 1u);
+    EXPECT_EQ(CentreColour(bar.ThumbnailImages()[0]), QColor(Qt::cyan));
+    EXPECT_EQ(seam.messages, QStringList{kFailed}) << "only the new folder's failure is told";
+}
+
+TEST_F(FileListBar, ThumbnailsComeWhileTheEventLoopRuns) {
+    for (int i = 0; i < 6; ++i) Picture(QStringLiteral("p%1.jpg").arg(i), Qt::green, 1600, 1200);
+    List(folder);
+    ShowThumbnailsPage();
+    int ticks = 0;
+    int ticksAtEnd = -1;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(0);
+    QSignalSpy ended(&bar, &CFileListBar::BuildEnded);
+    QObject::connect(&bar, &CFileListBar::BuildEnded, [&] { ticksAtEnd = ticks; });
+    bar.BuildThumbnails();
+    EXPECT_TRUE(bar.IsBuilding());
+    ASSERT_TRUE(ended.wait(30000));
+    EXPECT_GT(ticksAtEnd, 0) << "the user-interface thread kept serving events during the build";
+    ASSERT_EQ(bar.ThumbnailImages().size(), 6u);
+    for (const QImage& thumbnail : bar.ThumbnailImages()) {
+        const QColor centre = CentreColour(thumbnail);
+        EXPECT_TRUE(centre.green() > 240 && centre.red() < 16 && centre.blue() < 16) << centre.name().toStdString();
+    }
+    EXPECT_EQ(CThumbnailWorkers::RunningThreads(), 0);
 }
 
 TEST_F(FileListBar, TabClicksBuildThenSelectTheFirstRowOfBothLists) {
@@ -186,15 +232,17 @@ TEST_F(FileListBar, TabClicksBuildThenSelectTheFirstRowOfBothLists) {
     Picture(QStringLiteral("b.bmp"), Qt::blue);
     List(folder);
     QSignalSpy changes(&bar, &CFileListBar::ItemChanged);
-    bool disabledDuringBuild = false;
+    bool enabledWhenShown = false;
     seam.onMessage = [&](const QString&) {};
     QTabBar* tabs = bar.Tabs()->TabBar();
-    // Observe the bars through the first row's notification, which comes after the build.
-    QObject::connect(bar.ThumbnailList(), &CListControl::ItemChanged, &bar, [&] { disabledDuringBuild = !directoryBar.isEnabled(); });
+    // The first row is selected once its thumbnail is made, with nothing blocked.
+    QObject::connect(bar.ThumbnailList(), &CListControl::ItemChanged, &bar, [&] { enabledWhenShown = directoryBar.isEnabled(); });
+    QSignalSpy ended(&bar, &CFileListBar::BuildEnded);
     QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
     EXPECT_TRUE(bar.ThumbnailsActive());
     EXPECT_EQ(bar.ThumbnailList()->count(), 2);
-    EXPECT_TRUE(disabledDuringBuild);
+    ASSERT_TRUE(ended.count() > 0 || ended.wait(30000));
+    EXPECT_TRUE(enabledWhenShown);
     EXPECT_TRUE(bar.isEnabled() && directoryBar.isEnabled());
     QList<QPair<int, int>> selected;
     for (const QList<QVariant>& change : changes)
@@ -209,6 +257,28 @@ TEST_F(FileListBar, TabClicksBuildThenSelectTheFirstRowOfBothLists) {
     QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
     EXPECT_EQ(bar.ThumbnailImages()[0].cacheKey(), built);
     EXPECT_TRUE(changes.isEmpty());
+}
+
+TEST_F(FileListBar, ThePageChangeShowsTheFirstReadableFileNeverABrokenOne) {
+    WriteJunk(folder + QStringLiteral("/0.bmp"));
+    WriteJunk(folder + QStringLiteral("/1.png"));
+    Picture(QStringLiteral("2.bmp"), Qt::red);
+    Picture(QStringLiteral("3.bmp"), Qt::blue);
+    List(folder);
+    // What the frame would open: the file of each row that becomes selected and focused.
+    QStringList opened;
+    QObject::connect(&bar, &CFileListBar::ItemChanged, &bar, [&](int, int row, int state) {
+        if (state == (LVIS_SELECTED | LVIS_FOCUSED)) opened << QFileInfo(bar.NamesList()->PathAt(row)).fileName();
+    });
+    QSignalSpy ended(&bar, &CFileListBar::BuildEnded);
+    QTabBar* tabs = bar.Tabs()->TabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    ASSERT_TRUE(ended.count() > 0 || ended.wait(30000));
+    EXPECT_EQ(opened, (QStringList{"2.bmp", "2.bmp"})) << "the thumbnail, then the name";
+    EXPECT_EQ(Rows(*bar.ThumbnailList()), (QStringList{"2.bmp", "3.bmp"}));
+    EXPECT_EQ(bar.ThumbnailList()->SelectedIndex(), 0) << "the selection stays with its file as the failed rows go";
+    EXPECT_EQ(bar.NamesList()->SelectedIndex(), 0);
+    EXPECT_EQ(seam.messages, QStringList{kFailed});
 }
 
 TEST_F(FileListBar, DeleteAsksFirstAndSendsTheFileToTheTrash) {
@@ -260,7 +330,7 @@ TEST_F(FileListBar, DeletingOnTheThumbnailsPageKeepsBothPagesInStep) {
     Picture(QStringLiteral("c.bmp"), Qt::blue);
     List(folder);
     ShowThumbnailsPage();
-    bar.BuildThumbnails();
+    Build();
     g_bImageLoaded = true;
 
     // The last row: the new last row is selected.

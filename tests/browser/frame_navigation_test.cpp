@@ -26,6 +26,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTabBar>
 #include <QTest>
 
@@ -189,9 +190,11 @@ TEST_F(FrameNavigation, ThumbnailsFollowTheFolderWhileTheirPageIsActive) {
     EXPECT_TRUE(Commands().IsChecked(ID_LIST_BY_NAMES));
     ASSERT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
 
+    QSignalSpy ended(&bar, &CFileListBar::BuildEnded);
     ASSERT_TRUE(Commands().Execute(ID_THUMBNAILS));
     EXPECT_TRUE(Commands().IsChecked(ID_THUMBNAILS));
     EXPECT_EQ(bar.ThumbnailList()->count(), 3);
+    ASSERT_TRUE(ended.wait(30000));
     EXPECT_EQ(Shown(), File(QStringLiteral("img1.bmp"))) << "the page change shows the first image";
     EXPECT_TRUE(Frame().DirectoryBar()->isEnabled() && Frame().FileListBar()->isEnabled());
     ASSERT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
@@ -204,21 +207,25 @@ TEST_F(FrameNavigation, ThumbnailsFollowTheFolderWhileTheirPageIsActive) {
     WriteJunk(mixed + QStringLiteral("/b.bmp"));
     const QString third = Picture(mixed, QStringLiteral("c.bmp"), Qt::blue);
     seam.messages.clear();
-    // The folder-change path holds both bars off while it builds, as the page change does.
+    // The thumbnails are made with both bars enabled: seen when the frame selects the first
+    // thumbnail, right after starting the build.
     QList<bool> barsEnabledDuringBuild;  // building, directory bar enabled, file list bar enabled
-    seam.onMessage = [&](const QString&) {
-        barsEnabledDuringBuild << bar.IsBuilding() << Frame().DirectoryBar()->isEnabled()
-                               << Frame().FileListBar()->isEnabled();
-    };
+    const auto watch = QObject::connect(bar.ThumbnailList(), &CListControl::ItemChanged, &bar, [&] {
+        if (barsEnabledDuringBuild.isEmpty() && bar.IsBuilding())
+            barsEnabledDuringBuild << bar.IsBuilding() << Frame().DirectoryBar()->isEnabled()
+                                   << Frame().FileListBar()->isEnabled();
+    });
+    ended.clear();
     Choose(mixed);
-    seam.onMessage = nullptr;
+    ASSERT_TRUE(ended.count() > 0 || ended.wait(30000));
+    QObject::disconnect(watch);
     EXPECT_EQ(Names().count(), 2);
     ASSERT_EQ(bar.ThumbnailList()->count(), 2);
     EXPECT_EQ(bar.ThumbnailList()->item(1)->text(), QStringLiteral("c.bmp"));
     EXPECT_EQ(CentreColour(bar.ThumbnailImages()[1]), QColor(Qt::blue));
     EXPECT_EQ(seam.messages,
               QStringList{"One or more Thumbnails could not be created.\nFile Names removed from Image List"});
-    EXPECT_EQ(barsEnabledDuringBuild, (QList<bool>{true, false, false}));
+    EXPECT_EQ(barsEnabledDuringBuild, (QList<bool>{true, true, true}));
     EXPECT_TRUE(Frame().DirectoryBar()->isEnabled() && Frame().FileListBar()->isEnabled());
     EXPECT_EQ(bar.ThumbnailList()->SelectedIndex(), 0);
     ASSERT_TRUE(Commands().Execute(ID_NEXT_IMAGE));

@@ -24,6 +24,7 @@
 #include <QFile>
 #include <QImage>
 #include <QSettings>
+#include <QSignalSpy>
 
 #include <sys/resource.h>
 
@@ -182,9 +183,10 @@ TEST_F(HostileFolder, ThreeHundredFilesAreListedShownAndThumbnailed) {
     EXPECT_TRUE(seam.messages.isEmpty()) << seam.messages.join(QLatin1Char('|')).toStdString();
 
     // The thumbnails: what fails goes from both pages, with one message.
-    ASSERT_TRUE(Frame().Commands().Execute(ID_THUMBNAILS));
-    Settle();
     CFileListBar& bar = *Frame().FileList();
+    QSignalSpy ended(&bar, &CFileListBar::BuildEnded);
+    ASSERT_TRUE(Frame().Commands().Execute(ID_THUMBNAILS));
+    ASSERT_TRUE(ended.count() > 0 || ended.wait(120000));
     const QStringList kept = NamesRows();
     EXPECT_EQ(bar.ThumbnailList()->count(), kept.size());
     EXPECT_EQ(bar.ThumbnailImages().size(), static_cast<size_t>(kept.size()));
