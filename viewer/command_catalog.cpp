@@ -42,6 +42,7 @@ constexpr std::array kCommands = {
     CommandInfo{ID_DELAY_15, "15 Seconds", "15 Seconds delay between image display", nullptr, nullptr},
     CommandInfo{ID_DELAY_20, "20 Seconds", "20 Seconds delay between image display", nullptr, nullptr},
     CommandInfo{ID_DELAY_30, "30 Seconds", "30 Seconds delay between image display", nullptr, nullptr},
+    CommandInfo{ID_COLOUR_MANAGEMENT, "Colour Management", "Convert colours from the picture's profile to the screen's", nullptr, nullptr},
     CommandInfo{ID_DEFAULT_BARS, "Default View Settings", "Reset Directory and File Bars to original settings \nReset to Default Settings", nullptr, nullptr},
     // Zoom menu
     CommandInfo{ID_STRETCH_TO_FILL, "&Stretch to Fill\tCtrl+S", "Stretch or Shrink Image to fill viewing area \nStretch Image to fill view", nullptr, "stretch"},

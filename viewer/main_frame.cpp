@@ -193,6 +193,8 @@ void CMainFrame::CreateMenus() {
     for (int id : {ID_DELAY_1, ID_DELAY_2, ID_DELAY_5, ID_DELAY_10, ID_DELAY_15, ID_DELAY_20, ID_DELAY_30})
         AddMenuItem(delay, id);
     view->addSeparator();
+    AddMenuItem(view, ID_COLOUR_MANAGEMENT);
+    view->addSeparator();
     AddMenuItem(view, ID_DEFAULT_BARS);
 
     QMenu* zoom = bar->addMenu(QStringLiteral("&Zoom"));

@@ -4,6 +4,7 @@
 
 #include "viewer/about_dlg.h"
 #include "viewer/app_info.h"
+#include "viewer/colour_management.h"
 #include "viewer/command_ids.h"
 #include "viewer/main_frame.h"
 #include "viewer/modal_seam.h"
@@ -62,6 +63,8 @@ bool CTest11App::InitInstance(const QStringList& arguments) {
     // The library reads no screen: metafiles are drawn at the resolution the program gives.
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         SetMetafileDotsPerInch(static_cast<int>(std::lround(screen->logicalDotsPerInch())));
+    // Before the frame lists the last folder, whose thumbnails are decoded too.
+    colour_ = std::make_unique<CColourManagement>();
 
     document_ = std::make_unique<CTest11Doc>();
     frame_ = std::make_unique<CMainFrame>();
@@ -89,6 +92,12 @@ void CTest11App::RegisterCommands() {
     CCommandTable& commands = frame_->Commands();
     commands.SetHandler(ID_APP_ABOUT, [this] { OnAppAbout(); });
     commands.SetHandler(ID_APP_EXIT, [this] { frame_->close(); });
+    colour_->RegisterCommands(commands, [this] { ShowPictureAgain(); });
+}
+
+void CTest11App::ShowPictureAgain() {
+    // A file that did not decode would only say so again.
+    if (g_bImageLoaded && !document_->PathName().isEmpty()) document_->OnOpenDocument(document_->PathName());
 }
 
 void CTest11App::OnAppAbout() {

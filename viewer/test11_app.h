@@ -5,6 +5,7 @@
 
 #include <memory>
 
+class CColourManagement;
 class CMainFrame;
 class CTest11Doc;
 class CTest11View;
@@ -35,7 +36,10 @@ protected:
 private:
     void RegisterCommands();
     void OnAppAbout();
+    // Decodes the document's picture again, as the colour settings now say.
+    void ShowPictureAgain();
 
+    std::unique_ptr<CColourManagement> colour_;
     std::unique_ptr<CTest11Doc> document_;
     std::unique_ptr<CMainFrame> frame_;
     CTest11View* view_ = nullptr;
