@@ -98,6 +98,8 @@ void CThumbnailWorkers::Run() {
     CAutoDecoder decoder;
     for (int index = next_++; index < paths_.size(); index = next_++) {
         CDecodeContext context;
+        // Thumbnails in the shared cache are sRGB, whatever profile the monitor has.
+        context.targetProfile.clear();
         if (!Register(context)) return;
         const QString& path = paths_[index];
         const CThumbnailCache::Key key = CThumbnailCache::KeyOf(path);
