@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 #include <jpeglib.h>
+#include "support/test_profiles.h"
+
 #include <lcms2.h>
 #include <png.h>
 
@@ -50,14 +52,6 @@ Bytes ExifBlock(int orientation, bool withPrefix) {
     return b;
 }
 
-Bytes Saved(cmsHPROFILE profile) {
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    Bytes bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
-}
 
 // sRGB's primaries with red and green exchanged. With tabulated tone curves of many
 // entries the profile outgrows one APP2 segment, as camera profiles with tables do.
@@ -77,7 +71,7 @@ Bytes SwappedRedGreen(bool large) {
             curves[c] = cmsBuildTabulatedToneCurve16(nullptr, static_cast<cmsUInt32Number>(table.size()), table.data());
         }
     }
-    const Bytes bytes = Saved(cmsCreateRGBProfile(&white, &primaries, curves));
+    const Bytes bytes = SavedProfile(cmsCreateRGBProfile(&white, &primaries, curves));
     if (large)
         for (cmsToneCurve* curve : curves) cmsFreeToneCurve(curve);
     cmsFreeToneCurve(gamma);

@@ -5,6 +5,7 @@
 #include "imagelib/orientation.h"
 #include "imagelib/text_exception.h"
 #include "support/test_files.h"
+#include "support/test_profiles.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
@@ -26,18 +27,7 @@ struct Job {
 
 // A wide-gamut profile of its own, so that no other test has made its transform before.
 std::vector<uint8_t> WideGamutProfile() {
-    const cmsCIExyY white{0.3127, 0.3290, 1};
-    const cmsCIExyYTRIPLE primaries{{0.708, 0.292, 1}, {0.170, 0.797, 1}, {0.131, 0.046, 1}};
-    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.4);
-    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    std::vector<uint8_t> bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    cmsFreeToneCurve(gamma);
-    return bytes;
+    return GammaRgbProfile({{0.708, 0.292, 1}, {0.170, 0.797, 1}, {0.131, 0.046, 1}}, 2.4);
 }
 
 std::string ReadText(const std::string& path) {

@@ -4,6 +4,8 @@
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>
+#include "support/test_profiles.h"
+
 #include <lcms2.h>
 
 #include <cstdlib>
@@ -19,14 +21,6 @@ using Bytes = std::vector<uint8_t>;
 constexpr cmsCIExyY kD65{0.3127, 0.3290, 1};
 constexpr cmsCIExyYTRIPLE kSrgbPrimaries{{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
 
-Bytes Saved(cmsHPROFILE profile) {
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    Bytes bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
-}
 
 cmsToneCurve* SrgbCurve() {
     const cmsFloat64Number parameters[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
@@ -36,7 +30,7 @@ cmsToneCurve* SrgbCurve() {
 // A matrix-shaper RGB profile of these primaries and one tone curve for all channels.
 Bytes RgbProfile(const cmsCIExyYTRIPLE& primaries, cmsToneCurve* curve, const cmsCIExyY& white = kD65) {
     cmsToneCurve* curves[3] = {curve, curve, curve};
-    const Bytes bytes = Saved(cmsCreateRGBProfile(&white, &primaries, curves));
+    const Bytes bytes = SavedProfile(cmsCreateRGBProfile(&white, &primaries, curves));
     cmsFreeToneCurve(curve);
     return bytes;
 }
@@ -54,7 +48,7 @@ Bytes WideGamut() {  // ProPhoto's primaries, D50, gamma 1.8
 
 Bytes LinearGrey() {
     cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
-    const Bytes bytes = Saved(cmsCreateGrayProfile(cmsD50_xyY(), linear));
+    const Bytes bytes = SavedProfile(cmsCreateGrayProfile(cmsD50_xyY(), linear));
     cmsFreeToneCurve(linear);
     return bytes;
 }
@@ -90,7 +84,7 @@ Bytes SwappedRedGreenTable() {
     cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
     cmsWriteTag(profile, cmsSigAToB0Tag, table);
     cmsPipelineFree(table);
-    return Saved(profile);
+    return SavedProfile(profile);
 }
 
 BGRA Rgba(int r, int g, int b, int a = 255) {
@@ -190,7 +184,7 @@ TEST(ColourManagementTest, MatrixShaperConversionAgreesWithLittleCms) {
         for (int g = 0; g <= 255; g += 15)
             for (int b = 0; b <= 255; b += 15) grid.push_back(Rgba(r, g, b, (r + g) & 0xFF));
     const Bytes wide = WideGamut();
-    const Bytes srgb = Saved(cmsCreate_sRGBProfile());
+    const Bytes srgb = SavedProfile(cmsCreate_sRGBProfile());
     for (const auto& [from, to] : std::vector<std::pair<Bytes, Bytes>>{{wide, srgb}, {srgb, wide}}) {
         cmsHPROFILE source = cmsOpenProfileFromMem(from.data(), static_cast<cmsUInt32Number>(from.size()));
         cmsHPROFILE target = cmsOpenProfileFromMem(to.data(), static_cast<cmsUInt32Number>(to.size()));
@@ -285,7 +279,7 @@ TEST(ColourManagementTest, ProfilesThatCannotBeUsedLeaveThePictureAsStoredWithAT
     const Bytes truncated(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2));
     Bytes garbage(600);
     for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<uint8_t>(i * 7 + 3);
-    const Bytes lab = Saved(cmsCreateLab4Profile(nullptr));
+    const Bytes lab = SavedProfile(cmsCreateLab4Profile(nullptr));
     const PngColourChunks badGamma{.hasGamma = true, .gamma = 1e-6};
     const PngColourChunks badChromaticities{.hasChromaticities = true, .whiteX = 0.3, .whiteY = 0};
     TempDir dir;
@@ -335,11 +329,11 @@ TEST(ColourManagementTest, SrgbProfilesAreRecognisedAndLeaveThePixelsAlone) {
         RgbProfile({{0.6401, 0.3300, 1}, {0.3000, 0.6001, 1}, {0.1500, 0.0600, 1}},
                    cmsBuildTabulatedToneCurveFloat(nullptr, static_cast<cmsUInt32Number>(table.size()), table.data()));
     cmsToneCurve* srgbCurve = SrgbCurve();
-    const Bytes grey = Saved(cmsCreateGrayProfile(cmsD50_xyY(), srgbCurve));
+    const Bytes grey = SavedProfile(cmsCreateGrayProfile(cmsD50_xyY(), srgbCurve));
     cmsFreeToneCurve(srgbCurve);
     std::vector<BGRA> pixels;
     for (int v = 0; v < 256; ++v) pixels.push_back(Rgba(v, 255 - v, (v * 7) & 0xFF, v));
-    for (const Bytes& profile : {Saved(cmsCreate_sRGBProfile()), tabulated}) {
+    for (const Bytes& profile : {SavedProfile(cmsCreate_sRGBProfile()), tabulated}) {
         CMemBitmap bitmap;
         MakeRow(bitmap, pixels);
         bitmap.Metadata().iccProfile = profile;

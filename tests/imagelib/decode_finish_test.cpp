@@ -2,6 +2,7 @@
 #include "imagelib/decode_context.h"
 #include "imagelib/image_decoder.h"
 #include "imagelib/mem_bitmap.h"
+#include "support/test_profiles.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
@@ -11,18 +12,7 @@
 namespace {
 
 std::vector<uint8_t> SwappedRedGreenProfile() {
-    const cmsCIExyY white{0.3127, 0.3290, 1};
-    const cmsCIExyYTRIPLE primaries{{0.30, 0.60, 1}, {0.64, 0.33, 1}, {0.15, 0.06, 1}};
-    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
-    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    std::vector<uint8_t> bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    cmsFreeToneCurve(gamma);
-    return bytes;
+    return GammaRgbProfile({{0.30, 0.60, 1}, {0.64, 0.33, 1}, {0.15, 0.06, 1}}, 2.2);
 }
 
 // Delivers a red picture of 3 x 2 stored turned a quarter left (Exif orientation 6) in a
