@@ -329,6 +329,10 @@ void CFileListBar::OnPageChanged() {
     LockBars();
     const CScopeExit unlock([this] { UnlockBars(); });
     if (ThumbnailsActive()) BuildThumbnails();
+    SelectFirstReadableRow();
+}
+
+void CFileListBar::SelectFirstReadableRow() {
     if (building_) {
         showFirstReadable_ = true;
         ShowFirstReadableRow();

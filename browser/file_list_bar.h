@@ -67,6 +67,9 @@ public:
     // being made, that is the first row the build finds readable, once it knows it, unless
     // the user chose a thumbnail first: a file that cannot be read is never opened for it.
     void OnPageChanged();
+    // Selects row 0 of both lists, or, while thumbnails are being made, the first row the
+    // build finds readable once it knows it (unless the user chose a thumbnail first).
+    void SelectFirstReadableRow();
 
     // The menu a right click anywhere in the bar shows (the frame owns its commands).
     void SetContextMenu(QMenu* menu);

@@ -345,7 +345,7 @@ void CMainFrame::OnFolderChanged() {
         fileList_->BuildThumbnails();
         if (names->count() > 0) {
             fileList_->ThumbnailList()->setFocus();
-            fileList_->ThumbnailList()->SelectRow(0);
+            fileList_->SelectFirstReadableRow();
         }
     }
 }
