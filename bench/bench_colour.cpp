@@ -11,41 +11,16 @@
 #include "imagelib/decode_context.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/text_exception.h"
+#include "support/test_profiles.h"
+#include "bench_timing.h"
 
 #include <lcms2.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
 #include <vector>
-
-namespace {
-
-std::vector<uint8_t> AdobeRgbLike() {
-    const cmsCIExyY white{0.3127, 0.3290, 1};
-    const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
-    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 563.0 / 256);
-    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    std::vector<uint8_t> bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    cmsFreeToneCurve(gamma);
-    return bytes;
-}
-
-template <typename Work>
-double Milliseconds(Work&& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -63,7 +38,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: code %d: %s", argv[1], e.Code(), e.Text().c_str());
         return 1;
     }
-    stored.Metadata().iccProfile = AdobeRgbLike();
+    stored.Metadata().iccProfile = GammaRgbProfile({{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}}, 563.0 / 256);
     CMemBitmap picture;
     std::vector<double> times;
     double first = 0;

@@ -7,30 +7,13 @@
 
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/orientation.h"
+#include "bench_timing.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
-
-namespace {
-
-double Median(std::vector<double> times) {
-    std::sort(times.begin(), times.end());
-    const size_t n = times.size();
-    return n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
-}
-
-template <typename Work>
-double Milliseconds(Work&& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;

@@ -282,12 +282,13 @@ void CJPEGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, 
     // upsampling (bench/bench_codecs.sh prints the comparison), and looks better.
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_fancy_upsampling = TRUE;
+    const int orientation = ExifOrientation(cinfo);
     const CDecodeContext* context = ActiveDecodeContext();
     int minWidth = context != nullptr ? context->minWidth : 0;
     int minHeight = context != nullptr ? context->minHeight : 0;
     // The wish is for the picture as shown: one that will be turned a quarter is stored with
     // its sides the other way round.
-    if (context != nullptr && context->applyOrientation && ExifOrientation(cinfo) >= 5) std::swap(minWidth, minHeight);
+    if (context != nullptr && context->applyOrientation && orientation >= 5) std::swap(minWidth, minHeight);
     if (!codec.Guarded([&] { ChooseScale(&cinfo, minWidth, minHeight); })) codec.Fail();
     // A multi-scan stream keeps every coefficient of the stored picture, however small the
     // output: 2 bytes per sample, more than the bitmap of a scaled decode. Its buffers
@@ -302,7 +303,6 @@ void CJPEGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, 
             blocks += uint64_t{cinfo.comp_info[c].width_in_blocks} * cinfo.comp_info[c].height_in_blocks;
         if (blocks / 8 > size) throw CTextException(ERR_END_OF_DATA, "End of file reached while decoding.\n");
     }
-    const int orientation = ExifOrientation(cinfo);
     std::vector<uint8_t> iccProfile = IccProfile(cinfo);
     // Creating the bitmap first refuses oversized images before libjpeg allocates the
     // whole-image buffers of a progressive stream.

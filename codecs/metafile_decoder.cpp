@@ -100,7 +100,7 @@ bool IsPlaceableMetafile(const uint8_t* header, size_t size) {
 
 void SetMetafileDotsPerInch(int dotsPerInch) { SetDefaultDotsPerInch(dotsPerInch); }
 
-int MetafileDotsPerInch() { return CDecodeContext().dotsPerInch; }
+int MetafileDotsPerInch() { return DefaultDotsPerInch(); }
 
 void CMetafileDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) {
     palette.reset();

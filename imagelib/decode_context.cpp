@@ -60,6 +60,8 @@ void SetDefaultDotsPerInch(int dotsPerInch) {
     g_dotsPerInch.store(dotsPerInch > 0 ? dotsPerInch : kDefaultDotsPerInch, std::memory_order_relaxed);
 }
 
+int DefaultDotsPerInch() { return g_dotsPerInch.load(std::memory_order_relaxed); }
+
 void SetDefaultColourManagement(bool on, std::vector<uint8_t> targetProfile) {
     ColourDefaults& colour = Colour();
     const std::lock_guard lock(colour.mutex);

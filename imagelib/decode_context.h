@@ -86,6 +86,7 @@ private:
 
 // The process default of the metafile resolution (a context's dotsPerInch); 0 restores 96.
 void SetDefaultDotsPerInch(int dotsPerInch);
+int DefaultDotsPerInch();
 
 // The process defaults of colour management (a context's colourManagement and targetProfile):
 // a viewer switches it off or on for every later decode, or gives the monitor's profile.

@@ -75,7 +75,9 @@ TEST_P(AllocationFailureTest, EveryFailedAllocationEndsTheDecodeAsOutOfMemory) {
             EXPECT_GT(n, 2) << "a decode allocates more than that";
             break;
         }
-        if (code != 0) ASSERT_EQ(code, ERR_OUT_OF_MEMORY) << "allocation " << n;
+        if (code != 0) {
+            ASSERT_EQ(code, ERR_OUT_OF_MEMORY) << "allocation " << n;
+        }
     }
 }
 
