@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imagelib/animation_reader.h"
 #include "imagelib/image_decoder.h"
 #include "imagelib/image_format.h"
 
@@ -34,6 +35,10 @@ struct FormatEntry {
     std::vector<std::string_view> mimeTypes;
     std::unique_ptr<CImageDecoder> (*createDecoder)();
     unsigned capabilities;
+    // Opens the frames of an animated file of this format (the file's whole bytes); nullptr
+    // for a format without animation.
+    std::unique_ptr<CAnimationReader> (*openAnimation)(std::vector<uint8_t> data, const CDecodeContext& context) =
+        nullptr;
 };
 
 // Every format, in the order their signatures are tested: the strongest first, so that a few

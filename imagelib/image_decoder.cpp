@@ -2,31 +2,22 @@
 
 #include "byte_source.h"
 #include "colour_management.h"
+#include "decode_steps.h"
 #include "mem_bitmap.h"
 #include "orientation.h"
 #include "text_exception.h"
 #include "trace.h"
 #include "work_budget.h"
 
-#include <new>
-
 namespace {
 
-// Runs a decode or probe under context (or the one already active), turning an allocation
-// failure anywhere inside into the library's out-of-memory error.
-template <typename Work>
-void RunDecode(const CDecodeContext* context, Work&& work) {
-    try {
-        CDecodeScope scope(context);
-        work();
-    } catch (const std::bad_alloc&) {
-        RaiseError(ERR_OUT_OF_MEMORY, "Out of memory while decoding.");
-    }
+void OpenFile(CMappedFileSource& source, const std::string& fileName) {
+    if (const int result = source.Open(fileName); result != 0)
+        RaiseError(result, FormatText("Opening %s failed", fileName.c_str()));
 }
 
-// The end of an outermost decode: colours converted, then the picture turned upright, as
-// the decode's context asks. A picture decoded inside another (a JPEG inside a PICT) is
-// part of its container, whose own decode finishes the whole.
+}  // namespace
+
 void FinishPicture(CImageBitmap& bitmap) {
     const CDecodeContext& context = *ActiveDecodeContext();
     if (context.colourManagement) {
@@ -38,13 +29,6 @@ void FinishPicture(CImageBitmap& bitmap) {
         ApplyOrientation(bitmap);
     }
 }
-
-void OpenFile(CMappedFileSource& source, const std::string& fileName) {
-    if (const int result = source.Open(fileName); result != 0)
-        RaiseError(result, FormatText("Opening %s failed", fileName.c_str()));
-}
-
-}  // namespace
 
 void CImageDecoder::DecodeFile(const std::string& fileName, CImageBitmap& bitmap, int depth,
                                CProgressListener* listener) {
