@@ -6,13 +6,13 @@
 //
 // usage: bench_colour FILE [RUNS]
 
+#include "bench_timing.h"
 #include "codecs/auto_decoder.h"
 #include "imagelib/colour_management.h"
 #include "imagelib/decode_context.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/text_exception.h"
 #include "support/test_profiles.h"
-#include "bench_timing.h"
 
 #include <lcms2.h>
 

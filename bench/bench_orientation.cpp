@@ -5,9 +5,9 @@
 //
 // usage: bench_orientation [ROUNDS]
 
+#include "bench_timing.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/orientation.h"
-#include "bench_timing.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -8,7 +8,7 @@
 #include "browser/file_list_bar.h"
 #include "browser/image_file_list.h"
 #include "browser/tab_view_container.h"
-#include "viewer/viewer_state.h"
+#include "browser/viewer_model.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -48,12 +48,13 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QString folder = QString::fromLocal8Bit(argv[2]);
 
-    CFileListBar bar;
+    CViewerModel model;
+    CFileListBar bar(model);
     bar.NamesList()->SetFilter(QString::fromLatin1(kExtensions));
     if (std::strcmp(argv[1], "thumbnails") == 0) {
         if (!bar.NamesList()->SetFolder(folder)) return Usage();
-        g_strLastDirectory = folder;
-        g_bFolderChanged = true;
+        model.g_strLastDirectory = folder;
+        model.g_bFolderChanged = true;
         bar.Tabs()->ActivatePage(1);
         const double ms = Milliseconds([&] {
             QEventLoop loop;

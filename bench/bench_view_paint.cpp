@@ -8,10 +8,10 @@
 #include "imagelib/image_encoder.h"
 #include "imagelib/mem_bitmap.h"
 #include "viewer/command_ids.h"
+#include "viewer/display_layout.h"
 #include "viewer/main_frame.h"
 #include "viewer/test11_app.h"
 #include "viewer/test11_view.h"
-#include "viewer/viewer_state.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -88,7 +88,7 @@ int main(int argc, char* argv[]) {
     std::vector<double> repaint;
     for (int i = 0; i < runs; ++i) {
         for (int mode : {ID_PROPORTIONAL_STRETCH, ID_STRETCH_TO_FILL}) {
-            StretchState = STRETCH_NATURAL;
+            app.MainFrame()->Model().StretchState = STRETCH_NATURAL;
             commands.Execute(mode);
             firstPaint.push_back(Milliseconds([&] { view->viewport()->repaint(); }));
         }

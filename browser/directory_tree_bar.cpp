@@ -2,13 +2,14 @@
 
 #include "browser/namespace_tree.h"
 #include "browser/properties_dialog.h"
-#include "viewer/viewer_state.h"
+#include "browser/viewer_model.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QVBoxLayout>
 
-CDirectoryTreeBar::CDirectoryTreeBar(QWidget* parent) : QWidget(parent), tree_(new CNamespaceTree(this)) {
+CDirectoryTreeBar::CDirectoryTreeBar(CViewerModel& model, QWidget* parent)
+    : QWidget(parent), model_(model), tree_(new CNamespaceTree(this)) {
     setObjectName(QStringLiteral("DirectoryTreeBar"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -17,7 +18,7 @@ CDirectoryTreeBar::CDirectoryTreeBar(QWidget* parent) : QWidget(parent), tree_(n
     tree_->ResetRoot();
 }
 
-void CDirectoryTreeBar::ShowFolderProperties() { ShowPathProperties(g_strLastDirectory, this); }
+void CDirectoryTreeBar::ShowFolderProperties() { ShowPathProperties(model_.g_strLastDirectory, this); }
 
 void CDirectoryTreeBar::ShowContextMenu(const QPoint& globalPos) {
     if (contextMenu_) contextMenu_->popup(globalPos);

@@ -5,6 +5,7 @@
 
 class CNamespaceTree;
 class QMenu;
+struct CViewerModel;
 
 // The contents of the "Directory" bar: the folder tree, filling the bar, built from the
 // namespace root when the bar is made. A right click anywhere in it (on a node too) shows
@@ -12,7 +13,7 @@ class QMenu;
 class CDirectoryTreeBar : public QWidget {
     Q_OBJECT
 public:
-    explicit CDirectoryTreeBar(QWidget* parent = nullptr);
+    explicit CDirectoryTreeBar(CViewerModel& model, QWidget* parent = nullptr);
 
     CNamespaceTree* Tree() const { return tree_; }
     // The properties of the folder last selected (not of the node under the mouse).
@@ -25,6 +26,7 @@ protected:
 private:
     void ShowContextMenu(const QPoint& globalPos);
 
+    CViewerModel& model_;
     CNamespaceTree* tree_;
     QPointer<QMenu> contextMenu_;
 };

@@ -6,9 +6,9 @@
 #include "browser/properties_dialog.h"
 #include "browser/tab_view_container.h"
 #include "browser/thumbnail_workers.h"
+#include "browser/viewer_model.h"
+#include "platform/modal_seam.h"
 #include "platform/trash.h"
-#include "viewer/modal_seam.h"
-#include "viewer/viewer_state.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -45,8 +45,9 @@ QMessageBox::StandardButton Tell(QWidget* owner, const QString& text,
 
 const QColor CFileListBar::kThumbnailBackground(240, 240, 240);
 
-CFileListBar::CFileListBar(QWidget* parent)
+CFileListBar::CFileListBar(CViewerModel& model, QWidget* parent)
     : QWidget(parent),
+      model_(model),
       tabs_(new COX3DTabViewContainer(this)),
       names_(new CImageFileList),
       thumbnails_(new CListControl(kThumbnailListId)) {
@@ -118,7 +119,7 @@ bool CFileListBar::DeleteSelected() {
     // Rows must not move under a running build.
     if (building_) return false;
     const int row = SelectedIndex();
-    if (!g_bImageLoaded || row == -1) return false;
+    if (!model_.g_bImageLoaded || row == -1) return false;
     const QString path = names_->PathAt(row);
     const QString name = names_->item(row) ? names_->item(row)->text() : path;
 
@@ -144,7 +145,7 @@ bool CFileListBar::DeleteSelected() {
     const int remaining = names_->count();
     if (remaining == 0) {
         names_->setEnabled(false);
-        g_bImageLoaded = false;
+        model_.g_bImageLoaded = false;
         emit ViewsNeedUpdate();
     } else {
         // The row that took the deleted one's place shows; after the last row, the new last.
@@ -155,15 +156,15 @@ bool CFileListBar::DeleteSelected() {
     return true;
 }
 
-void CFileListBar::ShowFileProperties() { ShowPathProperties(g_strCurrentFile, this); }
+void CFileListBar::ShowFileProperties() { ShowPathProperties(model_.g_strCurrentFile, this); }
 
 void CFileListBar::BuildThumbnails() {
-    if (!g_bFolderChanged && g_strLastDirectory == thumbnailsFolder_) return;
+    if (!model_.g_bFolderChanged && model_.g_strLastDirectory == thumbnailsFolder_) return;
     // A folder change under a running build: the new folder's thumbnails take over.
     if (building_) StopBuild();
 
-    g_bFolderChanged = false;
-    thumbnailsFolder_ = g_strLastDirectory;
+    model_.g_bFolderChanged = false;
+    thumbnailsFolder_ = model_.g_strLastDirectory;
     images_.clear();
     thumbnails_->RemoveAllRows();
     failedRows_.clear();

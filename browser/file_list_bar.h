@@ -13,6 +13,7 @@ class CListControl;
 class COX3DTabViewContainer;
 class CProgressPopup;
 class CThumbnailWorkers;
+struct CViewerModel;
 class QMenu;
 
 // The contents of the "File List" bar: a tab container with the Names page (the image
@@ -30,7 +31,7 @@ public:
     static constexpr QSize kIconSpacing{143 - 30, 118 - 10};
     static const QColor kThumbnailBackground;
 
-    explicit CFileListBar(QWidget* parent = nullptr);
+    explicit CFileListBar(CViewerModel& model, QWidget* parent = nullptr);
     ~CFileListBar() override;
 
     COX3DTabViewContainer* Tabs() const { return tabs_; }
@@ -106,6 +107,7 @@ private:
     // Removes the rows whose thumbnail failed from both pages; true when there were any.
     bool DropFailedRows();
 
+    CViewerModel& model_;
     COX3DTabViewContainer* tabs_;
     CImageFileList* names_;
     CListControl* thumbnails_;

@@ -1,6 +1,6 @@
 #include "browser/progress_popup.h"
 
-#include "viewer/profile.h"
+#include "platform/profile.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -5,7 +5,7 @@
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/text_exception.h"
 #include "platform/file_manager.h"
-#include "viewer/modal_seam.h"
+#include "platform/modal_seam.h"
 
 #include <QDateTime>
 #include <QDialogButtonBox>

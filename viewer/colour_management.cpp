@@ -2,9 +2,9 @@
 
 #include "imagelib/decode_context.h"
 #include "platform/monitor_profile.h"
+#include "platform/profile.h"
 #include "viewer/command_ids.h"
 #include "viewer/command_table.h"
-#include "viewer/profile.h"
 
 #include <QString>
 

@@ -1,6 +1,5 @@
 #include "viewer/display_layout.h"
 
-#include "viewer/viewer_state.h"
 
 #include <algorithm>
 

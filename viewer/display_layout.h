@@ -3,6 +3,14 @@
 #include <QRect>
 #include <QSize>
 
+// The display modes StretchState names; values from 9 up are zoom percentages.
+enum StretchMode : int {
+    STRETCH_NATURAL = 0,
+    STRETCH_FILL = 1,
+    STRETCH_PROPORTIONAL = 2,
+    STRETCH_TILE = 3,
+};
+
 // Where the image view puts the picture for each value of StretchState, in the view's
 // content coordinates (before scrolling), and how far its content scrolls.
 struct DisplayLayout {

@@ -1,23 +1,23 @@
 #include "viewer/main_frame.h"
 
 #include "browser/directory_tree_bar.h"
-#include "codecs/format_registry.h"
 #include "browser/file_list_bar.h"
 #include "browser/image_file_list.h"
 #include "browser/list_control.h"
 #include "browser/namespace_tree.h"
 #include "browser/tab_view_container.h"
+#include "browser/viewer_model.h"
+#include "codecs/format_registry.h"
 #include "platform/help_window.h"
 #include "platform/lock_keys.h"
+#include "platform/profile.h"
 #include "viewer/app_info.h"
 #include "viewer/command_catalog.h"
 #include "viewer/command_ids.h"
 #include "viewer/display_layout.h"
-#include "viewer/profile.h"
 #include "viewer/sizing_control_bar.h"
 #include "viewer/slide_show.h"
 #include "viewer/splash_wnd.h"
-#include "viewer/viewer_state.h"
 #include "viewer/wallpaper.h"
 
 #include <QAction>
@@ -79,6 +79,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), commands_(this) {
 CMainFrame::~CMainFrame() {
     // A frame that never finished creation has not read the settings: writing would lose them.
     if (ready_) WriteSettings();
+    // The slide show reads the model as it goes, which dies with the frame's members.
+    delete slideShow_;
 }
 
 bool CMainFrame::LoadFrame(QWidget* view) {
@@ -114,7 +116,7 @@ bool CMainFrame::LoadFrame(QWidget* view) {
     return true;
 }
 
-void CMainFrame::SelectLastDirectory() { directoryTree_->Tree()->SelectPath(g_strLastDirectory, false); }
+void CMainFrame::SelectLastDirectory() { directoryTree_->Tree()->SelectPath(model_.g_strLastDirectory, false); }
 
 void CMainFrame::PlaceOnWorkArea() {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -266,9 +268,9 @@ bool CMainFrame::CreateSizingBars() {
     if (!directoryBar_->Create(QStringLiteral("Directory"), this, kBarDefault, true, IDW_DIRECTORY_BAR) ||
         !fileListBar_->Create(QStringLiteral("File List"), this, kBarDefault, true, IDW_FILE_LIST_BAR))
         return false;
-    directoryTree_ = new CDirectoryTreeBar(directoryBar_);
+    directoryTree_ = new CDirectoryTreeBar(model_, directoryBar_);
     directoryBar_->setWidget(directoryTree_);
-    fileList_ = new CFileListBar(fileListBar_);
+    fileList_ = new CFileListBar(model_, fileListBar_);
     fileListBar_->setWidget(fileList_);
     fileList_->SetDockingBars(directoryBar_, fileListBar_);
     for (CSizingControlBar* bar : {directoryBar_, fileListBar_}) {
@@ -319,7 +321,7 @@ void CMainFrame::CreateBarMenus() {
 
 void CMainFrame::OnFolderChanged() {
     CImageFileList* names = fileList_->NamesList();
-    g_bFolderChanged = true;
+    model_.g_bFolderChanged = true;
     const QString path = directoryTree_->Tree()->PathOf(directoryTree_->Tree()->currentItem());
     if (fileListBar_->isHidden()) DockBarLeft(fileListBar_);
     names->SetFolder(path);
@@ -334,12 +336,12 @@ void CMainFrame::OnFolderChanged() {
         }
     } else {
         names->setEnabled(false);
-        g_bImageLoaded = false;
+        model_.g_bImageLoaded = false;
     }
     names->setFocus();
     if (ready_) emit UpdateViewsRequested();
     RecalcLayout();
-    g_strLastDirectory = path;
+    model_.g_strLastDirectory = path;
 
     if (fileList_->ThumbnailsActive()) {
         fileList_->BuildThumbnails();
@@ -358,9 +360,9 @@ void CMainFrame::OnImageSelected(int, int row, int newState) {
     if (path.isEmpty()) return;
     // A zoom does not carry over to the next image; stretch and tile modes do. Dropped
     // before the image opens, so that the view lays it out once.
-    if (StretchState > 10) StretchState = STRETCH_NATURAL;
+    if (model_.StretchState > 10) model_.StretchState = STRETCH_NATURAL;
     emit OpenDocumentRequested(path);
-    g_strCurrentFile = path;
+    model_.g_strCurrentFile = path;
 }
 
 void CMainFrame::DockBarLeft(CSizingControlBar* bar) {
@@ -404,7 +406,7 @@ void CMainFrame::ShowHelpContents() {
 }
 
 void CMainFrame::RegisterCommands() {
-    const auto notFullScreen = [](CCmdUI& ui) { ui.Enable(!g_bSlideShowFullScreen); };
+    const auto notFullScreen = [this](CCmdUI& ui) { ui.Enable(!model_.g_bSlideShowFullScreen); };
     const auto barRule = [notFullScreen](const QWidget* bar) {
         return [bar, notFullScreen](CCmdUI& ui) {
             ui.SetCheck(bar->isVisible());
@@ -424,7 +426,7 @@ void CMainFrame::RegisterCommands() {
     commands_.SetUpdateRule(ID_DEFAULT_BARS, notFullScreen);
     commands_.SetHandler(ID_HELP_CONTENTS, [this] { ShowHelpContents(); });
 
-    const auto imageLoaded = [](CCmdUI& ui) { ui.Enable(g_bImageLoaded); };
+    const auto imageLoaded = [this](CCmdUI& ui) { ui.Enable(model_.g_bImageLoaded); };
     // Next and previous go as the arrow keys go in the active page's list: no wrapping.
     commands_.SetHandler(ID_NEXT_IMAGE, [this] { fileList_->ActiveList()->SelectNextRow(); });
     commands_.SetUpdateRule(ID_NEXT_IMAGE, imageLoaded);
@@ -432,7 +434,7 @@ void CMainFrame::RegisterCommands() {
     commands_.SetUpdateRule(ID_PREVIOUS_IMAGE, imageLoaded);
     commands_.SetHandler(ID_DELETE_FILE, [this] { fileList_->DeleteSelected(); });
     commands_.SetUpdateRule(ID_DELETE_FILE,
-                            [this](CCmdUI& ui) { ui.Enable(g_bImageLoaded && fileList_->SelectedIndex() != -1); });
+                            [this](CCmdUI& ui) { ui.Enable(model_.g_bImageLoaded && fileList_->SelectedIndex() != -1); });
     commands_.SetHandler(ID_FILE_PROPERTIES, [this] { fileList_->ShowFileProperties(); });
     commands_.SetUpdateRule(ID_FILE_PROPERTIES, imageLoaded);
     commands_.SetHandler(ID_FOLDER_PROPERTIES, [this] { directoryTree_->ShowFolderProperties(); });
@@ -448,7 +450,6 @@ void CMainFrame::RegisterCommands() {
     });
     commands_.SetUpdateRule(ID_THUMBNAILS, [this](CCmdUI& ui) { ui.SetCheck(fileList_->Tabs()->CurrentPageIndex() == 1); });
     slideShow_->RegisterCommands(commands_);
-    (new CWallpaper(this))->RegisterCommands(commands_);
     CreateBarMenus();
 }
 
@@ -469,16 +470,16 @@ void CMainFrame::SaveBarState() {
 
 void CMainFrame::ReadSettings() {
     const QString section = QString::fromLatin1(kSettings);
-    g_strLastDirectory = Profile::GetString(section, QStringLiteral("LastDirectoryUsed"));
+    model_.g_strLastDirectory = Profile::GetString(section, QStringLiteral("LastDirectoryUsed"));
     const int mode = Profile::GetInt(section, QStringLiteral("StretchState"), STRETCH_NATURAL);
     // A damaged value must not become an absurd zoom.
-    StretchState = IsValidStretchState(mode) ? mode : STRETCH_NATURAL;
+    model_.StretchState = IsValidStretchState(mode) ? mode : STRETCH_NATURAL;
 }
 
 void CMainFrame::WriteSettings() {
     const QString section = QString::fromLatin1(kSettings);
-    Profile::WriteString(section, QStringLiteral("LastDirectoryUsed"), g_strLastDirectory);
-    Profile::WriteInt(section, QStringLiteral("StretchState"), StretchState);
+    Profile::WriteString(section, QStringLiteral("LastDirectoryUsed"), model_.g_strLastDirectory);
+    Profile::WriteInt(section, QStringLiteral("StretchState"), model_.StretchState);
 }
 
 void CMainFrame::showEvent(QShowEvent* event) {
@@ -496,7 +497,7 @@ void CMainFrame::showEvent(QShowEvent* event) {
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     // The layout saved is the window's own, not the bare full-screen one.
-    if (g_bSlideShowFullScreen) slideShow_->ToggleFullScreen();
+    if (model_.g_bSlideShowFullScreen) slideShow_->ToggleFullScreen();
     SaveBarState();
     if (helpWindow_) helpWindow_->close();
     event->accept();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browser/viewer_model.h"
 #include "viewer/command_table.h"
 
 #include <QMainWindow>
@@ -34,6 +35,8 @@ public:
     bool LoadFrame(QWidget* view);
 
     CCommandTable& Commands() { return commands_; }
+    // The state the view and the browser share.
+    CViewerModel& Model() { return model_; }
     QToolBar* ToolBar() const { return toolBar_; }
     CSizingControlBar* DirectoryBar() const { return directoryBar_; }
     CSizingControlBar* FileListBar() const { return fileListBar_; }
@@ -93,6 +96,7 @@ private:
     void UpdateIndicators();
     void AddMenuItem(QMenu* menu, int id);
 
+    CViewerModel model_;
     CCommandTable commands_;
     QToolBar* toolBar_ = nullptr;
     CSizingControlBar* directoryBar_ = nullptr;

@@ -1,6 +1,6 @@
 #include "viewer/print_layout.h"
 
-#include "viewer/viewer_state.h"
+#include "viewer/display_layout.h"
 
 #include <QBrush>
 #include <QFontMetricsF>

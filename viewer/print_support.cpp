@@ -1,8 +1,8 @@
 #include "viewer/print_support.h"
 
+#include "platform/modal_seam.h"
 #include "viewer/command_ids.h"
 #include "viewer/command_table.h"
-#include "viewer/modal_seam.h"
 
 #include <QPageSetupDialog>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #include "viewer/sizing_control_bar.h"
 
-#include "viewer/profile.h"
+#include "platform/profile.h"
 
 #include <QGuiApplication>
 #include <QMainWindow>

@@ -1,11 +1,11 @@
 #include "viewer/slide_show.h"
 
+#include "browser/viewer_model.h"
+#include "platform/profile.h"
 #include "viewer/command_ids.h"
 #include "viewer/command_table.h"
 #include "viewer/main_frame.h"
-#include "viewer/profile.h"
 #include "viewer/sizing_control_bar.h"
-#include "viewer/viewer_state.h"
 
 #include <QApplication>
 #include <QMenuBar>
@@ -39,21 +39,21 @@ CSlideShow::CSlideShow(CMainFrame& frame)
 
 CSlideShow::~CSlideShow() {
     // The cursor and the event filter are the whole application's.
-    if (g_bSlideShowFullScreen) {
+    if (Model().g_bSlideShowFullScreen) {
         qApp->removeEventFilter(this);
         QApplication::restoreOverrideCursor();
     }
-    g_bSlideShowInFrame = false;
-    g_bSlideShowFullScreen = false;
+    Model().g_bSlideShowInFrame = false;
+    Model().g_bSlideShowFullScreen = false;
 }
 
 void CSlideShow::RegisterCommands(CCommandTable& commands) {
     commands.SetHandler(ID_SLIDE_SHOW, [this] { ToggleInFrame(); });
-    commands.SetUpdateRule(ID_SLIDE_SHOW, [](CCmdUI& ui) { ui.SetCheck(g_bSlideShowInFrame); });
+    commands.SetUpdateRule(ID_SLIDE_SHOW, [this](CCmdUI& ui) { ui.SetCheck(Model().g_bSlideShowInFrame); });
     commands.SetHandler(ID_STOP_SLIDE_SHOW, [this] { ToggleInFrame(); });
-    commands.SetUpdateRule(ID_STOP_SLIDE_SHOW, [](CCmdUI& ui) { ui.Enable(g_bSlideShowInFrame); });
+    commands.SetUpdateRule(ID_STOP_SLIDE_SHOW, [this](CCmdUI& ui) { ui.Enable(Model().g_bSlideShowInFrame); });
     commands.SetHandler(ID_SLIDE_SHOW_FULL_SCREEN, [this] { ToggleFullScreen(); });
-    commands.SetUpdateRule(ID_SLIDE_SHOW_FULL_SCREEN, [](CCmdUI& ui) { ui.SetCheck(g_bSlideShowFullScreen); });
+    commands.SetUpdateRule(ID_SLIDE_SHOW_FULL_SCREEN, [this](CCmdUI& ui) { ui.SetCheck(Model().g_bSlideShowFullScreen); });
     for (const auto& [id, seconds] : kDelays) {
         commands.SetHandler(id, [this, seconds = seconds] { SetDelay(seconds); });
         commands.SetUpdateRule(id, [this, seconds = seconds](CCmdUI& ui) { ui.SetCheck(delay_ == seconds); });
@@ -66,7 +66,7 @@ void CSlideShow::SetDelay(int seconds) {
 }
 
 void CSlideShow::StartTimer() {
-    if (!g_bSlideShowInFrame && !g_bSlideShowFullScreen) return;
+    if (!Model().g_bSlideShowInFrame && !Model().g_bSlideShowFullScreen) return;
     timer_.start(delay_ * 1000);
 }
 
@@ -81,9 +81,9 @@ void CSlideShow::StopShow() {
 }
 
 void CSlideShow::ToggleInFrame() {
-    if (g_bSlideShowFullScreen) ToggleFullScreen();
-    g_bSlideShowInFrame = !g_bSlideShowInFrame;
-    if (g_bSlideShowInFrame) {
+    if (Model().g_bSlideShowFullScreen) ToggleFullScreen();
+    Model().g_bSlideShowInFrame = !Model().g_bSlideShowInFrame;
+    if (Model().g_bSlideShowInFrame) {
         StartShow();
         return;
     }
@@ -95,9 +95,9 @@ void CSlideShow::ToggleInFrame() {
 }
 
 void CSlideShow::ToggleFullScreen() {
-    if (g_bSlideShowInFrame) ToggleInFrame();
-    g_bSlideShowFullScreen = !g_bSlideShowFullScreen;
-    if (g_bSlideShowFullScreen) {
+    if (Model().g_bSlideShowInFrame) ToggleInFrame();
+    Model().g_bSlideShowFullScreen = !Model().g_bSlideShowFullScreen;
+    if (Model().g_bSlideShowFullScreen) {
         EnterFullScreen();
         StartShow();
         return;
@@ -156,7 +156,7 @@ void CSlideShow::LeaveFullScreen() {
 }
 
 bool CSlideShow::eventFilter(QObject*, QEvent* event) {
-    if (!g_bSlideShowFullScreen) return false;
+    if (!Model().g_bSlideShowFullScreen) return false;
     switch (event->type()) {
     case QEvent::ShortcutOverride:
     case QEvent::KeyPress:
@@ -174,3 +174,5 @@ bool CSlideShow::eventFilter(QObject*, QEvent* event) {
         return false;
     }
 }
+
+CViewerModel& CSlideShow::Model() const { return frame_.Model(); }

@@ -7,6 +7,7 @@
 
 class CCommandTable;
 class CMainFrame;
+struct CViewerModel;
 
 // What a slide show steps through: the Names list of the current folder. Selecting a row
 // there shows its image through the frame's image-selected procedure, which also moves the
@@ -65,6 +66,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    CViewerModel& Model() const;
     void StartTimer();
     void StartShow();
     void StopShow();

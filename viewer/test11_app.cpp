@@ -2,17 +2,17 @@
 
 #include "codecs/metafile_decoder.h"
 
+#include "platform/modal_seam.h"
+#include "platform/profile.h"
 #include "viewer/about_dlg.h"
 #include "viewer/app_info.h"
 #include "viewer/colour_management.h"
 #include "viewer/command_ids.h"
 #include "viewer/main_frame.h"
-#include "viewer/modal_seam.h"
-#include "viewer/profile.h"
 #include "viewer/splash_wnd.h"
 #include "viewer/test11_doc.h"
 #include "viewer/test11_view.h"
-#include "viewer/viewer_state.h"
+#include "viewer/wallpaper.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -23,7 +23,6 @@
 #include <cstdio>
 
 CTest11App::CTest11App() {
-    ResetViewerState();
     qApp->installEventFilter(this);
 }
 
@@ -66,8 +65,9 @@ bool CTest11App::InitInstance(const QStringList& arguments) {
     // Before the frame lists the last folder, whose thumbnails are decoded too.
     colour_ = std::make_unique<CColourManagement>();
 
-    document_ = std::make_unique<CTest11Doc>();
     frame_ = std::make_unique<CMainFrame>();
+    document_ = std::make_unique<CTest11Doc>(frame_->Model());
+    (new CWallpaper(*document_, frame_.get()))->RegisterCommands(frame_->Commands());
     view_ = new CTest11View(*document_, frame_->Commands(), frame_.get());
     document_->RegisterCommands(frame_->Commands());
     RegisterCommands();
@@ -97,7 +97,7 @@ void CTest11App::RegisterCommands() {
 
 void CTest11App::ShowPictureAgain() {
     // A file that did not decode would only say so again.
-    if (g_bImageLoaded && !document_->PathName().isEmpty()) document_->OnOpenDocument(document_->PathName());
+    if (frame_->Model().g_bImageLoaded && !document_->PathName().isEmpty()) document_->OnOpenDocument(document_->PathName());
 }
 
 void CTest11App::OnAppAbout() {

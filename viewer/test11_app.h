@@ -16,7 +16,6 @@ class CTest11View;
 class CTest11App : public QObject {
     Q_OBJECT
 public:
-    // StretchState and the rest of the shared state start from their defaults here.
     CTest11App();
     ~CTest11App() override;
 

@@ -1,12 +1,12 @@
 #include "viewer/test11_doc.h"
 
+#include "browser/viewer_model.h"
 #include "codecs/auto_decoder.h"
 #include "imagelib/dib_section_bitmap.h"
 #include "imagelib/text_exception.h"
+#include "platform/modal_seam.h"
 #include "viewer/command_ids.h"
 #include "viewer/command_table.h"
-#include "viewer/modal_seam.h"
-#include "viewer/viewer_state.h"
 
 #include <QApplication>
 #include <QFile>
@@ -27,7 +27,7 @@ public:
 
 }  // namespace
 
-CTest11Doc::CTest11Doc(QObject* parent) : QObject(parent), mail_(this) {
+CTest11Doc::CTest11Doc(CViewerModel& model, QObject* parent) : QObject(parent), model_(model), mail_(this) {
     connect(&mail_, &CMailClient::Failed, this, [](const QString& message) {
         ViewerMessageBox(message, QMessageBox::Ok, QMessageBox::Warning);
     });
@@ -64,13 +64,13 @@ bool CTest11Doc::OpenForReading(const QString& path) {
 
 bool CTest11Doc::OnOpenDocument(const QString& path) {
     if (!OpenForReading(path)) return false;
-    g_bImageLoaded = true;
+    model_.g_bImageLoaded = true;
     DeleteContents();
     {
         CWaitCursor wait;
         bool failed = false;
         try {
-            TheImageDecoder().DecodeFile(QFile::encodeName(path).toStdString(), TheCurrentBitmap(), 32);
+            decoder_.DecodeFile(QFile::encodeName(path).toStdString(), current_, 32);
         } catch (const CTextException&) {
             failed = true;
         } catch (const std::exception&) {
@@ -78,12 +78,12 @@ bool CTest11Doc::OnOpenDocument(const QString& path) {
             failed = true;
         }
         if (failed) {
-            if (!g_bSlideShowInFrame && !g_bSlideShowFullScreen) ViewerMessageBox(QStringLiteral("This file has invalid data."));
-            g_bImageLoaded = false;
+            if (!model_.g_bSlideShowInFrame && !model_.g_bSlideShowFullScreen) ViewerMessageBox(QStringLiteral("This file has invalid data."));
+            model_.g_bImageLoaded = false;
         }
     }
-    if (g_bImageLoaded) {
-        CDIBSectionBitmap& current = TheCurrentBitmap();
+    if (model_.g_bImageLoaded) {
+        CDIBSectionBitmap& current = current_;
         const QImage handle = current.BitmapHandle();
         if (handle.isNull()) {
             ViewerMessageBox(QStringLiteral("LoadImage failed from doc"));
@@ -100,12 +100,12 @@ bool CTest11Doc::OnOpenDocument(const QString& path) {
     return true;
 }
 
-void CTest11Doc::OnEditCopy() { TheCurrentBitmap().CopyToClipboard(); }
+void CTest11Doc::OnEditCopy() { current_.CopyToClipboard(); }
 
 void CTest11Doc::OnFileSendMail() { mail_.SendFile(path_); }
 
 void CTest11Doc::RegisterCommands(CCommandTable& commands) {
-    const auto imageLoaded = [](CCmdUI& ui) { ui.Enable(g_bImageLoaded); };
+    const auto imageLoaded = [this](CCmdUI& ui) { ui.Enable(model_.g_bImageLoaded); };
     commands.SetHandler(ID_EDIT_COPY, [this] { OnEditCopy(); });
     commands.SetUpdateRule(ID_EDIT_COPY, imageLoaded);
     commands.SetHandler(ID_FILE_SEND_MAIL, [this] { OnFileSendMail(); });

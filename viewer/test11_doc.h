@@ -1,5 +1,7 @@
 #pragma once
 
+#include "codecs/auto_decoder.h"
+#include "imagelib/dib_section_bitmap.h"
 #include "platform/mail_client.h"
 
 #include <QImage>
@@ -7,6 +9,7 @@
 #include <QString>
 
 class CCommandTable;
+struct CViewerModel;
 
 // The document: turns a file path into the current image. It decodes the file into the
 // process-wide current bitmap, keeps a reference to that bitmap's pixels for the view, and
@@ -15,7 +18,12 @@ class CCommandTable;
 class CTest11Doc : public QObject {
     Q_OBJECT
 public:
-    explicit CTest11Doc(QObject* parent = nullptr);
+    explicit CTest11Doc(CViewerModel& model, QObject* parent = nullptr);
+
+    CViewerModel& Model() const { return model_; }
+    // The current image: every successful decode replaces it; the clipboard copy and the
+    // wallpaper read it.
+    CDIBSectionBitmap& CurrentBitmap() { return current_; }
 
     // Opens path: false when the file cannot be opened (after the open-failure message;
     // nothing changes then) or the decoded image cannot be shown. A file that does not
@@ -47,6 +55,9 @@ private:
     void OnEditCopy();
     void OnFileSendMail();
 
+    CViewerModel& model_;
+    CAutoDecoder decoder_;
+    CDIBSectionBitmap current_;
     QImage bitmap_;
     QString path_;
     CMailClient mail_;

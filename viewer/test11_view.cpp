@@ -1,12 +1,12 @@
 #include "viewer/test11_view.h"
 
+#include "browser/viewer_model.h"
+#include "platform/profile.h"
 #include "viewer/app_info.h"
 #include "viewer/command_ids.h"
 #include "viewer/command_table.h"
 #include "viewer/print_layout.h"
-#include "viewer/profile.h"
 #include "viewer/test11_doc.h"
-#include "viewer/viewer_state.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -43,19 +43,19 @@ CTest11View::CTest11View(CTest11Doc& document, CCommandTable& commands, QWidget*
 
 void CTest11View::RegisterCommands(CCommandTable& commands) {
     const auto modeCommand = [this, &commands](int id, int mode) {
-        commands.SetHandler(id, [this, mode] { SetMode(StretchState == mode ? STRETCH_NATURAL : mode); });
-        commands.SetUpdateRule(id, [mode](CCmdUI& ui) { ui.SetCheck(StretchState == mode); });
+        commands.SetHandler(id, [this, mode] { SetMode(Model().StretchState == mode ? STRETCH_NATURAL : mode); });
+        commands.SetUpdateRule(id, [this, mode](CCmdUI& ui) { ui.SetCheck(Model().StretchState == mode); });
     };
     modeCommand(ID_STRETCH_TO_FILL, STRETCH_FILL);
     modeCommand(ID_PROPORTIONAL_STRETCH, STRETCH_PROPORTIONAL);
     modeCommand(ID_TILE, STRETCH_TILE);
     commands.SetHandler(ID_ORIGINAL_SIZE, [this] { SetMode(STRETCH_NATURAL); });
-    commands.SetUpdateRule(ID_ORIGINAL_SIZE, [](CCmdUI& ui) { ui.SetCheck(StretchState == STRETCH_NATURAL); });
+    commands.SetUpdateRule(ID_ORIGINAL_SIZE, [this](CCmdUI& ui) { ui.SetCheck(Model().StretchState == STRETCH_NATURAL); });
 
     commands.SetHandler(ID_ZOOM_IN, [this] { ZoomBy(kZoomInFactor); });
-    commands.SetUpdateRule(ID_ZOOM_IN, [](CCmdUI& ui) { ui.Enable(g_bImageLoaded && CanZoomIn(StretchState)); });
+    commands.SetUpdateRule(ID_ZOOM_IN, [this](CCmdUI& ui) { ui.Enable(Model().g_bImageLoaded && CanZoomIn(Model().StretchState)); });
     commands.SetHandler(ID_ZOOM_OUT, [this] { ZoomBy(kZoomOutFactor); });
-    commands.SetUpdateRule(ID_ZOOM_OUT, [](CCmdUI& ui) { ui.Enable(g_bImageLoaded && CanZoomOut(StretchState)); });
+    commands.SetUpdateRule(ID_ZOOM_OUT, [this](CCmdUI& ui) { ui.Enable(Model().g_bImageLoaded && CanZoomOut(Model().StretchState)); });
 
     printing_.RegisterCommands(commands);
 }
@@ -113,13 +113,13 @@ void CTest11View::BuildContextMenu(CCommandTable& commands) {
 }
 
 void CTest11View::SetMode(int mode) {
-    StretchState = mode;
+    Model().StretchState = mode;
     UpdateLayout();
     viewport()->update();
 }
 
 void CTest11View::ZoomBy(float factor) {
-    StretchState = ZoomStep(StretchState, factor);
+    Model().StretchState = ZoomStep(Model().StretchState, factor);
     document_.UpdateAllViews();
 }
 
@@ -130,13 +130,13 @@ void CTest11View::OnUpdate() {
 
 void CTest11View::UpdateLayout() {
     const QImage& picture = document_.Bitmap();
-    if (!g_bImageLoaded) {
+    if (!Model().g_bImageLoaded) {
         layout_ = DisplayLayout{};
         SetScrollSizes(QSize(1, 1));
         return;
     }
     if (picture.isNull()) return;
-    layout_ = ComputeDisplayLayout(picture.size(), viewport()->size(), StretchState);
+    layout_ = ComputeDisplayLayout(picture.size(), viewport()->size(), Model().StretchState);
     SetScrollSizes(layout_.scrollSize);
 }
 
@@ -165,7 +165,7 @@ void CTest11View::paintEvent(QPaintEvent* event) {
 
 void CTest11View::OnDraw(QPainter& painter, const QRect& clip) {
     const QImage& picture = document_.Bitmap();
-    if (!g_bImageLoaded) {
+    if (!Model().g_bImageLoaded) {
         painter.fillRect(clip, Qt::white);
         return;
     }
@@ -215,11 +215,13 @@ void CTest11View::DrawPicture(QPainter& painter, const QImage& source, const QRe
 
 void CTest11View::OnPrint(QPainter& painter, const QRect& page) {
     pageRect_ = page;
-    const QImage picture = g_bImageLoaded ? cache_.Opaque(document_.Bitmap()) : QImage();
+    const QImage picture = Model().g_bImageLoaded ? cache_.Opaque(document_.Bitmap()) : QImage();
     const QString webAddress = Profile::GetString(QStringLiteral("Settings"), QStringLiteral("MakerWebAddress"),
                                                   QString::fromLatin1(AppInfo::kMakerWebAddress));
-    DrawPrintedPage(painter, ComputePrintLayout(pageRect_, picture.size(), StretchState), picture,
-                    PrintHeaderText(g_strCurrentFile), PrintFooterText(webAddress));
+    DrawPrintedPage(painter, ComputePrintLayout(pageRect_, picture.size(), Model().StretchState), picture,
+                    PrintHeaderText(Model().g_strCurrentFile), PrintFooterText(webAddress));
 }
 
 void CTest11View::contextMenuEvent(QContextMenuEvent* event) { contextMenu_->popup(event->globalPos()); }
+
+CViewerModel& CTest11View::Model() const { return document_.Model(); }

@@ -8,6 +8,7 @@
 
 class CCommandTable;
 class CTest11Doc;
+struct CViewerModel;
 class QMenu;
 class QPainter;
 
@@ -45,6 +46,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    CViewerModel& Model() const;
     void RegisterCommands(CCommandTable& commands);
     void BuildContextMenu(CCommandTable& commands);
     void SetMode(int mode);

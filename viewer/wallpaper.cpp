@@ -1,12 +1,13 @@
 #include "viewer/wallpaper.h"
 
+#include "browser/viewer_model.h"
 #include "imagelib/image_encoder.h"
 #include "imagelib/text_exception.h"
+#include "platform/modal_seam.h"
+#include "platform/profile.h"
 #include "viewer/command_ids.h"
 #include "viewer/command_table.h"
-#include "viewer/modal_seam.h"
-#include "viewer/profile.h"
-#include "viewer/viewer_state.h"
+#include "viewer/test11_doc.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,7 +26,7 @@ const char* const kDesktopSection = "Control Panel/desktop";
 
 }  // namespace
 
-CWallpaper::CWallpaper(QObject* parent) : QObject(parent) {}
+CWallpaper::CWallpaper(CTest11Doc& document, QObject* parent) : QObject(parent), document_(document) {}
 
 void CWallpaper::RegisterCommands(CCommandTable& commands) {
     commands.SetHandler(ID_WALLPAPER_CENTERED, [this] { Run(0, 0, WallpaperPlacement::Centered, false); });
@@ -34,7 +35,7 @@ void CWallpaper::RegisterCommands(CCommandTable& commands) {
     // Recorded as centred: the picture already has the work area's size.
     commands.SetHandler(ID_WALLPAPER_PROPORTIONAL, [this] { Run(0, 0, WallpaperPlacement::Scaled, true); });
     for (int id : {ID_WALLPAPER_PROPORTIONAL, ID_WALLPAPER_CENTERED, ID_WALLPAPER_STRETCHED, ID_WALLPAPER_TILED})
-        commands.SetUpdateRule(id, [](CCmdUI& ui) { ui.Enable(g_bImageLoaded); });
+        commands.SetUpdateRule(id, [this](CCmdUI& ui) { ui.Enable(document_.Model().g_bImageLoaded); });
 }
 
 QString CWallpaper::FilePath() {
@@ -62,7 +63,7 @@ bool CWallpaper::SetWallpaper(int tile, int style, WallpaperPlacement placement,
     if (!QDir().mkpath(folder))
         throw CTextException(ERR_CANNOT_CREATE, QStringLiteral("Creating the folder %1 failed").arg(folder).toStdString());
 
-    bitmap_.CopyFrom(TheCurrentBitmap(), 0);
+    bitmap_.CopyFrom(document_.CurrentBitmap(), 0);
     if (fitToWorkArea) FitToWorkArea();
     CBMPEncoder().EncodeFile(QFile::encodeName(path).toStdString(), bitmap_);
 

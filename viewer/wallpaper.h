@@ -8,6 +8,7 @@
 #include <QString>
 
 class CCommandTable;
+class CTest11Doc;
 
 // The four wallpaper commands: the current image becomes the desktop's wallpaper centred,
 // tiled, stretched, or first fitted to the screen's work area and then laid out keeping
@@ -17,7 +18,7 @@ class CCommandTable;
 class CWallpaper : public QObject {
     Q_OBJECT
 public:
-    explicit CWallpaper(QObject* parent = nullptr);
+    explicit CWallpaper(CTest11Doc& document, QObject* parent = nullptr);
 
     // 32831, 32822, 32824, 32823: enabled while an image is loaded.
     void RegisterCommands(CCommandTable& commands);
@@ -33,6 +34,7 @@ private:
     bool SetWallpaper(int tile, int style, WallpaperPlacement placement, bool fitToWorkArea);
     void FitToWorkArea();
 
+    CTest11Doc& document_;
     // Scratch space of every command; keeps the last wallpaper's pixels until the next one.
     CDIBSectionBitmap bitmap_;
 };

@@ -6,9 +6,9 @@
 #include "browser/image_file_list.h"
 #include "browser/tab_view_container.h"
 #include "browser/thumbnail_workers.h"
+#include "browser/viewer_model.h"
 #include "browser_test_support.h"
 #include "support/test_files.h"
-#include "viewer/viewer_state.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +41,6 @@ QStringList Rows(const QListWidget& list) {
 class FileListBar : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetViewerState();
         folder = Q(dir.Path());
         bar.NamesList()->SetFilter(kViewerList);
         bar.SetDockingBars(&directoryBar, &bar);
@@ -49,14 +48,13 @@ protected:
         bar.show();
         directoryBar.show();
     }
-    void TearDown() override { ResetViewerState(); }
 
     // Lists the folder as the main frame does on a folder change.
     void List(const QString& path) {
         ASSERT_TRUE(bar.NamesList()->SetFolder(path));
         bar.NamesList()->setEnabled(bar.NamesList()->count() > 0);
-        g_strLastDirectory = path;
-        g_bFolderChanged = true;
+        model.g_strLastDirectory = path;
+        model.g_bFolderChanged = true;
     }
 
     void ShowThumbnailsPage() { bar.Tabs()->ActivatePage(1); }
@@ -78,7 +76,8 @@ protected:
     QString folder;
     CScriptedSeam seam;
     QWidget directoryBar;
-    CFileListBar bar;
+    CViewerModel model;
+    CFileListBar bar{model};
 };
 
 TEST_F(FileListBar, FilesThatFailAreDroppedFromBothPages) {
@@ -100,7 +99,7 @@ TEST_F(FileListBar, FilesThatFailAreDroppedFromBothPages) {
     EXPECT_EQ(CentreColour(bar.ThumbnailImages()[1]), QColor(Qt::blue)) << "thumbnail 1 shows the file after the broken ones";
     for (const QImage& thumbnail : bar.ThumbnailImages()) EXPECT_EQ(thumbnail.size(), QSize(100, 75));
     EXPECT_EQ(bar.ThumbnailsFolder(), folder);
-    EXPECT_FALSE(g_bFolderChanged);
+    EXPECT_FALSE(model.g_bFolderChanged);
     EXPECT_TRUE(QFile::exists(folder + QStringLiteral("/2.bmp"))) << "files on disk are not touched";
 }
 
@@ -131,7 +130,7 @@ TEST_F(FileListBar, BuiltOncePerFolderAndAgainAfterAChange) {
     List(other);
     Build();
     ASSERT_TRUE(bar.NamesList()->SetFolder(otherCase));
-    g_strLastDirectory = otherCase;
+    model.g_strLastDirectory = otherCase;
     Build();
     ASSERT_EQ(bar.ThumbnailImages().size(), 1u);
     EXPECT_EQ(CentreColour(bar.ThumbnailImages()[0]), QColor(Qt::magenta));
@@ -183,7 +182,7 @@ TEST_F(FileListBar, AFolderChangeUnderARunningBuildStartsOverWithBarsEnabled) {
     WriteJunk(other + QStringLiteral("/y.bmp"));
     List(folder);
     ShowThumbnailsPage();
-    g_bImageLoaded = true;
+    model.g_bImageLoaded = true;
 
     bar.BuildThumbnails();
     ASSERT_TRUE(bar.IsBuilding());
@@ -284,7 +283,7 @@ TEST_F(FileListBar, ThePageChangeShowsTheFirstReadableFileNeverABrokenOne) {
 TEST_F(FileListBar, DeleteAsksFirstAndSendsTheFileToTheTrash) {
     for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) Picture(QString::fromLatin1(name), Qt::red);
     List(folder);
-    g_bImageLoaded = true;
+    model.g_bImageLoaded = true;
     bar.NamesList()->SelectRow(1);
     const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
 
@@ -316,9 +315,9 @@ TEST_F(FileListBar, DeleteAsksFirstAndSendsTheFileToTheTrash) {
     EXPECT_EQ(Rows(*bar.NamesList()), (QStringList{"a.bmp", "c.bmp"}));
 
     // Nothing happens without an image or without a selection.
-    g_bImageLoaded = false;
+    model.g_bImageLoaded = false;
     EXPECT_FALSE(bar.DeleteSelected());
-    g_bImageLoaded = true;
+    model.g_bImageLoaded = true;
     bar.NamesList()->clearSelection();
     EXPECT_FALSE(bar.DeleteSelected());
     EXPECT_EQ(seam.messages.size(), 2);
@@ -331,7 +330,7 @@ TEST_F(FileListBar, DeletingOnTheThumbnailsPageKeepsBothPagesInStep) {
     List(folder);
     ShowThumbnailsPage();
     Build();
-    g_bImageLoaded = true;
+    model.g_bImageLoaded = true;
 
     // The last row: the new last row is selected.
     bar.ThumbnailList()->SelectRow(2);
@@ -358,13 +357,13 @@ TEST_F(FileListBar, DeletingOnTheThumbnailsPageKeepsBothPagesInStep) {
     EXPECT_EQ(bar.NamesList()->count(), 0);
     EXPECT_EQ(bar.ThumbnailList()->count(), 0);
     EXPECT_FALSE(bar.NamesList()->isEnabled());
-    EXPECT_FALSE(g_bImageLoaded);
+    EXPECT_FALSE(model.g_bImageLoaded);
     EXPECT_EQ(blank.count(), 1);
 }
 
 TEST_F(FileListBar, PropertiesOfTheCurrentFileAndFolder) {
-    g_strCurrentFile = Picture(QStringLiteral("shown.png"), Qt::red, 64, 48);
-    g_strLastDirectory = folder;
+    model.g_strCurrentFile = Picture(QStringLiteral("shown.png"), Qt::red, 64, 48);
+    model.g_strLastDirectory = folder;
     QStringList picture;
     seam.onDialog = [&](QDialog& dialog) {
         auto& properties = dynamic_cast<CPropertiesDialog&>(dialog);
@@ -376,14 +375,14 @@ TEST_F(FileListBar, PropertiesOfTheCurrentFileAndFolder) {
     EXPECT_EQ(seam.dialogs, QStringList{"shown.png Properties"});
     EXPECT_EQ(picture, (QStringList{"shown.png", folder, "PNG", "64 x 48 pixels", "PNG image"}));
 
-    CDirectoryTreeBar treeBar;
+    CDirectoryTreeBar treeBar(model);
     treeBar.ShowFolderProperties();
     ASSERT_EQ(seam.dialogs.size(), 2);
     EXPECT_EQ(picture[4], QStringLiteral("Folder"));
     EXPECT_EQ(picture[2], QString()) << "a folder has no picture";
 
     // A file that is gone shows nothing.
-    g_strCurrentFile = folder + QStringLiteral("/gone.png");
+    model.g_strCurrentFile = folder + QStringLiteral("/gone.png");
     bar.ShowFileProperties();
     EXPECT_EQ(seam.dialogs.size(), 2);
 }

@@ -6,17 +6,18 @@
 #include "browser/image_file_list.h"
 #include "browser/namespace_tree.h"
 #include "browser/tab_view_container.h"
-#include "codecs/format_registry.h"
+#include "browser/viewer_model.h"
+#include "viewer/display_layout.h"
 #include "browser_test_support.h"
+#include "codecs/format_registry.h"
+#include "platform/profile.h"
 #include "support/test_files.h"
 #include "viewer/command_ids.h"
 #include "viewer/main_frame.h"
-#include "viewer/profile.h"
-#include "viewer/slide_show.h"
 #include "viewer/sizing_control_bar.h"
+#include "viewer/slide_show.h"
 #include "viewer/test11_app.h"
 #include "viewer/test11_doc.h"
-#include "viewer/viewer_state.h"
 
 #include <gtest/gtest.h>
 
@@ -102,6 +103,7 @@ protected:
     }
 
     CMainFrame& Frame() { return *app->MainFrame(); }
+    CViewerModel& Model() { return app->MainFrame()->Model(); }
     CCommandTable& Commands() { return Frame().Commands(); }
     CImageFileList& Names() { return *Frame().FileList()->NamesList(); }
     QString Shown() const { return app->Document()->PathName(); }
@@ -121,11 +123,11 @@ TEST_F(FrameNavigation, StartUpListsTheLastFolderButShowsNoImage) {
     EXPECT_EQ(tree.PathOf(tree.currentItem()), photos);
     EXPECT_TRUE(tree.viewport()->rect().contains(tree.visualItemRect(tree.currentItem()).center()))
         << "the selected folder is in view";
-    EXPECT_EQ(g_strLastDirectory, photos);
+    EXPECT_EQ(Model().g_strLastDirectory, photos);
     ASSERT_EQ(Names().count(), 3);
     EXPECT_EQ(Names().item(2)->text(), QStringLiteral("img10.jpg"));
     EXPECT_TRUE(Names().isEnabled());
-    EXPECT_FALSE(g_bImageLoaded);
+    EXPECT_FALSE(Model().g_bImageLoaded);
     EXPECT_EQ(Shown(), QString());
     EXPECT_EQ(Names().SelectedIndex(), -1);
     EXPECT_TRUE(Frame().DirectoryBar()->isVisible());
@@ -142,8 +144,8 @@ TEST_F(FrameNavigation, ChoosingAFolderShowsItsFirstImage) {
     EXPECT_EQ(Names().count(), 0) << "no saved folder: nothing listed";
     Choose(photos);
     EXPECT_EQ(Shown(), File(QStringLiteral("img1.bmp")));
-    EXPECT_EQ(g_strCurrentFile, File(QStringLiteral("img1.bmp")));
-    EXPECT_TRUE(g_bImageLoaded);
+    EXPECT_EQ(Model().g_strCurrentFile, File(QStringLiteral("img1.bmp")));
+    EXPECT_TRUE(Model().g_bImageLoaded);
     EXPECT_EQ(Frame().SlideShow().Position(), 0);
 
     // A lone image shows too.
@@ -151,13 +153,13 @@ TEST_F(FrameNavigation, ChoosingAFolderShowsItsFirstImage) {
     const QString lone = Picture(single, QStringLiteral("Only.PNG"), Qt::yellow);
     Choose(single);
     EXPECT_EQ(Shown(), lone) << "the path reaches the document as it is on disk";
-    EXPECT_TRUE(g_bImageLoaded);
+    EXPECT_TRUE(Model().g_bImageLoaded);
 
     // A folder without images: the list is disabled and the image goes.
     Choose(root + QStringLiteral("/albums"));
     EXPECT_EQ(Names().count(), 0);
     EXPECT_FALSE(Names().isEnabled());
-    EXPECT_FALSE(g_bImageLoaded);
+    EXPECT_FALSE(Model().g_bImageLoaded);
     EXPECT_FALSE(Commands().IsEnabled(ID_NEXT_IMAGE));
     EXPECT_FALSE(Commands().IsEnabled(ID_DELETE_FILE));
     EXPECT_TRUE(seam.messages.isEmpty());
@@ -168,14 +170,14 @@ TEST_F(FrameNavigation, NextAndPreviousStopAtTheEnds) {
     Choose(photos);
     EXPECT_TRUE(Commands().Execute(ID_PREVIOUS_IMAGE));
     EXPECT_EQ(Shown(), File(QStringLiteral("img1.bmp"))) << "previous on the first image changes nothing";
-    StretchState = 130;
+    Model().StretchState = 130;
     EXPECT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
     EXPECT_EQ(Shown(), File(QStringLiteral("img2.png")));
-    EXPECT_EQ(StretchState, STRETCH_NATURAL) << "a zoom does not carry over";
-    StretchState = STRETCH_TILE;
+    EXPECT_EQ(Model().StretchState, STRETCH_NATURAL) << "a zoom does not carry over";
+    Model().StretchState = STRETCH_TILE;
     EXPECT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
     EXPECT_EQ(Shown(), File(QStringLiteral("img10.jpg")));
-    EXPECT_EQ(StretchState, STRETCH_TILE) << "tiling does";
+    EXPECT_EQ(Model().StretchState, STRETCH_TILE) << "tiling does";
     EXPECT_EQ(Frame().SlideShow().Position(), 2);
     EXPECT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
     EXPECT_EQ(Shown(), File(QStringLiteral("img10.jpg"))) << "next on the last image changes nothing";
@@ -298,7 +300,7 @@ TEST_F(FrameNavigation, BarMenusCarryTheFramesCommandsAndARightClickChoosesNoFol
     ASSERT_NE(onTree, nullptr);
     EXPECT_EQ(Items(*onTree), (QStringList{"Default View 32806", "-", "Properties ... 32820"}));
     EXPECT_EQ(tree.currentItem(), chosen);
-    EXPECT_EQ(g_strLastDirectory, photos);
+    EXPECT_EQ(Model().g_strLastDirectory, photos);
     ItemOf(*onTree, ID_FOLDER_PROPERTIES)->trigger();
     onTree->hide();
     EXPECT_EQ(seam.dialogs, (QStringList{"img1.bmp Properties", "photos Properties"}));

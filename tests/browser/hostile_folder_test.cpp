@@ -4,19 +4,19 @@
 // over what remains must neither crash nor ask anything during the show, drop exactly the
 // files that cannot be shown, and keep memory far below the bitmap storage limit.
 
+#include "browser/directory_tree_bar.h"
 #include "browser/file_list_bar.h"
 #include "browser/image_file_list.h"
 #include "browser/namespace_tree.h"
-#include "browser/directory_tree_bar.h"
 #include "browser/tab_view_container.h"
+#include "browser/viewer_model.h"
 #include "browser_test_support.h"
+#include "platform/profile.h"
 #include "support/test_files.h"
 #include "viewer/command_ids.h"
 #include "viewer/main_frame.h"
-#include "viewer/profile.h"
 #include "viewer/slide_show.h"
 #include "viewer/test11_app.h"
-#include "viewer/viewer_state.h"
 
 #include <gtest/gtest.h>
 
@@ -146,6 +146,7 @@ protected:
     }
 
     CMainFrame& Frame() { return *app->MainFrame(); }
+    CViewerModel& Model() { return app->MainFrame()->Model(); }
     CImageFileList& Names() { return *Frame().FileList()->NamesList(); }
 
     TempDir dir;
@@ -207,7 +208,7 @@ TEST_F(HostileFolder, ThreeHundredFilesAreListedShownAndThumbnailed) {
     }
     ASSERT_TRUE(Frame().Commands().Execute(ID_STOP_SLIDE_SHOW));
     EXPECT_TRUE(seam.messages.isEmpty()) << seam.messages.join(QLatin1Char('|')).toStdString();
-    EXPECT_TRUE(g_bImageLoaded) << "every file left shows";
+    EXPECT_TRUE(Model().g_bImageLoaded) << "every file left shows";
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

@@ -1,7 +1,7 @@
 // The progress popup: the percentage in its caption, cancelling, and its remembered place.
 
 #include "browser/progress_popup.h"
-#include "viewer/profile.h"
+#include "platform/profile.h"
 
 #include <gtest/gtest.h>
 

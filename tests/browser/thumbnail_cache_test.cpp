@@ -8,8 +8,8 @@
 #include "browser/tab_view_container.h"
 #include "browser/thumbnail_cache.h"
 #include "browser/thumbnail_workers.h"
+#include "browser/viewer_model.h"
 #include "browser_test_support.h"
-#include "viewer/viewer_state.h"
 
 #include <gtest/gtest.h>
 
@@ -83,7 +83,6 @@ void WriteThumbnail(const QString& path, const QString& uri, const QDateTime& mt
 class ThumbnailCache : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetViewerState();
         savedCacheHome = qgetenv("XDG_CACHE_HOME");
         qputenv("XDG_CACHE_HOME", cacheHome.path().toLocal8Bit());
         // A space in the folder's name: the URI the cache is keyed by is percent-encoded.
@@ -96,7 +95,6 @@ protected:
     }
     void TearDown() override {
         qputenv("XDG_CACHE_HOME", savedCacheHome);
-        ResetViewerState();
     }
 
     QString Path(const QString& name) const { return folder + QLatin1Char('/') + name; }
@@ -109,8 +107,8 @@ protected:
     // Lists the folder as after a folder change and builds its thumbnails to the end.
     void Build() {
         ASSERT_TRUE(bar.NamesList()->SetFolder(folder));
-        g_strLastDirectory = folder;
-        g_bFolderChanged = true;
+        model.g_strLastDirectory = folder;
+        model.g_bFolderChanged = true;
         QSignalSpy ended(&bar, &CFileListBar::BuildEnded);
         bar.BuildThumbnails();
         if (ended.isEmpty()) {
@@ -123,7 +121,8 @@ protected:
     QByteArray savedCacheHome;
     QString folder;
     CScriptedSeam seam;
-    CFileListBar bar;
+    CViewerModel model;
+    CFileListBar bar{model};
 };
 
 TEST_F(ThumbnailCache, PicturesAreFittedIntoTheirCellsNotSqueezed) {
@@ -234,8 +233,8 @@ TEST_F(ThumbnailCache, AFailedFileIsRememberedUntilItChangesAndStillLeavesBothPa
 TEST_F(ThumbnailCache, CancelStopsEveryWorkerAndLeavesOnlyWholeThumbnails) {
     for (int i = 0; i < 24; ++i) WritePicture(Path(QStringLiteral("p%1.jpg").arg(i, 2, 10, QLatin1Char('0'))), 1600, 1200, Qt::red);
     ASSERT_TRUE(bar.NamesList()->SetFolder(folder));
-    g_strLastDirectory = folder;
-    g_bFolderChanged = true;
+    model.g_strLastDirectory = folder;
+    model.g_bFolderChanged = true;
     QSignalSpy made(bar.ThumbnailList()->model(), &QAbstractItemModel::dataChanged);
     bar.BuildThumbnails();
     ASSERT_TRUE(made.wait(30000)) << "a first thumbnail";

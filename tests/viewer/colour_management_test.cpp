@@ -3,10 +3,10 @@
 
 #include "imagelib/decode_context.h"
 #include "platform/monitor_profile.h"
+#include "platform/profile.h"
 #include "support/test_files.h"
 #include "viewer/command_ids.h"
 #include "viewer/main_frame.h"
-#include "viewer/profile.h"
 #include "viewer/test11_app.h"
 #include "viewer/test11_doc.h"
 #include "viewer_test_support.h"

@@ -1,12 +1,12 @@
 // Opening files as the document: good, corrupt and unreadable files, the commands that act on
 // the whole image (copy, e-mail) and when they, print and preview are available.
 
+#include "browser/viewer_model.h"
 #include "support/test_files.h"
 #include "viewer/command_ids.h"
 #include "viewer/command_table.h"
 #include "viewer/test11_doc.h"
 #include "viewer/test11_view.h"
-#include "viewer/viewer_state.h"
 #include "viewer_test_support.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +27,6 @@ const std::vector<int> kImageCommands = {ID_EDIT_COPY, ID_FILE_SEND_MAIL, ID_FIL
 class Document : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetViewerState();
         document.RegisterCommands(commands);
         view.resize(200, 150);
         view.show();
@@ -70,7 +69,8 @@ protected:
     QString corrupt;
     QByteArray savedPath = qgetenv("PATH");
     CRecordingSeam seam;
-    CTest11Doc document;
+    CViewerModel model;
+    CTest11Doc document{model};
     CCommandTable commands;
     CTest11View view{document, commands};
 };
@@ -78,7 +78,7 @@ protected:
 TEST_F(Document, GoodFileBecomesTheCurrentImage) {
     ExpectImageCommands(false);
     ASSERT_TRUE(document.OnOpenDocument(good));
-    EXPECT_TRUE(g_bImageLoaded);
+    EXPECT_TRUE(model.g_bImageLoaded);
     EXPECT_EQ(document.Bitmap().size(), QSize(40, 30));
     EXPECT_EQ(document.Bitmap().pixel(5, 2), qRgb(30, 16, 200));
     EXPECT_TRUE(seam.messages.isEmpty());
@@ -91,7 +91,7 @@ TEST_F(Document, CorruptFileSaysSoOnceAndLeavesTheViewWhite) {
 
     EXPECT_TRUE(document.OnOpenDocument(corrupt));
     EXPECT_EQ(seam.messages, QStringList{kInvalidData});
-    EXPECT_FALSE(g_bImageLoaded);
+    EXPECT_FALSE(model.g_bImageLoaded);
     EXPECT_TRUE(document.Bitmap().isNull());
     EXPECT_EQ(updates.count(), 1) << "the views repaint after a failed decode too";
     EXPECT_TRUE(AllWhite(RenderViewport(view)));
@@ -111,11 +111,11 @@ TEST_F(Document, CorruptFileSaysSoOnceAndLeavesTheViewWhite) {
 }
 
 TEST_F(Document, SlideShowsSkipTheMessage) {
-    for (bool* running : {&g_bSlideShowInFrame, &g_bSlideShowFullScreen}) {
+    for (bool* running : {&model.g_bSlideShowInFrame, &model.g_bSlideShowFullScreen}) {
         *running = true;
         EXPECT_TRUE(document.OnOpenDocument(corrupt));
         *running = false;
-        EXPECT_FALSE(g_bImageLoaded);
+        EXPECT_FALSE(model.g_bImageLoaded);
     }
     EXPECT_TRUE(seam.messages.isEmpty());
 }
@@ -128,7 +128,7 @@ TEST_F(Document, UnreadableFileChangesNothing) {
         EXPECT_FALSE(document.OnOpenDocument(path)) << path.toStdString();
         ASSERT_EQ(seam.messages.size(), 1);
         EXPECT_TRUE(seam.messages.front().contains(path)) << seam.messages.front().toStdString();
-        EXPECT_TRUE(g_bImageLoaded);
+        EXPECT_TRUE(model.g_bImageLoaded);
         EXPECT_EQ(document.Bitmap().cacheKey(), before.cacheKey());
     }
 }

@@ -1,17 +1,18 @@
 // The whole program started as `vtview` does: window, bars, menus, accelerators, the bar and
 // help commands, the splash window, the command line, and settings kept across sessions.
 
+#include "browser/viewer_model.h"
+#include "viewer/display_layout.h"
+#include "platform/help_window.h"
+#include "platform/profile.h"
 #include "support/test_files.h"
 #include "viewer/command_ids.h"
 #include "viewer/main_frame.h"
-#include "viewer/profile.h"
 #include "viewer/sizing_control_bar.h"
 #include "viewer/splash_wnd.h"
 #include "viewer/test11_app.h"
 #include "viewer/test11_doc.h"
 #include "viewer/test11_view.h"
-#include "viewer/viewer_state.h"
-#include "platform/help_window.h"
 #include "viewer_test_support.h"
 
 #include <gtest/gtest.h>
@@ -57,6 +58,7 @@ protected:
     }
 
     CMainFrame& Frame() { return *app->MainFrame(); }
+    CViewerModel& Model() { return app->MainFrame()->Model(); }
     CCommandTable& Commands() { return Frame().Commands(); }
 
     void ExpectBothBarsDockedLeft() {
@@ -81,8 +83,8 @@ protected:
 
 TEST_F(Viewer, FirstRunShowsTheWholeWindowAtNaturalSize) {
     ASSERT_TRUE(Start());
-    EXPECT_EQ(StretchState, STRETCH_NATURAL);
-    EXPECT_TRUE(g_strLastDirectory.isEmpty());
+    EXPECT_EQ(Model().StretchState, STRETCH_NATURAL);
+    EXPECT_TRUE(Model().g_strLastDirectory.isEmpty());
     EXPECT_EQ(Frame().windowTitle(), QStringLiteral("Untitled - Vantoro Software Image Viewer 5.0.0"));
     EXPECT_EQ(Frame().frameGeometry(), QGuiApplication::primaryScreen()->availableGeometry());
     EXPECT_TRUE(Frame().ToolBar()->isVisible());
@@ -127,7 +129,7 @@ TEST_F(Viewer, MenusAndAcceleratorsSendTheirCommands) {
     // Pressing Ctrl+R in the window runs proportional stretch.
     QApplication::setActiveWindow(&Frame());
     QTest::keyClick(app->View(), Qt::Key_R, Qt::ControlModifier);
-    EXPECT_EQ(StretchState, STRETCH_PROPORTIONAL);
+    EXPECT_EQ(Model().StretchState, STRETCH_PROPORTIONAL);
     EXPECT_TRUE(Commands().Action(ID_PROPORTIONAL_STRETCH)->isChecked());
 }
 
@@ -169,19 +171,19 @@ TEST_F(Viewer, BarCommandsHideShowAndRestoreTheBars) {
     EXPECT_EQ(folders->width(), 200);
 
     // A full-screen slide show disables every bar command, but not help.
-    g_bSlideShowFullScreen = true;
+    Model().g_bSlideShowFullScreen = true;
     for (int id : {ID_FILE_LIST_BAR, ID_DIRECTORY_TREE_BAR, ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, ID_DEFAULT_BARS})
         EXPECT_FALSE(Commands().IsEnabled(id)) << id;
     EXPECT_FALSE(Commands().Execute(ID_FILE_LIST_BAR));
     EXPECT_TRUE(files->isVisible());
     EXPECT_TRUE(Commands().IsEnabled(ID_HELP_CONTENTS));
-    g_bSlideShowFullScreen = false;
+    Model().g_bSlideShowFullScreen = false;
 }
 
 TEST_F(Viewer, SettingsAndBarSizesSurviveTheSession) {
     ASSERT_TRUE(Start());
     ASSERT_TRUE(Commands().Execute(ID_PROPORTIONAL_STRETCH));
-    g_strLastDirectory = QStringLiteral("/srv/pictures/2024");
+    Model().g_strLastDirectory = QStringLiteral("/srv/pictures/2024");
     Frame().resizeDocks({Frame().DirectoryBar()}, {260}, Qt::Horizontal);
     QApplication::processEvents();
     ASSERT_EQ(Frame().DirectoryBar()->width(), 260);
@@ -197,10 +199,9 @@ TEST_F(Viewer, SettingsAndBarSizesSurviveTheSession) {
     for (const char* value : {"sizeHorzCX", "sizeHorzCY", "sizeVertCY", "sizeFloatCX", "sizeFloatCY"})
         EXPECT_GE(Profile::GetInt(kDirectorySection, QLatin1String(value), -1), 100) << value;
 
-    ResetViewerState();
     ASSERT_TRUE(Start());
-    EXPECT_EQ(StretchState, STRETCH_PROPORTIONAL);
-    EXPECT_EQ(g_strLastDirectory, QStringLiteral("/srv/pictures/2024"));
+    EXPECT_EQ(Model().StretchState, STRETCH_PROPORTIONAL);
+    EXPECT_EQ(Model().g_strLastDirectory, QStringLiteral("/srv/pictures/2024"));
     ExpectBothBarsDockedLeft();
     EXPECT_FALSE(Frame().statusBar()->isVisible());
     EXPECT_EQ(Frame().DirectoryBar()->VertSize().width(), 260);
@@ -219,13 +220,13 @@ TEST_F(Viewer, StoredSizesBelowTheMinimumLoadAsTheMinimum) {
     EXPECT_EQ(bar->FloatSize().height(), 100);
     EXPECT_EQ(bar->HorzSize().width(), 333);
     EXPECT_EQ(bar->width(), 100);
-    EXPECT_EQ(StretchState, STRETCH_NATURAL) << "a damaged mode starts at natural size";
+    EXPECT_EQ(Model().StretchState, STRETCH_NATURAL) << "a damaged mode starts at natural size";
 }
 
 TEST_F(Viewer, CommandLineFileOpensAsTheFirstDocument) {
     const QString path = Picture("Meadow.bmp");
     ASSERT_TRUE(Start({path}));
-    EXPECT_TRUE(g_bImageLoaded);
+    EXPECT_TRUE(Model().g_bImageLoaded);
     EXPECT_EQ(Frame().windowTitle(), QStringLiteral("Meadow.bmp - Vantoro Software Image Viewer 5.0.0"));
     EXPECT_EQ(app->Document()->Bitmap().size(), QSize(64, 48));
     EXPECT_EQ(Profile::RecentFiles().value(0), path);

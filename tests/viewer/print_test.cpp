@@ -2,14 +2,15 @@
 // pdfinfo) to find the rules, the texts and the picture; the print dialog, preview and page
 // setup through the dialog seam.
 
+#include "browser/viewer_model.h"
+#include "viewer/display_layout.h"
+#include "platform/profile.h"
 #include "support/test_files.h"
 #include "viewer/command_ids.h"
 #include "viewer/command_table.h"
 #include "viewer/print_layout.h"
-#include "viewer/profile.h"
 #include "viewer/test11_doc.h"
 #include "viewer/test11_view.h"
-#include "viewer/viewer_state.h"
 #include "viewer_test_support.h"
 
 #include <gtest/gtest.h>
@@ -57,7 +58,6 @@ QByteArray RunTool(const QString& program, const QStringList& arguments) {
 class Printing : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetViewerState();
         document.RegisterCommands(commands);
         RemoveSettings();
         QPrinter& printer = view.Printing().Printer();
@@ -72,7 +72,7 @@ protected:
         WriteBmp32(picture.toStdString(), width, height,
                    [width, split](int x, int) { return split && x >= width / 2 ? kBlue : kRed; });
         ASSERT_TRUE(document.OnOpenDocument(picture));
-        g_strCurrentFile = picture;
+        model.g_strCurrentFile = picture;
     }
 
     QPrinter& Printer() { return view.Printing().Printer(); }
@@ -148,7 +148,8 @@ protected:
     QString pdf = QString::fromStdString(dir.File("page.pdf"));
     QString picture;
     CRecordingSeam seam;
-    CTest11Doc document;
+    CViewerModel model;
+    CTest11Doc document{model};
     CCommandTable commands;
     CTest11View view{document, commands};
 };
@@ -195,7 +196,7 @@ TEST_F(Printing, PictureKeepsBetweenTheRulesInEveryMode) {
 
     // Wider than the image area: the full width, centred 200 below the area's middle.
     Open(400, 200);
-    StretchState = STRETCH_PROPORTIONAL;
+    model.StretchState = STRETCH_PROPORTIONAL;
     const QImage wide = PrintAndRender();
     const double h = Wa * 200 / 400;
     ExpectNear(DeviceBounds(wide, [](QRgb c) { return Near(c, kRed); }),
@@ -203,18 +204,18 @@ TEST_F(Printing, PictureKeepsBetweenTheRulesInEveryMode) {
 
     // Natural size and every zoom print the whole picture the same way.
     for (int mode : {int{STRETCH_NATURAL}, 129, 23}) {
-        StretchState = mode;
+        model.StretchState = mode;
         EXPECT_EQ(PrintAndRender(), wide) << "StretchState " << mode;
     }
 
     // Taller: the image area's height from 200 down, centred 200 right of the middle.
     Open(200, 400);
-    StretchState = STRETCH_PROPORTIONAL;
+    model.StretchState = STRETCH_PROPORTIONAL;
     const double w = Ha * 200 / 400;
     ExpectNear(DeviceBounds(PrintAndRender(), [](QRgb c) { return Near(c, kRed); }),
                QRectF((Wa - w) / 2 + 400, 200, w, Ha), "tall, proportional");
 
-    StretchState = STRETCH_FILL;
+    model.StretchState = STRETCH_FILL;
     const QRectF filled = DeviceBounds(PrintAndRender(), [](QRgb c) { return Near(c, kRed); });
     ExpectNear(filled, QRectF(100, 200, R - 200, B - 400), "stretch to fill");
     EXPECT_GT(filled.top(), 120);
@@ -223,7 +224,7 @@ TEST_F(Printing, PictureKeepsBetweenTheRulesInEveryMode) {
 
 TEST_F(Printing, TilesFillOnlyTheImageArea) {
     Open(400, 300, true);
-    StretchState = STRETCH_TILE;
+    model.StretchState = STRETCH_TILE;
     const QImage page = PrintAndRender();
     const QRect pageRect = Page();
     const QRectF area(200, 400, pageRect.width() - 400, pageRect.height() - 800);

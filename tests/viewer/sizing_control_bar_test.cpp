@@ -1,7 +1,7 @@
 // The sizing bar's own sizes: profile persistence with the minimum rule, and the common
 // thickness of the bars sharing a dock area.
 
-#include "viewer/profile.h"
+#include "platform/profile.h"
 #include "viewer/sizing_control_bar.h"
 #include "viewer_test_support.h"
 

@@ -2,6 +2,7 @@
 // full-screen kinds and the switches between them, the presses that end full screen, the
 // screen saver held off on the test's private bus, and silent failures during a show.
 
+#include "browser/viewer_model.h"
 #include "fake_desktop_services.h"
 #include "support/test_files.h"
 #include "viewer/command_ids.h"
@@ -11,7 +12,6 @@
 #include "viewer/test11_app.h"
 #include "viewer/test11_doc.h"
 #include "viewer/test11_view.h"
-#include "viewer/viewer_state.h"
 #include "viewer_test_support.h"
 
 #include <gtest/gtest.h>
@@ -39,7 +39,7 @@ public:
         connect(this, &QListWidget::currentRowChanged, this, [this, &app](int row) {
             if (row < 0) return;
             app.OpenDocumentFile(paths_[row]);
-            g_strCurrentFile = paths_[row];
+            app.MainFrame()->Model().g_strCurrentFile = paths_[row];
             app.MainFrame()->SlideShow().SetPosition(row);
         });
     }
@@ -89,13 +89,14 @@ protected:
     }
 
     CMainFrame& Frame() { return *app->MainFrame(); }
+    CViewerModel& Model() { return app->MainFrame()->Model(); }
     CSlideShow& Show() { return Frame().SlideShow(); }
     CCommandTable& Commands() { return Frame().Commands(); }
     QString Shown() { return QFileInfo(app->Document()->PathName()).fileName(); }
     void Tick() { QMetaObject::invokeMethod(const_cast<QTimer*>(&Show().Timer()), "timeout"); }
 
     void ExpectWindowRestored() {
-        EXPECT_FALSE(g_bSlideShowFullScreen);
+        EXPECT_FALSE(Model().g_bSlideShowFullScreen);
         EXPECT_FALSE(Frame().isFullScreen());
         EXPECT_TRUE(Frame().menuBar()->isVisible());
         EXPECT_TRUE(Frame().ToolBar()->isVisible());
@@ -119,7 +120,7 @@ TEST_F(SlideShow, StepsThroughTheFolderAndWrapsAround) {
     EXPECT_FALSE(Commands().IsEnabled(ID_STOP_SLIDE_SHOW));
 
     ASSERT_TRUE(Commands().Execute(ID_SLIDE_SHOW));
-    EXPECT_TRUE(g_bSlideShowInFrame);
+    EXPECT_TRUE(Model().g_bSlideShowInFrame);
     EXPECT_TRUE(Commands().IsChecked(ID_SLIDE_SHOW));
     EXPECT_TRUE(Commands().IsEnabled(ID_STOP_SLIDE_SHOW));
     EXPECT_TRUE(Show().Timer().isActive());
@@ -130,7 +131,7 @@ TEST_F(SlideShow, StepsThroughTheFolderAndWrapsAround) {
         EXPECT_EQ(Shown(), QLatin1String(next));
         EXPECT_EQ(Show().Position(), list->currentRow());
     }
-    EXPECT_EQ(g_strCurrentFile, paths[1]);
+    EXPECT_EQ(Model().g_strCurrentFile, paths[1]);
 
     // A show started further on goes on from the image selected last.
     list->setCurrentRow(2);
@@ -138,7 +139,7 @@ TEST_F(SlideShow, StepsThroughTheFolderAndWrapsAround) {
     EXPECT_EQ(Shown(), QStringLiteral("picture1.bmp"));
 
     ASSERT_TRUE(Commands().Execute(ID_STOP_SLIDE_SHOW));
-    EXPECT_FALSE(g_bSlideShowInFrame);
+    EXPECT_FALSE(Model().g_bSlideShowInFrame);
     EXPECT_FALSE(Show().Timer().isActive());
     EXPECT_FALSE(Commands().IsChecked(ID_SLIDE_SHOW));
 }
@@ -185,8 +186,8 @@ TEST_F(SlideShow, FullScreenHidesEverythingAndAKeyBringsItBackAndStillActs) {
     ASSERT_FALSE(Frame().DirectoryBar()->isVisible());
 
     ASSERT_TRUE(Commands().Execute(ID_SLIDE_SHOW_FULL_SCREEN));
-    EXPECT_TRUE(g_bSlideShowFullScreen);
-    EXPECT_FALSE(g_bSlideShowInFrame);
+    EXPECT_TRUE(Model().g_bSlideShowFullScreen);
+    EXPECT_FALSE(Model().g_bSlideShowInFrame);
     EXPECT_TRUE(Frame().isFullScreen());
     EXPECT_TRUE(Commands().IsChecked(ID_SLIDE_SHOW_FULL_SCREEN));
     EXPECT_FALSE(Commands().IsEnabled(ID_STOP_SLIDE_SHOW));
@@ -221,7 +222,7 @@ TEST_F(SlideShow, MousePressesEndFullScreen) {
     Start();
     for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
         ASSERT_TRUE(Commands().Execute(ID_SLIDE_SHOW_FULL_SCREEN));
-        ASSERT_TRUE(g_bSlideShowFullScreen);
+        ASSERT_TRUE(Model().g_bSlideShowFullScreen);
         QTest::mousePress(app->View()->viewport(), button, {}, QPoint(20, 20));
         QTest::mouseRelease(app->View()->viewport(), button, {}, QPoint(20, 20));
         ExpectWindowRestored();
@@ -230,7 +231,7 @@ TEST_F(SlideShow, MousePressesEndFullScreen) {
     // Other input leaves it running.
     ASSERT_TRUE(Commands().Execute(ID_SLIDE_SHOW_FULL_SCREEN));
     QTest::mouseMove(app->View()->viewport(), QPoint(40, 40));
-    EXPECT_TRUE(g_bSlideShowFullScreen);
+    EXPECT_TRUE(Model().g_bSlideShowFullScreen);
     ASSERT_TRUE(Commands().Execute(ID_SLIDE_SHOW_FULL_SCREEN));
     ExpectWindowRestored();
 }
@@ -239,22 +240,22 @@ TEST_F(SlideShow, SwitchingKindsLeavesOneShowWithOneTimer) {
     Start();
     ASSERT_TRUE(Commands().Execute(ID_SLIDE_SHOW));
     ASSERT_TRUE(Commands().Execute(ID_SLIDE_SHOW_FULL_SCREEN));
-    EXPECT_FALSE(g_bSlideShowInFrame);
-    EXPECT_TRUE(g_bSlideShowFullScreen);
+    EXPECT_FALSE(Model().g_bSlideShowInFrame);
+    EXPECT_TRUE(Model().g_bSlideShowFullScreen);
     EXPECT_TRUE(Show().Timer().isActive());
     Tick();
     EXPECT_EQ(Shown(), QStringLiteral("picture2.bmp")) << "one step per tick";
 
     // Back to the show in the frame: the window returns first.
     ASSERT_TRUE(Commands().Execute(ID_SLIDE_SHOW));
-    EXPECT_TRUE(g_bSlideShowInFrame);
-    EXPECT_FALSE(g_bSlideShowFullScreen);
+    EXPECT_TRUE(Model().g_bSlideShowInFrame);
+    EXPECT_FALSE(Model().g_bSlideShowFullScreen);
     EXPECT_FALSE(Frame().isFullScreen());
     EXPECT_TRUE(Frame().menuBar()->isVisible());
     EXPECT_TRUE(Show().Timer().isActive());
     // The show in the frame has no keyboard exit.
     QTest::keyClick(Frame().windowHandle(), Qt::Key_Down);
-    EXPECT_TRUE(g_bSlideShowInFrame);
+    EXPECT_TRUE(Model().g_bSlideShowInFrame);
 }
 
 TEST_F(SlideShow, ClosingDuringFullScreenKeepsTheWindowsLayout) {
@@ -262,7 +263,6 @@ TEST_F(SlideShow, ClosingDuringFullScreenKeepsTheWindowsLayout) {
     ASSERT_TRUE(Commands().Execute(ID_SLIDE_SHOW_FULL_SCREEN));
     ASSERT_TRUE(Commands().Execute(ID_APP_EXIT));
     app.reset();
-    EXPECT_FALSE(g_bSlideShowFullScreen);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
     Start();
@@ -278,10 +278,10 @@ TEST_F(SlideShow, PictureThatFailsDuringAShowIsPassedSilently) {
     Start(3, {good, broken});
     ASSERT_TRUE(Commands().Execute(ID_SLIDE_SHOW_FULL_SCREEN));
     Tick();
-    EXPECT_FALSE(g_bImageLoaded);
+    EXPECT_FALSE(Model().g_bImageLoaded);
     Tick();
-    EXPECT_TRUE(g_bImageLoaded);
-    EXPECT_TRUE(g_bSlideShowFullScreen);
+    EXPECT_TRUE(Model().g_bImageLoaded);
+    EXPECT_TRUE(Model().g_bSlideShowFullScreen);
     EXPECT_TRUE(seam.messages.isEmpty()) << seam.messages.join(QLatin1Char('|')).toStdString();
 }
 

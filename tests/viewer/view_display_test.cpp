@@ -1,12 +1,13 @@
 // Where the image view puts the picture in each display mode, its scroll extents, and the
 // mode and zoom commands with their check marks and enabled states.
 
+#include "browser/viewer_model.h"
+#include "viewer/display_layout.h"
 #include "support/test_files.h"
 #include "viewer/command_ids.h"
 #include "viewer/command_table.h"
 #include "viewer/test11_doc.h"
 #include "viewer/test11_view.h"
-#include "viewer/viewer_state.h"
 #include "viewer_test_support.h"
 
 #include <gtest/gtest.h>
@@ -24,7 +25,6 @@ constexpr QRgb kPictureColour = 0xFFC81E32;
 class ViewDisplay : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetViewerState();
         SetViewport(400, 400);
         view.show();
     }
@@ -54,7 +54,8 @@ protected:
 
     TempDir dir;
     CRecordingSeam seam;
-    CTest11Doc document;
+    CViewerModel model;
+    CTest11Doc document{model};
     CCommandTable commands;
     CTest11View view{document, commands};
 };
@@ -70,7 +71,7 @@ TEST_F(ViewDisplay, ProportionalStretchTouchesTwoSidesAndCentresTheOtherAxis) {
         {{1600, 800}, {0, 100, 400, 200}}, // large pictures shrink the same way
         {{40, 40}, {0, 0, 400, 400}},      // equal ratios fill the client
     };
-    StretchState = STRETCH_PROPORTIONAL;
+    model.StretchState = STRETCH_PROPORTIONAL;
     for (const Case& c : cases) {
         OpenPlain(c.picture.width(), c.picture.height());
         EXPECT_EQ(Drawn(), c.drawn) << c.picture.width() << " x " << c.picture.height();
@@ -110,7 +111,7 @@ TEST_F(ViewDisplay, StretchToFillCoversTheWholeClient) {
 
 TEST_F(ViewDisplay, TileRepeatsUnlessThePictureIsWiderAndTallerThanTheClient) {
     SetViewport(300, 200);
-    StretchState = STRETCH_TILE;
+    model.StretchState = STRETCH_TILE;
     // Narrower than the picture but not lower: tiled rows, 100 pixels apart.
     OpenCoded(400, 100);
     QImage shown = RenderViewport(view);
@@ -134,18 +135,18 @@ TEST_F(ViewDisplay, TileRepeatsUnlessThePictureIsWiderAndTallerThanTheClient) {
 
 TEST_F(ViewDisplay, ZoomDrawsAScaledCentredPicture) {
     OpenPlain(100, 50);
-    StretchState = 200;
+    model.StretchState = 200;
     document.UpdateAllViews();
     EXPECT_EQ(Drawn(), QRect(100, 150, 200, 100));
     EXPECT_EQ(view.ScrollSizes(), QSize(200, 100));
 
-    StretchState = 48;
+    model.StretchState = 48;
     document.UpdateAllViews();
     EXPECT_EQ(Drawn(), QRect(176, 188, 48, 24));
 
     // Larger than the client: from the top-left corner, with scroll bars of the zoomed size.
     // Wider than the client: from the left edge, with a scroll bar of the zoomed width.
-    StretchState = 475;
+    model.StretchState = 475;
     document.UpdateAllViews();
     QApplication::processEvents();
     EXPECT_EQ(view.ScrollSizes(), QSize(475, 237));
@@ -173,10 +174,10 @@ TEST_F(ViewDisplay, WithoutAnImageTheViewIsWhiteAndZoomIsDisabled) {
     EXPECT_FALSE(commands.IsEnabled(ID_ZOOM_IN));
     EXPECT_FALSE(commands.IsEnabled(ID_ZOOM_OUT));
     EXPECT_FALSE(commands.Execute(ID_ZOOM_IN));
-    EXPECT_EQ(StretchState, STRETCH_NATURAL);
+    EXPECT_EQ(model.StretchState, STRETCH_NATURAL);
     // The mode commands are never disabled.
     EXPECT_TRUE(commands.Execute(ID_TILE));
-    EXPECT_EQ(StretchState, STRETCH_TILE);
+    EXPECT_EQ(model.StretchState, STRETCH_TILE);
 }
 
 TEST_F(ViewDisplay, ChoosingTheActiveModeAgainReturnsToNaturalSize) {
@@ -197,7 +198,7 @@ TEST_F(ViewDisplay, ChoosingTheActiveModeAgainReturnsToNaturalSize) {
                                                     {ID_TILE, STRETCH_TILE}};
     for (const Step& step : steps) {
         Run(step.id);
-        EXPECT_EQ(StretchState, step.state) << step.id;
+        EXPECT_EQ(model.StretchState, step.state) << step.id;
         for (const auto& [id, mode] : marks) {
             EXPECT_EQ(commands.IsChecked(id), mode == step.state) << id;
             EXPECT_TRUE(commands.IsEnabled(id));
@@ -211,7 +212,7 @@ TEST_F(ViewDisplay, ZoomStepsFollowTheSingleFactorsAndStopAtTheirLimits) {
         std::vector<int> states;
         while (commands.IsEnabled(id) && states.size() < 20) {
             Run(id);
-            states.push_back(StretchState);
+            states.push_back(model.StretchState);
         }
         return states;
     };
@@ -222,27 +223,27 @@ TEST_F(ViewDisplay, ZoomStepsFollowTheSingleFactorsAndStopAtTheirLimits) {
     EXPECT_EQ(zoomUntilDisabled(ID_ZOOM_OUT), (std::vector<int>{69, 48, 33, 23}));
 
     // Near 100 percent snaps back to natural size.
-    StretchState = 69;
+    model.StretchState = 69;
     Run(ID_ZOOM_IN);
-    EXPECT_EQ(StretchState, STRETCH_NATURAL);
-    StretchState = 48;
+    EXPECT_EQ(model.StretchState, STRETCH_NATURAL);
+    model.StretchState = 48;
     Run(ID_ZOOM_IN);
-    EXPECT_EQ(StretchState, 62);
+    EXPECT_EQ(model.StretchState, 62);
     Run(ID_ZOOM_IN);
-    EXPECT_EQ(StretchState, STRETCH_NATURAL);
+    EXPECT_EQ(model.StretchState, STRETCH_NATURAL);
 }
 
 TEST_F(ViewDisplay, ZoomFromAStretchModeOnlyReturnsToNaturalSize) {
     OpenPlain(100, 50);
     Run(ID_STRETCH_TO_FILL);
     Run(ID_ZOOM_IN);
-    EXPECT_EQ(StretchState, STRETCH_NATURAL);
+    EXPECT_EQ(model.StretchState, STRETCH_NATURAL);
     EXPECT_EQ(Drawn(), QRect(150, 175, 100, 50));
     Run(ID_ZOOM_IN);
-    EXPECT_EQ(StretchState, 129);
+    EXPECT_EQ(model.StretchState, 129);
     Run(ID_TILE);
     Run(ID_ZOOM_OUT);
-    EXPECT_EQ(StretchState, STRETCH_NATURAL);
+    EXPECT_EQ(model.StretchState, STRETCH_NATURAL);
 }
 
 TEST_F(ViewDisplay, ContextMenuOffersEveryItemWithItsCommand) {

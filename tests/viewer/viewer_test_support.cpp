@@ -1,6 +1,6 @@
 #include "viewer_test_support.h"
 
-#include "viewer/profile.h"
+#include "platform/profile.h"
 #include "viewer/test11_view.h"
 
 #include <QDialog>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "viewer/modal_seam.h"
+#include "platform/modal_seam.h"
 
 #include <QImage>
 #include <QRect>

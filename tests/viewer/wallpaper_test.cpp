@@ -2,18 +2,19 @@
 // library), the style values in the profile, and the desktop told through stand-in tools
 // placed first on PATH or a stand-in Plasma shell on the test's private bus.
 
+#include "browser/viewer_model.h"
 #include "codecs/auto_decoder.h"
 #include "fake_desktop_services.h"
 #include "imagelib/dib_section_bitmap.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/text_exception.h"
+#include "platform/profile.h"
 #include "platform/wallpaper_setter.h"
 #include "support/test_files.h"
 #include "viewer/command_ids.h"
 #include "viewer/main_frame.h"
-#include "viewer/profile.h"
 #include "viewer/test11_app.h"
-#include "viewer/viewer_state.h"
+#include "viewer/test11_doc.h"
 #include "viewer/wallpaper.h"
 #include "viewer_test_support.h"
 
@@ -95,10 +96,11 @@ protected:
         // The data folder is the application's once it has its name.
         QDir(QFileInfo(CWallpaper::FilePath()).absolutePath()).removeRecursively();
         ASSERT_TRUE(app->OpenDocumentFile(picture));
-        ASSERT_TRUE(g_bImageLoaded);
+        ASSERT_TRUE(Model().g_bImageLoaded);
     }
 
     CCommandTable& Commands() { return app->MainFrame()->Commands(); }
+    CViewerModel& Model() { return app->MainFrame()->Model(); }
 
     // The wallpaper file as the library decodes it.
     bool DecodeWallpaper(CMemBitmap& bitmap) {
@@ -139,7 +141,7 @@ TEST_F(Wallpaper, CommandsWriteThePictureRecordTheStyleAndTellTheDesktop) {
         CMemBitmap written;
         ASSERT_TRUE(DecodeWallpaper(written));
         std::string why;
-        EXPECT_TRUE(SamePixels(written, TheCurrentBitmap(), &why)) << c.id << ": " << why;
+        EXPECT_TRUE(SamePixels(written, app->Document()->CurrentBitmap(), &why)) << c.id << ": " << why;
         EXPECT_EQ(Style(), QLatin1String(c.style)) << c.id;
         EXPECT_EQ(Tile(), QLatin1String(c.tile)) << c.id;
         const QString schema = QStringLiteral("<org.gnome.desktop.background>");
@@ -173,7 +175,7 @@ TEST_F(Wallpaper, ProportionalFitsThePictureInsideTheWorkArea) {
         EXPECT_EQ(qRgb(left.r, left.g, left.b), kRed);
         EXPECT_EQ(qRgb(right.r, right.g, right.b), kBlue);
         // The current image stays as it was.
-        EXPECT_EQ(TheCurrentBitmap().Width(), picture.width());
+        EXPECT_EQ(app->Document()->CurrentBitmap().Width(), picture.width());
         EXPECT_EQ(Style(), QStringLiteral("0"));
         EXPECT_EQ(Tile(), QStringLiteral("0"));
         EXPECT_EQ(Calls().value(3), QStringLiteral("gsettings <set> <org.gnome.desktop.background> <picture-options> <'scaled'>"));
@@ -252,7 +254,7 @@ TEST_F(Wallpaper, CommandsNeedALoadedImage) {
     Start();
     const int ids[] = {ID_WALLPAPER_PROPORTIONAL, ID_WALLPAPER_CENTERED, ID_WALLPAPER_STRETCHED, ID_WALLPAPER_TILED};
     for (int id : ids) EXPECT_TRUE(Commands().IsEnabled(id)) << id;
-    g_bImageLoaded = false;
+    Model().g_bImageLoaded = false;
     for (int id : ids) {
         EXPECT_FALSE(Commands().IsEnabled(id)) << id;
         EXPECT_FALSE(Commands().Execute(id));

@@ -1,4 +1,4 @@
-#include "viewer/profile.h"
+#include "platform/profile.h"
 
 #include <QFileInfo>
 #include <QSettings>

@@ -1,4 +1,4 @@
-#include "viewer/modal_seam.h"
+#include "platform/modal_seam.h"
 
 #include <QApplication>
 #include <QDialog>
