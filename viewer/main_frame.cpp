@@ -365,6 +365,16 @@ void CMainFrame::OnImageSelected(int, int row, int newState) {
     model_.g_strCurrentFile = path;
 }
 
+QStringList CMainFrame::NeighbourFiles() const {
+    const CImageFileList* names = fileList_->NamesList();
+    const int count = names->count();
+    const int row = fileList_->SelectedIndex();
+    if (row < 0 || count < 2) return {};
+    QStringList paths{names->PathAt((row + 1) % count)};
+    if (count > 2) paths.append(names->PathAt((row + count - 1) % count));
+    return paths;
+}
+
 void CMainFrame::DockBarLeft(CSizingControlBar* bar) {
     if (bar->isFloating() || dockWidgetArea(bar) != Qt::LeftDockWidgetArea) {
         bar->setFloating(false);

@@ -4,6 +4,7 @@
 #include "viewer/command_table.h"
 
 #include <QMainWindow>
+#include <QStringList>
 #include <QTimer>
 
 #include <memory>
@@ -65,6 +66,9 @@ public:
     // A row of either list changed state: when it became selected and focused, its file
     // (the Names list's row of that index) becomes the document.
     void OnImageSelected(int controlId, int row, int newState);
+    // The files next and previous to the selected one in the Names list, the next first
+    // (after the last comes the first, as the slide show goes): the ones to decode ahead.
+    QStringList NeighbourFiles() const;
 
 signals:
     // The frame asks the application to open path as the document.

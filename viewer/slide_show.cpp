@@ -110,6 +110,10 @@ void CSlideShow::ToggleFullScreen() {
     }
 }
 
+void CSlideShow::PictureShown() {
+    if (timer_.isActive()) StartTimer();
+}
+
 void CSlideShow::Step() {
     if (!list_) return;
     const int count = list_->RowCount();

@@ -56,6 +56,8 @@ public:
     void SetPosition(int row) { position_ = row; }
     // One step: the next row, or the first after the last; nothing with one row or none.
     void Step();
+    // The picture of the current step shows now: a running show waits its delay from here.
+    void PictureShown();
 
     // The timer whose every tick is one step.
     const QTimer& Timer() const { return timer_; }

@@ -9,6 +9,7 @@
 #include "viewer/colour_management.h"
 #include "viewer/command_ids.h"
 #include "viewer/main_frame.h"
+#include "viewer/slide_show.h"
 #include "viewer/splash_wnd.h"
 #include "viewer/test11_doc.h"
 #include "viewer/test11_view.h"
@@ -74,6 +75,12 @@ bool CTest11App::InitInstance(const QStringList& arguments) {
     connect(document_.get(), &CTest11Doc::TitleChanged, frame_.get(), &CMainFrame::SetDocumentTitle);
     connect(frame_.get(), &CMainFrame::OpenDocumentRequested, this, &CTest11App::OpenDocumentFile);
     connect(frame_.get(), &CMainFrame::UpdateViewsRequested, document_.get(), &CTest11Doc::UpdateAllViews);
+    // Once a picture shows, its neighbours are decoded ahead, and a running slide show
+    // counts its delay from then.
+    connect(document_.get(), &CTest11Doc::LoadFinished, this, [this] {
+        document_->Preload(frame_->NeighbourFiles());
+        frame_->SlideShow().PictureShown();
+    });
     if (!frame_->LoadFrame(view_)) return false;
 
     if (!files.isEmpty() && !OpenDocumentFile(files.front())) return false;
@@ -97,7 +104,7 @@ void CTest11App::RegisterCommands() {
 
 void CTest11App::ShowPictureAgain() {
     // A file that did not decode would only say so again.
-    if (frame_->Model().g_bImageLoaded && !document_->PathName().isEmpty()) document_->OnOpenDocument(document_->PathName());
+    if (frame_->Model().g_bImageLoaded && !document_->PathName().isEmpty()) document_->Reload();
 }
 
 void CTest11App::OnAppAbout() {

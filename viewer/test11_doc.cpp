@@ -1,9 +1,7 @@
 #include "viewer/test11_doc.h"
 
 #include "browser/viewer_model.h"
-#include "codecs/auto_decoder.h"
 #include "imagelib/dib_section_bitmap.h"
-#include "imagelib/text_exception.h"
 #include "platform/modal_seam.h"
 #include "viewer/command_ids.h"
 #include "viewer/command_table.h"
@@ -12,26 +10,23 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <exception>
-
-namespace {
-
-// The wait cursor for as long as the object lives.
-class CWaitCursor {
-public:
-    CWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~CWaitCursor() { QApplication::restoreOverrideCursor(); }
-    CWaitCursor(const CWaitCursor&) = delete;
-    CWaitCursor& operator=(const CWaitCursor&) = delete;
-};
-
-}  // namespace
-
 CTest11Doc::CTest11Doc(CViewerModel& model, QObject* parent) : QObject(parent), model_(model), mail_(this) {
+    waitCursorTimer_.setSingleShot(true);
+    waitCursorTimer_.setInterval(kWaitCursorDelay);
+    connect(&waitCursorTimer_, &QTimer::timeout, this, [this] {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        waitCursorShown_ = true;
+    });
+    connect(&loader_, &CPictureLoader::Loaded, this,
+            [this](const QString& path, const CPictureLoader::Picture& picture, int errorCode, const QString&) {
+                OnLoaded(path, picture, errorCode);
+            });
     connect(&mail_, &CMailClient::Failed, this, [](const QString& message) {
         ViewerMessageBox(message, QMessageBox::Ok, QMessageBox::Warning);
     });
 }
+
+CTest11Doc::~CTest11Doc() { StopWaitCursor(); }
 
 QString CTest11Doc::Title() const { return path_.isEmpty() ? QString() : QFileInfo(path_).fileName(); }
 
@@ -51,10 +46,7 @@ bool CTest11Doc::OpenForReading(const QString& path) {
         reason = QStringLiteral("it is a folder");
     } else {
         QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) {
-            DeleteContents();
-            return true;
-        }
+        if (file.open(QIODevice::ReadOnly)) return true;
         reason = file.errorString();
     }
     ViewerMessageBox(QStringLiteral("Cannot open %1:\n%2.").arg(info.absoluteFilePath(), reason), QMessageBox::Ok,
@@ -64,43 +56,49 @@ bool CTest11Doc::OpenForReading(const QString& path) {
 
 bool CTest11Doc::OnOpenDocument(const QString& path) {
     if (!OpenForReading(path)) return false;
-    model_.g_bImageLoaded = true;
-    DeleteContents();
-    {
-        CWaitCursor wait;
-        bool failed = false;
-        try {
-            decoder_.DecodeFile(QFile::encodeName(path).toStdString(), current_, 32);
-        } catch (const CTextException&) {
-            failed = true;
-        } catch (const std::exception&) {
-            // Whatever else a damaged file provokes counts as damage too.
-            failed = true;
-        }
-        if (failed) {
-            if (!model_.g_bSlideShowInFrame && !model_.g_bSlideShowFullScreen) ViewerMessageBox(QStringLiteral("This file has invalid data."));
-            model_.g_bImageLoaded = false;
-        }
-    }
-    if (model_.g_bImageLoaded) {
-        CDIBSectionBitmap& current = current_;
-        const QImage handle = current.BitmapHandle();
-        if (handle.isNull()) {
-            ViewerMessageBox(QStringLiteral("LoadImage failed from doc"));
-            return false;
-        }
-        // The reference must describe the bitmap's own pixels, drawable as they are.
-        if (handle.size() != QSize(current.Width(), current.Height()) || handle.format() != QImage::Format_RGB32) {
-            ViewerMessageBox(QStringLiteral("Bitmap could not be attached"));
-            return false;
-        }
-        bitmap_ = handle;
-    }
-    UpdateAllViews();
+    if (!waitCursorTimer_.isActive() && !waitCursorShown_) waitCursorTimer_.start();
+    loader_.Load(path);
     return true;
 }
 
-void CTest11Doc::OnEditCopy() { current_.CopyToClipboard(); }
+void CTest11Doc::Reload() {
+    loader_.Forget();
+    OnOpenDocument(path_);
+}
+
+void CTest11Doc::Preload(const QStringList& paths) { loader_.Preload(paths); }
+
+void CTest11Doc::StopWaitCursor() {
+    waitCursorTimer_.stop();
+    if (waitCursorShown_) QApplication::restoreOverrideCursor();
+    waitCursorShown_ = false;
+}
+
+void CTest11Doc::OnLoaded(const QString&, const CPictureLoader::Picture& picture, int) {
+    StopWaitCursor();
+    QImage handle;
+    if (picture) {
+        handle = picture->BitmapHandle();
+        // The reference must describe the bitmap's own pixels, drawable as they are.
+        if (handle.isNull()) {
+            ViewerMessageBox(QStringLiteral("LoadImage failed from doc"));
+        } else if (handle.size() != QSize(picture->Width(), picture->Height()) ||
+                   handle.format() != QImage::Format_RGB32) {
+            ViewerMessageBox(QStringLiteral("Bitmap could not be attached"));
+            handle = QImage();
+        }
+    } else if (!model_.g_bSlideShowInFrame && !model_.g_bSlideShowFullScreen) {
+        ViewerMessageBox(QStringLiteral("This file has invalid data."));
+    }
+    model_.g_bImageLoaded = !handle.isNull();
+    // The old picture's memory goes back as soon as the view lets go of it.
+    bitmap_ = handle;
+    current_ = model_.g_bImageLoaded ? picture : std::make_shared<CDIBSectionBitmap>();
+    UpdateAllViews();
+    emit LoadFinished(model_.g_bImageLoaded);
+}
+
+void CTest11Doc::OnEditCopy() { current_->CopyToClipboard(); }
 
 void CTest11Doc::OnFileSendMail() { mail_.SendFile(path_); }
 

@@ -1,35 +1,53 @@
 #pragma once
 
-#include "codecs/auto_decoder.h"
 #include "imagelib/dib_section_bitmap.h"
 #include "platform/mail_client.h"
+#include "viewer/picture_loader.h"
 
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <QTimer>
+
+#include <memory>
 
 class CCommandTable;
 struct CViewerModel;
 
-// The document: turns a file path into the current image. It decodes the file into the
-// process-wide current bitmap, keeps a reference to that bitmap's pixels for the view, and
-// runs the commands on the image as a whole (copy, e-mail; it decides when print and
-// preview are available). It is never modified, so nothing ever asks to save it.
+// The document: turns a file path into the current image. The file is decoded on a worker
+// thread (the user interface never waits for it); the decoded bitmap then replaces the
+// current one whole, so the view never sees a picture half decoded or freed. The document
+// keeps a reference to the current bitmap's pixels for the view, decodes the neighbours
+// the frame names ahead, and runs the commands on the image as a whole (copy, e-mail; it
+// decides when print and preview are available). It is never modified, so nothing ever
+// asks to save it.
 class CTest11Doc : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kWaitCursorDelay = 150;  // milliseconds
+
     explicit CTest11Doc(CViewerModel& model, QObject* parent = nullptr);
+    ~CTest11Doc() override;
 
     CViewerModel& Model() const { return model_; }
     // The current image: every successful decode replaces it; the clipboard copy and the
     // wallpaper read it.
-    CDIBSectionBitmap& CurrentBitmap() { return current_; }
+    CDIBSectionBitmap& CurrentBitmap() { return *current_; }
 
     // Opens path: false when the file cannot be opened (after the open-failure message;
-    // nothing changes then) or the decoded image cannot be shown. A file that does not
-    // decode gives "This file has invalid data." (not during a slide show), clears
-    // g_bImageLoaded and still returns true, so the view turns white.
+    // nothing changes then). Otherwise its decode starts and the picture shown so far stays
+    // until LoadFinished: the wait cursor shows if that takes longer than kWaitCursorDelay.
+    // A file that does not decode gives "This file has invalid data." (not during a slide
+    // show, and not for a file a newer open replaced) and clears g_bImageLoaded, so the
+    // view turns white.
     bool OnOpenDocument(const QString& path);
+    // Opens the document's file again, decoded anew (the colour settings changed).
+    void Reload();
+    // Decodes paths ahead, so that opening one of them shows it at once.
+    void Preload(const QStringList& paths);
+    // An open has not finished yet.
+    bool IsLoading() const { return loader_.IsLoading(); }
+    CPictureLoader& Loader() { return loader_; }
     // Drops the reference to the current bitmap's pixels (the bitmap keeps them).
     void DeleteContents();
 
@@ -49,15 +67,21 @@ signals:
     // The views must lay out and repaint.
     void Updated();
     void TitleChanged(const QString& title);
+    // An open ended: the picture shows (true) or the file could not be decoded.
+    void LoadFinished(bool loaded);
 
 private:
     bool OpenForReading(const QString& path);
+    void OnLoaded(const QString& path, const CPictureLoader::Picture& picture, int errorCode);
+    void StopWaitCursor();
     void OnEditCopy();
     void OnFileSendMail();
 
     CViewerModel& model_;
-    CAutoDecoder decoder_;
-    CDIBSectionBitmap current_;
+    std::shared_ptr<CDIBSectionBitmap> current_ = std::make_shared<CDIBSectionBitmap>();
+    CPictureLoader loader_;
+    QTimer waitCursorTimer_;
+    bool waitCursorShown_ = false;
     QImage bitmap_;
     QString path_;
     CMailClient mail_;

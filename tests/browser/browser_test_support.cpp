@@ -1,10 +1,13 @@
 #include "browser_test_support.h"
 
+#include "viewer/test11_doc.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QSignalSpy>
 
 QMessageBox::StandardButton CScriptedSeam::MessageBox(QWidget*, const QString& text,
                                                       QMessageBox::StandardButtons buttons, QMessageBox::Icon) {
@@ -39,6 +42,13 @@ QColor CentreColour(const QImage& image) { return image.pixelColor(image.width()
 
 void Settle() {
     for (int i = 0; i < 3; ++i) QApplication::processEvents();
+}
+
+bool Settle(CTest11Doc& document) {
+    Settle();
+    if (!document.IsLoading()) return true;
+    QSignalSpy finished(&document, &CTest11Doc::LoadFinished);
+    return finished.wait(20000);
 }
 
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }

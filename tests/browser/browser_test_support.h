@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+class CTest11Doc;
+
 #include <functional>
 #include <ostream>
 
@@ -42,3 +44,6 @@ QString WriteJunk(const QString& path);
 QColor CentreColour(const QImage& image);
 // Processes pending events a few times over.
 void Settle();
+// Settles, then waits (at most 20 s) until the document's open has finished; false when it
+// did not.
+bool Settle(CTest11Doc& document);

@@ -93,13 +93,13 @@ protected:
     void Start() {
         app = std::make_unique<CTest11App>();
         ASSERT_TRUE(app->InitInstance({QStringLiteral("vtview"), QStringLiteral("--no-splash")}));
-        Settle();
+        ASSERT_TRUE(Settle(*app->Document()));
     }
 
     // The user chooses a folder in the tree.
     void Choose(const QString& folder) {
         ASSERT_TRUE(Frame().DirectoryTree()->Tree()->SelectPath(folder, false));
-        Settle();
+        ASSERT_TRUE(Settle(*app->Document()));
     }
 
     CMainFrame& Frame() { return *app->MainFrame(); }
@@ -266,7 +266,7 @@ TEST_F(FrameNavigation, BarMenusCarryTheFramesCommandsAndARightClickChoosesNoFol
     Start();
     Choose(photos);
     Frame().show();
-    Settle();
+    ASSERT_TRUE(Settle(*app->Document()));
     CFileListBar& bar = *Frame().FileList();
     ASSERT_TRUE(Commands().Execute(ID_THUMBNAILS));
 
@@ -283,7 +283,7 @@ TEST_F(FrameNavigation, BarMenusCarryTheFramesCommandsAndARightClickChoosesNoFol
     EXPECT_EQ(RightClick(tabs, tabs->tabRect(0).center()), onThumbnails);
     onThumbnails->hide();
     ASSERT_TRUE(Commands().Execute(ID_LIST_BY_NAMES));
-    Settle();
+    ASSERT_TRUE(Settle(*app->Document()));
     EXPECT_EQ(RightClick(names->viewport(), QPoint(5, 5)), onThumbnails);
     ItemOf(*onThumbnails, ID_FILE_PROPERTIES)->trigger();
     onThumbnails->hide();

@@ -164,9 +164,9 @@ TEST_F(HostileFolder, ThreeHundredFilesAreListedShownAndThumbnailed) {
 
     app = std::make_unique<CTest11App>();
     ASSERT_TRUE(app->InitInstance({QStringLiteral("vtview"), QStringLiteral("--no-splash")}));
-    Settle();
+    ASSERT_TRUE(Settle(*app->Document()));
     ASSERT_TRUE(Frame().DirectoryTree()->Tree()->SelectPath(folder, false));
-    Settle();
+    ASSERT_TRUE(Settle(*app->Document()));
     ASSERT_EQ(Names().count(), 300) << "every file is listed by its name";
     seam.messages.clear();
 
@@ -177,7 +177,7 @@ TEST_F(HostileFolder, ThreeHundredFilesAreListedShownAndThumbnailed) {
     ASSERT_TRUE(Frame().Commands().Execute(ID_SLIDE_SHOW));
     for (int step = 0; step < 300; ++step) {
         show.Step();
-        Settle();
+        ASSERT_TRUE(Settle(*app->Document()));
     }
     EXPECT_EQ(show.Position(), 0);
     ASSERT_TRUE(Frame().Commands().Execute(ID_STOP_SLIDE_SHOW));
@@ -204,7 +204,7 @@ TEST_F(HostileFolder, ThreeHundredFilesAreListedShownAndThumbnailed) {
     ASSERT_TRUE(Frame().Commands().Execute(ID_SLIDE_SHOW));
     for (int step = 0; step < kept.size(); ++step) {
         show.Step();
-        Settle();
+        ASSERT_TRUE(Settle(*app->Document()));
     }
     ASSERT_TRUE(Frame().Commands().Execute(ID_STOP_SLIDE_SHOW));
     EXPECT_TRUE(seam.messages.isEmpty()) << seam.messages.join(QLatin1Char('|')).toStdString();

@@ -65,7 +65,7 @@ protected:
         app = std::make_unique<CTest11App>();
         const bool started = app->InitInstance(QStringList{QStringLiteral("vtview"), QStringLiteral("--no-splash")} + files);
         QApplication::processEvents();
-        return started;
+        return started && WaitForPicture(*app->Document());
     }
 
     CCommandTable& Commands() { return app->MainFrame()->Commands(); }
@@ -99,6 +99,7 @@ TEST_F(ColourManagement, ToggleShowsThePictureAgainAndIsKeptForTheNextStart) {
     EXPECT_GT(converted, kStoredGrey + 40) << "linear grey is brighter on an sRGB screen";
 
     ASSERT_TRUE(Commands().Execute(ID_COLOUR_MANAGEMENT));
+    ASSERT_TRUE(WaitForPicture(*app->Document()));
     EXPECT_FALSE(Commands().IsChecked(ID_COLOUR_MANAGEMENT));
     EXPECT_EQ(Profile::GetInt(kSettings, kEntry, -1), 0);
     EXPECT_FALSE(LibraryDefault());
@@ -114,6 +115,7 @@ TEST_F(ColourManagement, ToggleShowsThePictureAgainAndIsKeptForTheNextStart) {
     EXPECT_EQ(ShownGrey(), kStoredGrey);
 
     ASSERT_TRUE(Commands().Execute(ID_COLOUR_MANAGEMENT));
+    ASSERT_TRUE(WaitForPicture(*app->Document()));
     EXPECT_EQ(Profile::GetInt(kSettings, kEntry, -1), 1);
     EXPECT_TRUE(LibraryDefault());
     EXPECT_EQ(ShownGrey(), converted);

@@ -77,7 +77,7 @@ protected:
 
 TEST_F(Document, GoodFileBecomesTheCurrentImage) {
     ExpectImageCommands(false);
-    ASSERT_TRUE(document.OnOpenDocument(good));
+    ASSERT_TRUE(OpenAndWait(document, good));
     EXPECT_TRUE(model.g_bImageLoaded);
     EXPECT_EQ(document.Bitmap().size(), QSize(40, 30));
     EXPECT_EQ(document.Bitmap().pixel(5, 2), qRgb(30, 16, 200));
@@ -86,10 +86,10 @@ TEST_F(Document, GoodFileBecomesTheCurrentImage) {
 }
 
 TEST_F(Document, CorruptFileSaysSoOnceAndLeavesTheViewWhite) {
-    ASSERT_TRUE(document.OnOpenDocument(good));
+    ASSERT_TRUE(OpenAndWait(document, good));
     QSignalSpy updates(&document, &CTest11Doc::Updated);
 
-    EXPECT_TRUE(document.OnOpenDocument(corrupt));
+    EXPECT_TRUE(OpenAndWait(document, corrupt));
     EXPECT_EQ(seam.messages, QStringList{kInvalidData});
     EXPECT_FALSE(model.g_bImageLoaded);
     EXPECT_TRUE(document.Bitmap().isNull());
@@ -101,10 +101,10 @@ TEST_F(Document, CorruptFileSaysSoOnceAndLeavesTheViewWhite) {
     // Anything that is not an image at all is damage too.
     const QString text = QString::fromStdString(dir.File("notes.bmp"));
     WriteBytes(text.toStdString(), {'h', 'e', 'l', 'l', 'o'});
-    EXPECT_TRUE(document.OnOpenDocument(text));
+    EXPECT_TRUE(OpenAndWait(document, text));
     EXPECT_EQ(seam.messages.size(), 2);
 
-    ASSERT_TRUE(document.OnOpenDocument(good));
+    ASSERT_TRUE(OpenAndWait(document, good));
     EXPECT_EQ(seam.messages.size(), 2);
     ExpectImageCommands(true);
     EXPECT_FALSE(AllWhite(RenderViewport(view)));
@@ -113,7 +113,7 @@ TEST_F(Document, CorruptFileSaysSoOnceAndLeavesTheViewWhite) {
 TEST_F(Document, SlideShowsSkipTheMessage) {
     for (bool* running : {&model.g_bSlideShowInFrame, &model.g_bSlideShowFullScreen}) {
         *running = true;
-        EXPECT_TRUE(document.OnOpenDocument(corrupt));
+        EXPECT_TRUE(OpenAndWait(document, corrupt));
         *running = false;
         EXPECT_FALSE(model.g_bImageLoaded);
     }
@@ -121,7 +121,7 @@ TEST_F(Document, SlideShowsSkipTheMessage) {
 }
 
 TEST_F(Document, UnreadableFileChangesNothing) {
-    ASSERT_TRUE(document.OnOpenDocument(good));
+    ASSERT_TRUE(OpenAndWait(document, good));
     const QImage before = document.Bitmap();
     for (const QString& path : {QString::fromStdString(dir.File("missing.bmp")), QString::fromStdString(dir.Path().string())}) {
         seam.messages.clear();
@@ -134,7 +134,7 @@ TEST_F(Document, UnreadableFileChangesNothing) {
 }
 
 TEST_F(Document, CopyPutsThePictureOnTheClipboard) {
-    ASSERT_TRUE(document.OnOpenDocument(good));
+    ASSERT_TRUE(OpenAndWait(document, good));
     QApplication::clipboard()->clear();
     ASSERT_TRUE(commands.Execute(ID_EDIT_COPY));
     const QMimeData* data = QApplication::clipboard()->mimeData();
@@ -149,7 +149,7 @@ TEST_F(Document, CopyPutsThePictureOnTheClipboard) {
 
 TEST_F(Document, EmailHandsTheFileItselfToTheMailHelper) {
     const QString log = InstallMailHelper(0);
-    ASSERT_TRUE(document.OnOpenDocument(good));
+    ASSERT_TRUE(OpenAndWait(document, good));
     document.SetPathName(good);
     QSignalSpy sent(&document.MailClient(), &CMailClient::Sent);
     ASSERT_TRUE(commands.Execute(ID_FILE_SEND_MAIL));
@@ -162,7 +162,7 @@ TEST_F(Document, EmailHandsTheFileItselfToTheMailHelper) {
 
 TEST_F(Document, EmailFailuresAreExplained) {
     InstallMailHelper(3);
-    ASSERT_TRUE(document.OnOpenDocument(good));
+    ASSERT_TRUE(OpenAndWait(document, good));
     document.SetPathName(good);
     QSignalSpy failed(&document.MailClient(), &CMailClient::Failed);
     ASSERT_TRUE(commands.Execute(ID_FILE_SEND_MAIL));

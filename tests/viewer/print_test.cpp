@@ -71,7 +71,7 @@ protected:
         picture = QString::fromStdString(dir.File("picture.bmp"));
         WriteBmp32(picture.toStdString(), width, height,
                    [width, split](int x, int) { return split && x >= width / 2 ? kBlue : kRed; });
-        ASSERT_TRUE(document.OnOpenDocument(picture));
+        ASSERT_TRUE(OpenAndWait(document, picture));
         model.g_strCurrentFile = picture;
     }
 

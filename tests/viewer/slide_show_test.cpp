@@ -86,6 +86,7 @@ protected:
         QApplication::setActiveWindow(&Frame());
         QApplication::processEvents();
         list->setCurrentRow(0);
+        ASSERT_TRUE(WaitForPicture(*app->Document()));
     }
 
     CMainFrame& Frame() { return *app->MainFrame(); }
@@ -278,8 +279,10 @@ TEST_F(SlideShow, PictureThatFailsDuringAShowIsPassedSilently) {
     Start(3, {good, broken});
     ASSERT_TRUE(Commands().Execute(ID_SLIDE_SHOW_FULL_SCREEN));
     Tick();
+    ASSERT_TRUE(WaitForPicture(*app->Document()));
     EXPECT_FALSE(Model().g_bImageLoaded);
     Tick();
+    ASSERT_TRUE(WaitForPicture(*app->Document()));
     EXPECT_TRUE(Model().g_bImageLoaded);
     EXPECT_TRUE(Model().g_bSlideShowFullScreen);
     EXPECT_TRUE(seam.messages.isEmpty()) << seam.messages.join(QLatin1Char('|')).toStdString();

@@ -38,14 +38,14 @@ protected:
     void OpenPlain(int width, int height) {
         const std::string path = dir.File("plain.bmp");
         WriteBmp32(path, width, height, [](int, int) { return kPictureColour & 0x00FFFFFF; });
-        ASSERT_TRUE(document.OnOpenDocument(QString::fromStdString(path)));
+        ASSERT_TRUE(OpenAndWait(document, QString::fromStdString(path)));
     }
 
     // A picture whose every pixel tells where it lies: red = x, green = y.
     void OpenCoded(int width, int height) {
         const std::string path = dir.File("coded.bmp");
         WriteBmp32(path, width, height, [](int x, int y) { return qRgb(x & 0xFF, y & 0xFF, 0x80); });
-        ASSERT_TRUE(document.OnOpenDocument(QString::fromStdString(path)));
+        ASSERT_TRUE(OpenAndWait(document, QString::fromStdString(path)));
     }
 
     QRect Drawn() { return BoundsOf(RenderViewport(view), kPictureColour); }

@@ -1,11 +1,14 @@
 #include "viewer_test_support.h"
 
 #include "platform/profile.h"
+#include "viewer/test11_app.h"
+#include "viewer/test11_doc.h"
 #include "viewer/test11_view.h"
 
 #include <QDialog>
 #include <QFile>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStandardPaths>
 
 #include <fstream>
@@ -88,3 +91,17 @@ QString SettingsFile() {
 }
 
 void RemoveSettings() { QFile::remove(SettingsFile()); }
+
+bool WaitForPicture(CTest11Doc& document) {
+    if (!document.IsLoading()) return true;
+    QSignalSpy finished(&document, &CTest11Doc::LoadFinished);
+    return finished.wait(20000);
+}
+
+bool OpenAndWait(CTest11Doc& document, const QString& path) {
+    return document.OnOpenDocument(path) && WaitForPicture(document);
+}
+
+bool OpenAndWait(CTest11App& app, const QString& path) {
+    return app.OpenDocumentFile(path) && WaitForPicture(*app.Document());
+}

@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+class CTest11App;
+class CTest11Doc;
 class CTest11View;
 
 // Stands in for the person at the screen while it lives: records every message box and
@@ -28,6 +30,13 @@ public:
     // When set, handles each dialog and gives its result code.
     std::function<int(QDialog&)> answer;
 };
+
+// Waits (at most 20 s) until the document's open has finished: its picture shows or it
+// failed. True when it did in time, or when no open was running.
+bool WaitForPicture(CTest11Doc& document);
+// Opens path as the document, as the program does, and waits for its picture.
+bool OpenAndWait(CTest11Doc& document, const QString& path);
+bool OpenAndWait(CTest11App& app, const QString& path);
 
 // Writes a 32-bit uncompressed BMP (the fourth byte of each pixel as given) of width x
 // height pixels; colour(x, y) gives each pixel as 0xAARRGGBB.

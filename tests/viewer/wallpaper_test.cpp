@@ -95,7 +95,7 @@ protected:
         ASSERT_TRUE(app->InitInstance({QStringLiteral("vtview"), QStringLiteral("--no-splash")}));
         // The data folder is the application's once it has its name.
         QDir(QFileInfo(CWallpaper::FilePath()).absolutePath()).removeRecursively();
-        ASSERT_TRUE(app->OpenDocumentFile(picture));
+        ASSERT_TRUE(OpenAndWait(*app, picture));
         ASSERT_TRUE(Model().g_bImageLoaded);
     }
 

@@ -1,0 +1,161 @@
+#include "viewer/picture_loader.h"
+
+#include "codecs/auto_decoder.h"
+#include "imagelib/dib_section_bitmap.h"
+#include "imagelib/text_exception.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <algorithm>
+#include <exception>
+
+namespace {
+
+// The shown picture goes ahead of every preload waiting for a thread.
+constexpr int kShownPriority = 1;
+constexpr int kPreloadPriority = 0;
+
+qint64 BytesOf(const CPictureLoader::Picture& picture) {
+    return picture ? static_cast<qint64>(picture->MemoryUsed()) : 0;
+}
+
+}  // namespace
+
+CPictureLoader::CPictureLoader(qint64 preloadBudget, QObject* parent)
+    : QObject(parent), preloadBudget_(preloadBudget) {
+    pool_.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+}
+
+CPictureLoader::~CPictureLoader() {
+    for (auto& [path, entry] : entries_) entry.context.Cancel();
+    pool_.waitForDone();
+}
+
+void CPictureLoader::Load(const QString& path) {
+    wanted_ = path;
+    auto found = entries_.find(path);
+    if (found != entries_.end() && !Unchanged(path, found->second)) {
+        Drop(found);
+        found = entries_.end();
+    }
+    if (found == entries_.end()) Start(path, kShownPriority);
+    // Whatever was on its way for an earlier request and is not wanted ahead stops now.
+    Trim();
+    found = entries_.find(path);
+    if (found != entries_.end() && found->second.done) Answer(path, found->second);
+}
+
+void CPictureLoader::Preload(const QStringList& paths) {
+    preloads_ = paths;
+    preloads_.removeAll(shown_);
+    preloads_.removeAll(wanted_);
+    Trim();
+    for (const QString& path : preloads_) {
+        auto found = entries_.find(path);
+        if (found != entries_.end() && !Unchanged(path, found->second)) Drop(found);
+        if (!entries_.contains(path)) Start(path, kPreloadPriority);
+    }
+}
+
+void CPictureLoader::Forget() {
+    for (auto entry = entries_.begin(); entry != entries_.end();) Drop(entry++);
+}
+
+qint64 CPictureLoader::PreloadedBytes() const {
+    qint64 bytes = 0;
+    for (const QString& path : preloads_)
+        if (const auto found = entries_.find(path); found != entries_.end()) bytes += BytesOf(found->second.picture);
+    return bytes;
+}
+
+void CPictureLoader::Start(const QString& path, int priority) {
+    Entry& entry = entries_[path];
+    entry.generation = ++generation_;
+    const QFileInfo info(path);
+    entry.modified = info.lastModified();
+    entry.size = info.size();
+    const CDecodeContext context = entry.context;
+    const quint64 generation = entry.generation;
+    pool_.start(
+        [this, path, generation, context] {
+            auto picture = std::make_shared<CDIBSectionBitmap>();
+            int errorCode = 0;
+            QString error;
+            try {
+                CAutoDecoder decoder;
+                decoder.DecodeFile(QFile::encodeName(path).toStdString(), *picture, context, 32);
+            } catch (const CTextException& failure) {
+                errorCode = failure.Code();
+                error = QString::fromLocal8Bit(failure.what());
+            } catch (const std::exception& failure) {
+                // Whatever else a damaged file provokes counts as damage too.
+                errorCode = ERR_BAD_DATA;
+                error = QString::fromLocal8Bit(failure.what());
+            }
+            if (errorCode != 0) picture.reset();
+            QMetaObject::invokeMethod(
+                this, [this, path, generation, picture, errorCode, error] { Finished(path, generation, picture, errorCode, error); },
+                Qt::QueuedConnection);
+        },
+        priority);
+}
+
+void CPictureLoader::Finished(const QString& path, quint64 generation, const Picture& picture, int errorCode,
+                              const QString& error) {
+    const auto found = entries_.find(path);
+    // A decode that was dropped meanwhile, or replaced by a newer one of the same file.
+    if (found == entries_.end() || found->second.generation != generation) return;
+    Entry& entry = found->second;
+    entry.done = true;
+    entry.picture = picture;
+    entry.errorCode = errorCode;
+    entry.error = error;
+    if (path == wanted_) {
+        Answer(path, entry);
+        Trim();
+    } else {
+        Trim();
+        emit Preloaded(path);
+    }
+}
+
+void CPictureLoader::Answer(const QString& path, const Entry& entry) {
+    wanted_.clear();
+    shown_ = path;
+    preloads_.removeAll(path);
+    // Copies: a slot may call Load again, which can drop the entry.
+    const Picture picture = entry.picture;
+    const int errorCode = entry.errorCode;
+    const QString error = entry.error;
+    emit Loaded(path, picture, errorCode, error);
+}
+
+void CPictureLoader::Trim() {
+    for (auto entry = entries_.begin(); entry != entries_.end();) {
+        const QString& path = entry->first;
+        if (path == wanted_ || path == shown_ || preloads_.contains(path))
+            ++entry;
+        else
+            Drop(entry++);
+    }
+    // Over the budget: the preloads named last go first.
+    qint64 bytes = PreloadedBytes();
+    for (auto path = preloads_.crbegin(); path != preloads_.crend() && bytes > preloadBudget_; ++path) {
+        const auto found = entries_.find(*path);
+        if (found == entries_.end() || !found->second.done) continue;
+        bytes -= BytesOf(found->second.picture);
+        Drop(found);
+    }
+}
+
+void CPictureLoader::Drop(std::map<QString, Entry>::iterator entry) {
+    entry->second.context.Cancel();
+    entries_.erase(entry);
+}
+
+bool CPictureLoader::Unchanged(const QString& path, const Entry& entry) const {
+    const QFileInfo info(path);
+    return info.lastModified() == entry.modified && info.size() == entry.size;
+}

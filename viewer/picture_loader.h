@@ -1,0 +1,80 @@
+#pragma once
+
+#include "imagelib/decode_context.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QThreadPool>
+
+#include <map>
+#include <memory>
+
+class CDIBSectionBitmap;
+
+// Decodes the document's pictures on worker threads: the picture to show, and ahead of it
+// the pictures the user is likely to ask for next, so that they show at once.
+//
+// Load names the picture to show; the newest call wins: decodes nobody wants any more are
+// cancelled through their decode context. Loaded comes once for each Load, from the event
+// loop, or before Load returns when the picture is at hand already (preloaded, or failed
+// before). Preload keeps the named pictures decoded (within kPreloadBudget bytes together;
+// the picture shown does not count) and lets every other one go. A preloaded picture whose
+// file changed since is decoded again. Everything runs on the thread that made the loader
+// except the decodes themselves, which own what they work on until they hand it over.
+class CPictureLoader : public QObject {
+    Q_OBJECT
+public:
+    using Picture = std::shared_ptr<CDIBSectionBitmap>;
+    static constexpr qint64 kPreloadBudget = qint64{1} << 30;
+
+    explicit CPictureLoader(qint64 preloadBudget = kPreloadBudget, QObject* parent = nullptr);
+    // Cancels every decode and waits for the workers.
+    ~CPictureLoader() override;
+
+    void Load(const QString& path);
+    void Preload(const QStringList& paths);
+    // Forgets every decoded picture (the colour settings changed).
+    void Forget();
+    // A Load has not been answered yet.
+    bool IsLoading() const { return !wanted_.isEmpty(); }
+    // Bytes held by preloaded pictures.
+    qint64 PreloadedBytes() const;
+
+signals:
+    // The picture Load asked for: decoded, or null with the library's error code and text.
+    void Loaded(const QString& path, const CPictureLoader::Picture& picture, int errorCode, const QString& error);
+    // A decode Preload asked for ended: the picture is kept if the budget allows, and a
+    // failure is kept for Load to report at once.
+    void Preloaded(const QString& path);
+
+private:
+    struct Entry {
+        CDecodeContext context;  // its cancel flag stops the decode
+        quint64 generation = 0;
+        bool done = false;
+        Picture picture;
+        int errorCode = 0;
+        QString error;
+        QDateTime modified;  // of the file when the decode started
+        qint64 size = -1;
+    };
+
+    void Start(const QString& path, int priority);
+    void Finished(const QString& path, quint64 generation, const Picture& picture, int errorCode, const QString& error);
+    // Drops the entries neither shown nor preloaded, cancelling their decodes, then the
+    // preloaded pictures beyond the budget (the last named first).
+    void Trim();
+    void Drop(std::map<QString, Entry>::iterator entry);
+    bool Unchanged(const QString& path, const Entry& entry) const;
+    void Answer(const QString& path, const Entry& entry);
+
+    std::map<QString, Entry> entries_;
+    QString wanted_;   // the picture Load asked for and has not answered
+    QString shown_;    // the picture last answered, kept while it shows
+    QStringList preloads_;
+    quint64 generation_ = 0;
+    const qint64 preloadBudget_;
+    QThreadPool pool_;
+};
