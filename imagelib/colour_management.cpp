@@ -1,5 +1,6 @@
 #include "colour_management.h"
 
+#include "decode_context.h"
 #include "image_bitmap.h"
 #include "row_bands.h"
 #include "trace.h"
@@ -17,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -379,23 +381,84 @@ std::shared_ptr<const ColourTransform> GreyLevels(cmsHPROFILE source, cmsHPROFIL
     return std::make_shared<ChannelTableTransform>(levels);
 }
 
-// What a cache entry holds: a conversion, none needed (identity), or why none can be made.
+}  // namespace
+
+struct CColourRowConverter::Rows {
+    LittleCmsTransform transform;
+    // Grey samples: the colour of each 16-bit level, alpha unset. LittleCMS's optimised
+    // grey transforms lose dark levels (linear 383 / 65535 shows as 9 for sRGB's 18), so
+    // the table comes from its exact pipeline, once.
+    std::vector<BGRA> greyLevels;
+};
+
+namespace {
+
+// What a cache entry holds: a conversion of BGRA pixels in place or of a decoder's samples
+// into BGRA, none needed (identity), or why none can be made.
 struct Conversion {
     std::shared_ptr<const ColourTransform> transform;
+    std::shared_ptr<const CColourRowConverter::Rows> rows;
     bool identity = false;
     std::string failure;
 };
 
-Conversion Fail(std::string why) { return {nullptr, false, std::move(why)}; }
+Conversion Fail(std::string why) { return {nullptr, nullptr, false, std::move(why)}; }
 
-Conversion MakeConversion(const Source& source, std::span<const uint8_t> targetBytes) {
+bool HasAlpha(DecoderSamples samples) {
+    return samples == DecoderSamples::GreyAlpha16 || samples == DecoderSamples::Rgba16;
+}
+
+// LittleCMS's transform from a decoder's samples described by profile (of colour space
+// space) into BGRA; the alpha byte is left to the caller.
+Conversion MakeRowConversion(cmsHPROFILE profile, cmsColorSpaceSignature space, cmsHPROFILE target,
+                             DecoderSamples samples) {
+    const bool alpha = HasAlpha(samples);
+    auto rows = std::make_shared<CColourRowConverter::Rows>();
+    cmsUInt32Number format = 0;
+    switch (samples) {
+    case DecoderSamples::Cmyk8:
+    case DecoderSamples::InvertedCmyk8:
+        if (space != cmsSigCmykData) return Fail("the profile does not describe CMYK inks");
+        format = samples == DecoderSamples::Cmyk8 ? TYPE_CMYK_8 : TYPE_CMYK_8_REV;
+        break;
+    case DecoderSamples::Grey16:
+    case DecoderSamples::GreyAlpha16: {
+        // An RGB profile describes grey samples as R = G = B.
+        if (space != cmsSigGrayData && space != cmsSigRgbData) return Fail("the profile does not describe grey samples");
+        const bool rgb = space == cmsSigRgbData;
+        const LittleCmsTransform exact(cmsCreateTransformTHR(LittleCms(), profile, rgb ? TYPE_RGB_16 : TYPE_GRAY_16, target,
+                                                             TYPE_BGRA_8, INTENT_PERCEPTUAL,
+                                                             cmsFLAGS_NOCACHE | cmsFLAGS_NOOPTIMIZE));
+        if (!exact) return Fail("LittleCMS cannot convert from the picture's colour profile to the target");
+        std::vector<uint16_t> levels(rgb ? 3 * 65536 : 65536);
+        for (size_t i = 0; i < levels.size(); ++i) levels[i] = static_cast<uint16_t>(rgb ? i / 3 : i);
+        rows->greyLevels.resize(65536);
+        cmsDoTransform(exact.get(), levels.data(), rows->greyLevels.data(), 65536);
+        return {nullptr, std::move(rows), false, {}};
+    }
+    case DecoderSamples::Rgb16:
+    case DecoderSamples::Rgba16:
+        if (space != cmsSigRgbData) return Fail("the profile does not describe RGB samples");
+        format = alpha ? TYPE_RGBA_16 : TYPE_RGB_16;
+        break;
+    }
+    // No cache inside the transform, so that one transform may run on several threads.
+    rows->transform.reset(cmsCreateTransformTHR(LittleCms(), profile, format, target, TYPE_BGRA_8, INTENT_PERCEPTUAL,
+                                                cmsFLAGS_NOCACHE));
+    if (!rows->transform) return Fail("LittleCMS cannot convert from the picture's colour profile to the target");
+    return {nullptr, std::move(rows), false, {}};
+}
+
+// samples: a decoder's samples into BGRA; none: BGRA pixels in place.
+Conversion MakeConversion(const Source& source, std::span<const uint8_t> targetBytes,
+                          std::optional<DecoderSamples> samples) {
     const Profile target(targetBytes.empty() ? SrgbProfile().release()
                                              : cmsOpenProfileFromMemTHR(LittleCms(), targetBytes.data(),
                                                                         static_cast<cmsUInt32Number>(targetBytes.size())));
     if (!target) return Fail("LittleCMS cannot read the target profile");
     if (cmsGetColorSpace(target.get()) != cmsSigRgbData)
         return Fail("the target profile is of colour space " + ColourSpaceName(target.get()) + ", not RGB");
-    if (source.kind == Source::kIcc && std::ranges::equal(source.bytes, targetBytes)) return {nullptr, true, {}};
+    if (source.kind == Source::kIcc && std::ranges::equal(source.bytes, targetBytes)) return {nullptr, nullptr, true, {}};
 
     std::string failure;
     Profile profile;
@@ -414,11 +477,12 @@ Conversion MakeConversion(const Source& source, std::span<const uint8_t> targetB
         break;
     }
     const cmsColorSpaceSignature space = cmsGetColorSpace(profile.get());
+    if ((source.kind == Source::kSrgb || IsSrgb(profile.get())) && (targetBytes.empty() || IsSrgb(target.get())))
+        return {nullptr, nullptr, true, {}};
+    if (samples) return MakeRowConversion(profile.get(), space, target.get(), *samples);
     if (space != cmsSigRgbData && space != cmsSigGrayData)
         return Fail("a profile of colour space " + ColourSpaceName(profile.get()) +
                     " describes samples the decoder has already made RGB of");
-    if ((source.kind == Source::kSrgb || IsSrgb(profile.get())) && (targetBytes.empty() || IsSrgb(target.get())))
-        return {nullptr, true, {}};
 
     std::shared_ptr<const ColourTransform> transform;
     if (space == cmsSigGrayData) {
@@ -434,7 +498,7 @@ Conversion MakeConversion(const Source& source, std::span<const uint8_t> targetB
         if (general) transform = std::make_shared<GeneralTransform>(std::move(general));
     }
     if (!transform) return Fail("LittleCMS cannot convert from the picture's colour profile to the target");
-    return {std::move(transform), false, {}};
+    return {std::move(transform), nullptr, false, {}};
 }
 
 // ---- the cache ----
@@ -443,26 +507,30 @@ Conversion MakeConversion(const Source& source, std::span<const uint8_t> targetB
 // alive while a picture uses it, also when it leaves the cache meanwhile.
 class ConversionCache {
 public:
-    std::shared_ptr<const Conversion> Find(const Source& source, std::span<const uint8_t> target) {
-        const size_t hash = Hash(source, target);
+    std::shared_ptr<const Conversion> Find(const Source& source, std::span<const uint8_t> target,
+                                           std::optional<DecoderSamples> samples = std::nullopt) {
+        const size_t hash = Hash(source, target, samples);
+        const auto matches = [&](const Entry& entry) {
+            return entry.hash == hash && entry.samples == samples && entry.source == source &&
+                   std::ranges::equal(entry.target, target);
+        };
         {
             const std::lock_guard lock(mutex_);
             for (Entry& entry : entries_)
-                if (entry.hash == hash && entry.source == source && std::ranges::equal(entry.target, target)) {
+                if (matches(entry)) {
                     entry.lastUse = ++uses_;
                     return entry.conversion;
                 }
         }
         // Made outside the lock: other pictures need not wait for this one's profiles. Two
         // threads that miss at once each make one, and the second keeps the first's.
-        auto made = std::make_shared<const Conversion>(MakeConversion(source, target));
+        auto made = std::make_shared<const Conversion>(MakeConversion(source, target, samples));
         const std::lock_guard lock(mutex_);
         for (Entry& entry : entries_)
-            if (entry.hash == hash && entry.source == source && std::ranges::equal(entry.target, target))
-                return entry.conversion;
+            if (matches(entry)) return entry.conversion;
         if (entries_.size() >= kEntries)
             entries_.erase(std::ranges::min_element(entries_, {}, &Entry::lastUse));
-        entries_.push_back({hash, source, {target.begin(), target.end()}, made, ++uses_});
+        entries_.push_back({hash, source, {target.begin(), target.end()}, samples, made, ++uses_});
         return made;
     }
 
@@ -474,15 +542,17 @@ private:
         size_t hash;
         Source source;
         std::vector<uint8_t> target;
+        std::optional<DecoderSamples> samples;
         std::shared_ptr<const Conversion> conversion;
         uint64_t lastUse;
     };
 
-    static size_t Hash(const Source& source, std::span<const uint8_t> target) {
+    static size_t Hash(const Source& source, std::span<const uint8_t> target, std::optional<DecoderSamples> samples) {
         auto bytes = [](std::span<const uint8_t> data) {
             return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
         };
-        return (bytes(source.bytes) * 31 + bytes(target)) * 31 + source.kind;
+        const size_t layout = samples ? static_cast<size_t>(*samples) + 1 : 0;
+        return ((bytes(source.bytes) * 31 + bytes(target)) * 31 + source.kind) * 31 + layout;
     }
 
     std::mutex mutex_;
@@ -520,5 +590,42 @@ void ConvertColours(CImageBitmap& bitmap, std::span<const uint8_t> targetProfile
         }
     }
     metadata.iccProfile.assign(targetProfile.begin(), targetProfile.end());
+    metadata.pngColour = {};
+}
+
+std::unique_ptr<CColourRowConverter> CColourRowConverter::ForDecode(const ImageMetadata& metadata, DecoderSamples samples) {
+    const CDecodeContext* context = ActiveDecodeContext();
+    if (context == nullptr || !context->colourManagement) return nullptr;
+    const Source source = SourceOf(metadata);
+    if (source.kind == Source::kSrgb && context->targetProfile.empty()) return nullptr;
+    const std::shared_ptr<const Conversion> conversion = Conversions().Find(source, context->targetProfile, samples);
+    if (!conversion->rows) return nullptr;
+    return std::unique_ptr<CColourRowConverter>(new CColourRowConverter(conversion->rows, samples, context->targetProfile));
+}
+
+CColourRowConverter::CColourRowConverter(std::shared_ptr<const Rows> rows, DecoderSamples samples, std::vector<uint8_t> target)
+    : rows_(std::move(rows)), samples_(samples), target_(std::move(target)) {}
+
+CColourRowConverter::~CColourRowConverter() = default;
+
+void CColourRowConverter::Convert(const void* samples, BGRA* out, size_t count) const {
+    const bool alpha = HasAlpha(samples_);
+    const auto* wide = static_cast<const uint16_t*>(samples);
+    if (!rows_->greyLevels.empty()) {
+        const size_t stride = alpha ? 2 : 1;
+        for (size_t i = 0; i < count; ++i) out[i] = rows_->greyLevels[wide[i * stride]];
+    } else {
+        cmsDoTransform(rows_->transform.get(), samples, out, static_cast<cmsUInt32Number>(count));
+    }
+    if (alpha) {
+        const size_t stride = samples_ == DecoderSamples::GreyAlpha16 ? 2 : 4;
+        for (size_t i = 0; i < count; ++i) out[i].a = static_cast<uint8_t>((wide[i * stride + stride - 1] * 255u + 32767) / 65535);
+    } else {
+        for (size_t i = 0; i < count; ++i) out[i].a = 255;
+    }
+}
+
+void CColourRowConverter::MarkConverted(ImageMetadata& metadata) const {
+    metadata.iccProfile = target_;
     metadata.pngColour = {};
 }
