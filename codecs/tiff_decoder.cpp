@@ -131,11 +131,30 @@ void PutBgraFromRgb8(TIFFRGBAImage* image, uint32_t* cp, uint32_t, uint32_t, uin
     }
 }
 
-bool PlainRgb8(TIFF* tiff, const TIFFRGBAImage& image) {
+// The same for 8-bit grey and alpha. libtiff's own routine for this layout steps over the
+// part of an edge tile outside the picture by one byte a pixel instead of two, shearing
+// every row of such tiles after the first.
+void PutBgraFromGreyAlpha8(TIFFRGBAImage* image, uint32_t* cp, uint32_t, uint32_t, uint32_t w, uint32_t h,
+                           int32_t fromskew, int32_t toskew, unsigned char* pp) noexcept {
+    const int samples = image->samplesperpixel;
+    for (; h > 0; --h) {
+        for (uint32_t x = 0; x < w; ++x, pp += samples)
+            cp[x] = static_cast<uint32_t>(pp[1]) << 24 | static_cast<uint32_t>(pp[0]) * 0x010101u;
+        cp += static_cast<int64_t>(w) + toskew;
+        pp += static_cast<int64_t>(fromskew) * samples;
+    }
+}
+
+// A put routine of ours for the layouts that have one: 8-bit samples side by side of RGB,
+// or of black-is-zero grey with alpha. nullptr for the rest.
+tileContigRoutine OwnPutRoutine(TIFF* tiff, const TIFFRGBAImage& image) {
     uint16_t planar = PLANARCONFIG_CONTIG;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
-    return image.photometric == PHOTOMETRIC_RGB && image.bitspersample == 8 && image.samplesperpixel == 3 &&
-           planar == PLANARCONFIG_CONTIG && image.alpha == 0;
+    if (image.bitspersample != 8 || planar != PLANARCONFIG_CONTIG) return nullptr;
+    if (image.photometric == PHOTOMETRIC_RGB && image.samplesperpixel == 3 && image.alpha == 0) return PutBgraFromRgb8;
+    if (image.photometric == PHOTOMETRIC_MINISBLACK && image.samplesperpixel == 2 && image.alpha != 0)
+        return PutBgraFromGreyAlpha8;
+    return nullptr;
 }
 
 // Rows per band of the RGBA interface: a strip's or a row of tiles'. libtiff decodes a strip
@@ -172,8 +191,9 @@ void DecodeFullColour(CImageBitmap& bitmap, int& depth, TIFF* tiff, TiffMessages
         RaiseError(ERR_NOT_THIS_FORMAT, reason[0] != '\0' ? std::string(reason) : messages.LastError());
     RgbaImageEnd end(image);
     image.req_orientation = image.orientation;
-    const bool swap = !PlainRgb8(tiff, image);
-    if (!swap) image.put.contig = PutBgraFromRgb8;
+    const tileContigRoutine own = OwnPutRoutine(tiff, image);
+    const bool swap = own == nullptr;
+    if (own != nullptr) image.put.contig = own;
     const uint32_t width = image.width, height = image.height;
     CheckDimensions(width, height);
     bitmap.Create(static_cast<int>(width), static_cast<int>(height), 32, image.alpha != 0);
@@ -206,8 +226,9 @@ void DecodeFullColour(CImageBitmap& bitmap, int& depth, TIFF* tiff, TiffMessages
             std::memcpy(bitmap.Line(y), row, static_cast<size_t>(width) * 4);
         }
     }
-    // The interface premultiplies colours by their alpha, whichever alpha the file stores.
-    if (image.alpha != 0)
+    // The interface delivers premultiplied colours for associated alpha, as stored, and for
+    // unassociated alpha with RGB, which it premultiplies itself; grey it leaves straight.
+    if (image.alpha == EXTRASAMPLE_ASSOCALPHA || (image.alpha == EXTRASAMPLE_UNASSALPHA && image.photometric == PHOTOMETRIC_RGB))
         for (int y = 0; y < bitmap.Height(); ++y) Unpremultiply(bitmap.PixelLine(y), width);
 }
 
