@@ -337,6 +337,17 @@ void UnpremultiplyWide(uint16_t* samples, size_t pixels, int perPixel) {
     }
 }
 
+// 16-bit samples side by side, colours then alpha, to their nearest 8-bit levels.
+void ReduceWide(const uint16_t* samples, BGRA* out, uint32_t width, int perPixel, int colours) {
+    const auto level = [](uint16_t v) { return static_cast<uint8_t>((v * 255u + 32767) / 65535); };
+    for (uint32_t x = 0; x < width; ++x, samples += perPixel) {
+        const uint8_t r = level(samples[0]);
+        const uint8_t g = colours == 1 ? r : level(samples[1]);
+        const uint8_t b = colours == 1 ? r : level(samples[2]);
+        out[x] = BGRA{b, g, r, perPixel > colours ? level(samples[colours]) : uint8_t{255}};
+    }
+}
+
 // converter: for contiguous samples of more than 8 bits whose colours are to be converted;
 // they reach it as 16-bit samples. Otherwise each sample becomes its nearest 8-bit level.
 void DecodeSamples(CImageBitmap& bitmap, int& depth, TIFF* tiff, const SampleLayout& l, const TiffMessages& messages,
@@ -360,31 +371,38 @@ void DecodeSamples(CImageBitmap& bitmap, int& depth, TIFF* tiff, const SampleLay
     const uint32_t max = (1u << l.bits) - 1;
     const uint32_t offset = l.format == SAMPLEFORMAT_INT ? 1u << (l.bits - 1) : 0;
     const bool inverted = l.photometric == PHOTOMETRIC_MINISWHITE;
+    // Samples of more than 8 bits are taken to 16 bits first when they are to be converted,
+    // or divided by an associated alpha: 8-bit levels would lose the faint colours of
+    // nearly transparent pixels.
+    const bool wide = (converter != nullptr || (associated && l.bits > 8)) && !separate;
     std::vector<uint8_t> alphaLevels(max + 1), colourLevels(max + 1);
-    std::vector<uint16_t> wideAlpha(converter ? max + 1 : 0), wideColour(converter ? max + 1 : 0);
+    std::vector<uint16_t> wideAlpha(wide ? max + 1 : 0), wideColour(wide ? max + 1 : 0);
     for (uint32_t v = 0; v <= max; ++v) {
         alphaLevels[v] = static_cast<uint8_t>(((v ^ offset) * 255 + max / 2) / max);
         colourLevels[v] = inverted ? static_cast<uint8_t>(255 - alphaLevels[v]) : alphaLevels[v];
-        if (converter) {
+        if (wide) {
             wideAlpha[v] = static_cast<uint16_t>(((v ^ offset) * uint64_t{65535} + max / 2) / max);
             wideColour[v] = inverted ? static_cast<uint16_t>(65535 - wideAlpha[v]) : wideAlpha[v];
         }
     }
     // The levels of one scanline's samples, in the order they are stored.
     std::vector<uint8_t> rowLevels(static_cast<size_t>(l.width) * static_cast<size_t>(perPixel));
-    std::vector<uint16_t> wideRow(converter ? rowLevels.size() : 0);
+    std::vector<uint16_t> wideRow(wide ? rowLevels.size() : 0);
     for (int plane = 0; plane < planes; ++plane)
         for (uint32_t y = 0; y < l.height; ++y) {
             CWorkBudget::ChargeRow(static_cast<uint64_t>(scanlineSize));
             if (TIFFReadScanline(tiff, line.data(), y, static_cast<uint16_t>(plane)) < 0)
                 RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
             BGRA* out = bitmap.PixelLine(static_cast<int>(y));
-            if (converter) {
+            if (wide) {
                 for (size_t i = 0; i < wideRow.size(); ++i)
                     wideRow[i] = (static_cast<int>(i % static_cast<size_t>(perPixel)) == l.colours ? wideAlpha : wideColour)
                         [SampleAt(line.data(), i, l.bits)];
                 if (associated) UnpremultiplyWide(wideRow.data(), l.width, perPixel);
-                converter->Convert(wideRow.data(), out, l.width);
+                if (converter)
+                    converter->Convert(wideRow.data(), out, l.width);
+                else
+                    ReduceWide(wideRow.data(), out, l.width, perPixel, l.colours);
                 source.ReportProgress(static_cast<double>(y + 1) / l.height);
                 continue;
             }
@@ -411,7 +429,7 @@ void DecodeSamples(CImageBitmap& bitmap, int& depth, TIFF* tiff, const SampleLay
             source.ReportProgress((static_cast<double>(plane) * l.height + y + 1) / (static_cast<double>(planes) * l.height));
         }
     // Separate planes are whole only once the alpha plane, the last, has been read.
-    if (associated && !converter)
+    if (associated && !wide)
         for (uint32_t y = 0; y < l.height; ++y) Unpremultiply(bitmap.PixelLine(static_cast<int>(y)), l.width);
 }
 

@@ -450,6 +450,34 @@ TEST(TiffDecoderTest, AlphaIsKeptWithStraightColours) {
     }
 }
 
+// 16-bit colours premultiplied by a faint alpha are divided out before they are made 8-bit:
+// from 8-bit levels a colour under alpha 3 / 255 could only be guessed to within 40 levels.
+TEST(TiffDecoderTest, SixteenBitAssociatedAlphaKeepsFaintColours) {
+    TiffPicture p;
+    p.bits = 16;
+    p.samples = 4;
+    p.photometric = PHOTOMETRIC_RGB;
+    p.extraSample = EXTRASAMPLE_ASSOCALPHA;
+    const auto straight = [](uint32_t x, uint32_t y, int s) { return (x * 37 + y * 11 + static_cast<uint32_t>(s) * 60) % 256; };
+    const auto alphaOf = [](uint32_t x, uint32_t y) { return std::array<uint32_t, 4>{3, 17, 128, 255}[(x + y) % 4] * 257; };
+    p.sample = [&](uint32_t x, uint32_t y, int s) {
+        const uint32_t a = alphaOf(x, y);
+        return s == 3 ? a : (straight(x, y, s) * 257 * a + 32767) / 65535;
+    };
+    CTIFFDecoder decoder;
+    CMemBitmap bitmap;
+    int depth = 32;
+    DecodeBytes(decoder, EncodeTiff(p), bitmap, depth);
+    for (uint32_t y = 0; y < p.height; ++y)
+        for (uint32_t x = 0; x < p.width; ++x) {
+            const BGRA got = bitmap.PixelLine(static_cast<int>(y))[x];
+            ASSERT_EQ(got.a, alphaOf(x, y) / 257);
+            const uint8_t channels[3] = {got.r, got.g, got.b};
+            for (int k = 0; k < 3; ++k)
+                ASSERT_LE(std::abs(channels[k] - static_cast<int>(straight(x, y, k))), 1) << "channel " << k << " at " << x << ", " << y;
+        }
+}
+
 // Strips of one row each, compressed; one strip overwritten with garbage.
 TEST(TiffDecoderTest, DamagedStripsFailUnlessLateOnTheLowColourPath) {
     TiffPicture p;
