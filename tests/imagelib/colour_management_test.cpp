@@ -351,6 +351,42 @@ TEST(ColourManagementTest, SrgbProfilesAreRecognisedAndLeaveThePixelsAlone) {
     EXPECT_EQ(Row(greyPicture), greys);
 }
 
+// 16-bit samples between matrix-and-curve profiles give what LittleCMS's exact pipeline
+// gives, dark levels included, in both directions.
+TEST(ColourManagementTest, SixteenBitRowConversionAgreesWithLittleCms) {
+    std::vector<uint16_t> grid;
+    for (int r = 0; r <= 65535; r += 4369)
+        for (int g = 0; g <= 65535; g += 4369)
+            for (int b : {0, 3, 40, 300, 2000, 30000, 65535})
+                grid.insert(grid.end(), {static_cast<uint16_t>(r), static_cast<uint16_t>(g), static_cast<uint16_t>(b)});
+    const size_t count = grid.size() / 3;
+    const Bytes wide = WideGamut();
+    const Bytes srgb = SavedProfile(cmsCreate_sRGBProfile());
+    for (const auto& [from, to] : std::vector<std::pair<Bytes, Bytes>>{{wide, srgb}, {srgb, wide}}) {
+        cmsHPROFILE source = cmsOpenProfileFromMem(from.data(), static_cast<cmsUInt32Number>(from.size()));
+        cmsHPROFILE target = cmsOpenProfileFromMem(to.data(), static_cast<cmsUInt32Number>(to.size()));
+        cmsHTRANSFORM transform =
+            cmsCreateTransform(source, TYPE_RGB_16, target, TYPE_BGRA_8, INTENT_PERCEPTUAL, cmsFLAGS_NOOPTIMIZE);
+        std::vector<BGRA> expected(count);
+        cmsDoTransform(transform, grid.data(), expected.data(), static_cast<cmsUInt32Number>(count));
+        cmsDeleteTransform(transform);
+        cmsCloseProfile(source);
+        cmsCloseProfile(target);
+        for (BGRA& p : expected) p.a = 255;
+
+        CDecodeContext context;
+        if (to != srgb) context.targetProfile = to;
+        CDecodeScope scope(&context);
+        ImageMetadata metadata;
+        metadata.iccProfile = from;
+        const auto converter = CColourRowConverter::ForDecode(metadata, DecoderSamples::Rgb16);
+        ASSERT_NE(converter, nullptr);
+        std::vector<BGRA> converted(count);
+        converter->Convert(grid.data(), converted.data(), count);
+        ExpectNear(converted, expected);
+    }
+}
+
 // A decoder gets a converter for its samples only when the decode converts and the profile
 // describes those samples; otherwise it reduces them as usual and the finish step decides.
 TEST(ColourManagementTest, RowConvertersAreMadeOnlyForSamplesTheirProfileDescribes) {
