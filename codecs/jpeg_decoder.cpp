@@ -5,8 +5,10 @@
 
 #include "imagelib/byte_source.h"
 #include "imagelib/colour_management.h"
+#include "imagelib/decode_context.h"
 #include "imagelib/exif_orientation.h"
 #include "imagelib/image_bitmap.h"
+#include "imagelib/row_bands.h"
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
@@ -328,17 +330,21 @@ void CJPEGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, 
                 const JDIMENSION first = cinfo.output_scanline;
                 const JDIMENSION count = jpeg_read_scanlines(&cinfo, rows.data() + first, cinfo.output_height - first);
                 if (count == 0) break;
-                for (JDIMENSION y = first; y < first + count && cmyk; ++y) {
-                    if (converter)
-                        converter->Convert(rows[y], reinterpret_cast<BGRA*>(rows[y]), width);
-                    else
-                        CmykToBgra(rows[y], width, inverted);
-                }
+                if (cmyk && !converter)
+                    for (JDIMENSION y = first; y < first + count; ++y) CmykToBgra(rows[y], width, inverted);
             }
             jpeg_finish_decompress(&cinfo);
         }))
         codec.Fail();
-    if (converter) converter->MarkConverted(metadata);
+    if (converter) {
+        // Through a profile's lookup tables a pixel costs several times its decode: the rows
+        // are split among the processor's cores once they are all there.
+        CheckDecodeCancelled();
+        ForEachRowBand(bitmap.Height(), int64_t{bitmap.Width()} * bitmap.Height(), [&](int firstRow, int endRow) {
+            for (int y = firstRow; y < endRow; ++y) converter->Convert(rows[static_cast<size_t>(y)], bitmap.PixelLine(y), width);
+        });
+        converter->MarkConverted(metadata);
+    }
 
     const JOCTET* next = cinfo.src->next_input_byte;
     source.Skip(next >= data && next <= data + size ? static_cast<size_t>(next - data) : size);

@@ -6,6 +6,7 @@
 #include "imagelib/colour_management.h"
 #include "imagelib/decode_context.h"
 #include "imagelib/image_bitmap.h"
+#include "imagelib/row_bands.h"
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
@@ -446,9 +447,15 @@ void DecodeInks(CImageBitmap& bitmap, int& depth, TIFF* tiff, const SampleLayout
     for (uint32_t y = 0; y < l.height; ++y) {
         CWorkBudget::ChargeRow(static_cast<uint64_t>(scanlineSize));
         if (TIFFReadScanline(tiff, line.data(), y, 0) < 0) RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
-        converter.Convert(line.data(), bitmap.PixelLine(static_cast<int>(y)), l.width);
+        std::memcpy(bitmap.Line(static_cast<int>(y)), line.data(), static_cast<size_t>(l.width) * 4);
         source.ReportProgress(static_cast<double>(y + 1) / l.height);
     }
+    // Through a profile's lookup tables a pixel costs several times its reading: the rows
+    // are converted in place, split among the processor's cores.
+    CheckDecodeCancelled();
+    ForEachRowBand(bitmap.Height(), int64_t{bitmap.Width()} * bitmap.Height(), [&](int firstRow, int endRow) {
+        for (int y = firstRow; y < endRow; ++y) converter.Convert(bitmap.PixelLine(y), bitmap.PixelLine(y), l.width);
+    });
 }
 
 // The palette of a low-colour image: a grey ramp over its levels or its colour map.
