@@ -264,14 +264,15 @@ bool HasAlphaSample(const SampleLayout& l) {
 // Plain samples the RGBA interface refuses or misreads: bit depths it does not know (12-bit
 // scans, 4-bit RGB), signed samples (it takes them as unsigned), grey with alpha in
 // separate planes, and alpha (it premultiplies colours by an alpha stored apart, and keeps
-// only 8 bits of alpha it would have to undo that from). Read here from strips, scanline
-// by scanline.
+// only 8 bits of alpha it would have to undo that from). Read here scanline by scanline
+// from strips, or a row of tiles at a time when the samples are whole bytes side by side.
 bool NeedsOwnSampleReading(TIFF* tiff, const SampleLayout& l) {
     const bool plain = (l.photometric == PHOTOMETRIC_MINISWHITE || l.photometric == PHOTOMETRIC_MINISBLACK ||
                         l.photometric == PHOTOMETRIC_RGB) &&
                        (l.format == SAMPLEFORMAT_UINT || l.format == SAMPLEFORMAT_INT) && l.bits >= 1 &&
-                       l.bits <= 16 && l.samples >= l.colours && l.samples <= l.colours + 1 && !TIFFIsTiled(tiff);
-    if (!plain) return false;
+                       l.bits <= 16 && l.samples >= l.colours && l.samples <= l.colours + 1;
+    // Tiles are read here when their samples are whole bytes side by side.
+    if (!plain || (TIFFIsTiled(tiff) && (l.planar != PLANARCONFIG_CONTIG || l.bits % 8 != 0))) return false;
     // 16-bit samples too: the RGBA interface keeps their high byte, where rounding to the
     // nearest 8-bit level is exact.
     if (l.format == SAMPLEFORMAT_INT || l.bits == 16 || (l.planar == PLANARCONFIG_SEPARATE && l.colours == 1 && l.samples == 2) ||
@@ -328,6 +329,54 @@ void FillLevels(std::vector<uint8_t>& levels, const uint8_t* line, const uint8_t
         for (int k = 0; k < perPixel; ++k, ++i) levels[i] = tables[k][SampleAt(line, i, bits)];
 }
 
+// The rows of a tiled image of whole-byte samples side by side, as scanlines: a row of
+// tiles at a time is read into a band of whole rows.
+class TileRows {
+public:
+    TileRows(TIFF* tiff, const SampleLayout& l, const TiffMessages& messages)
+        : tiff_(tiff), messages_(messages), width_(l.width), height_(l.height),
+          pixelBytes_(static_cast<size_t>(l.samples) * (l.bits / 8)) {
+        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth_);
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileLength_);
+        const tmsize_t tileSize = TIFFTileSize(tiff);
+        if (tileWidth_ == 0 || tileLength_ == 0 || tileSize <= 0 ||
+            static_cast<uint64_t>(tileSize) < uint64_t{tileWidth_} * tileLength_ * pixelBytes_)
+            RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
+        const uint64_t bandBytes = uint64_t{std::min(tileLength_, height_)} * width_ * pixelBytes_;
+        if (bandBytes > BitmapStorageLimit()) RaiseError(ERR_OUT_OF_MEMORY, "TIFF decoder: a row of tiles exceeds the storage limit.");
+        tile_.resize(static_cast<size_t>(tileSize));
+        band_.resize(static_cast<size_t>(bandBytes));
+    }
+
+    // Row y, bytes for width pixels; rows are asked for from the top down.
+    const uint8_t* Row(uint32_t y) {
+        if (!loaded_ || y < top_ || y >= top_ + tileLength_) Load(y / tileLength_ * tileLength_);
+        return band_.data() + static_cast<size_t>(y - top_) * width_ * pixelBytes_;
+    }
+
+private:
+    void Load(uint32_t top) {
+        const uint32_t rows = std::min(tileLength_, height_ - top);
+        const size_t lineBytes = static_cast<size_t>(width_) * pixelBytes_;
+        for (uint32_t x = 0; x < width_; x += tileWidth_) {
+            CWorkBudget::ChargeRow(tile_.size());
+            if (TIFFReadTile(tiff_, tile_.data(), x, top, 0, 0) < 0) RaiseError(ERR_CANNOT_HANDLE, messages_.LastError());
+            const size_t bytes = std::min(tileWidth_, width_ - x) * pixelBytes_;
+            for (uint32_t r = 0; r < rows; ++r)
+                std::memcpy(band_.data() + r * lineBytes + x * pixelBytes_, tile_.data() + r * tileWidth_ * pixelBytes_, bytes);
+        }
+        top_ = top;
+        loaded_ = true;
+    }
+
+    TIFF* tiff_;
+    const TiffMessages& messages_;
+    uint32_t width_, height_, tileWidth_ = 0, tileLength_ = 0, top_ = 0;
+    size_t pixelBytes_;
+    bool loaded_ = false;
+    std::vector<uint8_t> tile_, band_;
+};
+
 // Straight samples of up to 16 bits from premultiplied ones: colours first, alpha last.
 void UnpremultiplyWide(uint16_t* samples, size_t pixels, int perPixel) {
     for (size_t x = 0; x < pixels; ++x, samples += perPixel) {
@@ -362,6 +411,8 @@ void DecodeSamples(CImageBitmap& bitmap, int& depth, TIFF* tiff, const SampleLay
     const tmsize_t scanlineSize = TIFFScanlineSize(tiff);
     if (scanlineSize <= 0) RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
     std::vector<uint8_t> line(static_cast<size_t>(scanlineSize) + 2);
+    std::optional<TileRows> tiles;
+    if (TIFFIsTiled(tiff)) tiles.emplace(tiff, l, messages);
     // Separate planes are read one after the other: switching planes on every row would
     // make libtiff decode each strip again from its start.
     const bool separate = l.planar == PLANARCONFIG_SEPARATE && l.samples > 1;
@@ -391,9 +442,13 @@ void DecodeSamples(CImageBitmap& bitmap, int& depth, TIFF* tiff, const SampleLay
     std::vector<uint16_t> wideRow(wide ? rowLevels.size() : 0);
     for (int plane = 0; plane < planes; ++plane)
         for (uint32_t y = 0; y < l.height; ++y) {
-            CWorkBudget::ChargeRow(static_cast<uint64_t>(scanlineSize));
-            if (TIFFReadScanline(tiff, line.data(), y, static_cast<uint16_t>(plane)) < 0)
-                RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
+            if (tiles) {
+                std::memcpy(line.data(), tiles->Row(y), std::min(line.size(), static_cast<size_t>(l.width) * l.samples * (l.bits / 8)));
+            } else {
+                CWorkBudget::ChargeRow(static_cast<uint64_t>(scanlineSize));
+                if (TIFFReadScanline(tiff, line.data(), y, static_cast<uint16_t>(plane)) < 0)
+                    RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
+            }
             BGRA* out = bitmap.PixelLine(static_cast<int>(y));
             if (wide) {
                 for (size_t i = 0; i < wideRow.size(); ++i)

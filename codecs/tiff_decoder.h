@@ -10,7 +10,8 @@
 //   white-is-zero or palette, asked for at 0 or 8 bits: one index per pixel with the grey
 //   ramp or colour map as palette (bilevel images asked for at 0 stay 1-bit).
 // - plain samples the RGBA interface refuses or misreads (signed, 16-bit, odd depths,
-//   and alpha, which it premultiplies): read scanline by scanline into 32 bits.
+//   and alpha, which it premultiplies): read scanline by scanline into 32 bits, from
+//   strips, or from tiles of whole-byte samples side by side.
 // A fourth, for CMYK inks of 8 bits in strips with a CMYK profile under colour
 // management: read scanline by scanline and converted through the profile.
 //

@@ -24,7 +24,7 @@ struct TiffPicture {
     uint16_t bits = 8, samples = 1, photometric = PHOTOMETRIC_MINISBLACK;
     uint16_t planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT, orientation = ORIENTATION_TOPLEFT;
     uint16_t compression = COMPRESSION_NONE, extraSample = EXTRASAMPLE_UNASSALPHA;
-    bool tiled = false;  // 16 x 16 tiles, 8-bit contiguous samples only
+    bool tiled = false;  // 16 x 16 tiles, 8- or 16-bit samples only
     uint32_t rowsPerStrip = 1;
     int pages = 1;  // the same picture in each directory
     std::vector<uint8_t> iccProfile;
@@ -82,17 +82,19 @@ std::vector<uint8_t> EncodeTiff(const TiffPicture& p) {
         if (p.tiled) {
             TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16);
             TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16);
-            for (uint32_t ty = 0; ty < p.height; ty += 16)
-                for (uint32_t tx = 0; tx < p.width; tx += 16) {
-                    std::vector<uint8_t> tile(16 * 16 * p.samples);
-                    for (uint32_t y = ty; y < std::min(ty + 16, p.height); ++y) {
-                        const auto row = PackRow(p, y, 0);
-                        for (uint32_t x = tx; x < std::min(tx + 16, p.width); ++x)
-                            for (int k = 0; k < p.samples; ++k)
-                                tile[((y - ty) * 16 + (x - tx)) * p.samples + k] = row[x * p.samples + k];
+            const bool separate = p.planar == PLANARCONFIG_SEPARATE;
+            const size_t pixelBytes = static_cast<size_t>(separate ? 1 : p.samples) * (p.bits / 8);
+            for (int plane = 0; plane < (separate ? p.samples : 1); ++plane)
+                for (uint32_t ty = 0; ty < p.height; ty += 16)
+                    for (uint32_t tx = 0; tx < p.width; tx += 16) {
+                        std::vector<uint8_t> tile(16 * 16 * pixelBytes);
+                        for (uint32_t y = ty; y < std::min(ty + 16, p.height); ++y) {
+                            const auto row = PackRow(p, y, plane);
+                            for (uint32_t x = tx; x < std::min(tx + 16, p.width); ++x)
+                                std::memcpy(&tile[((y - ty) * 16 + (x - tx)) * pixelBytes], &row[x * pixelBytes], pixelBytes);
+                        }
+                        TIFFWriteTile(tiff, tile.data(), tx, ty, 0, static_cast<uint16_t>(plane));
                     }
-                    TIFFWriteTile(tiff, tile.data(), tx, ty, 0, 0);
-                }
         } else {
             TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, p.rowsPerStrip);
             for (int plane = 0; plane < (p.planar == PLANARCONFIG_SEPARATE ? p.samples : 1); ++plane)
@@ -350,6 +352,15 @@ TEST(TiffDecoderTest, PlainSamplesOfAnyDepthOrSignAreScaledToEightBits) {
     TiffPicture grey16;
     grey16.bits = 16;
     grey16.sample = [](uint32_t x, uint32_t y, int) { return x * 0x0F0F + y * 0x00FF; };
+    // Tiles too, the last column and row of them cut by the picture's edges.
+    TiffPicture tiledRgba16;
+    tiledRgba16.width = 37;
+    tiledRgba16.height = 21;
+    tiledRgba16.tiled = true;
+    tiledRgba16.bits = 16;
+    tiledRgba16.samples = 4;
+    tiledRgba16.photometric = PHOTOMETRIC_RGB;
+    tiledRgba16.sample = [](uint32_t x, uint32_t y, int s) { return s == 3 ? 0xFFFF - x * 0x100 : (x * 0x0707 + y * 0x00FF + static_cast<uint32_t>(s) * 0x3000) & 0xFFFF; };
     TiffPicture rgb4;
     rgb4.photometric = PHOTOMETRIC_RGB;
     rgb4.samples = 3;
@@ -372,6 +383,10 @@ TEST(TiffDecoderTest, PlainSamplesOfAnyDepthOrSignAreScaledToEightBits) {
              const auto c = [&](int s) { return static_cast<uint8_t>(rgb4.sample(x, y, s) * 17); };
              return BGRA{c(2), c(1), c(0), 255};
          }},
+        {tiledRgba16, [&](uint32_t x, uint32_t y) {
+             const auto c = [&](int s) { return static_cast<uint8_t>((tiledRgba16.sample(x, y, s) * 255 + 32767) / 65535); };
+             return BGRA{c(2), c(1), c(0), c(3)};
+         }},
         {greyAlpha, [](uint32_t x, uint32_t y) {
              BGRA g = Grey(static_cast<int>(x * 20 + y));
              g.a = static_cast<uint8_t>(255 - x);
@@ -393,8 +408,9 @@ TEST(TiffDecoderTest, PlainSamplesOfAnyDepthOrSignAreScaledToEightBits) {
 }
 
 // Alpha is kept and colours come out straight: associated alpha's premultiplied colours are
-// divided by it, grey and RGB, in strips (read here) and in tiles (the RGBA interface,
-// which premultiplies unassociated alpha itself); unassociated alpha in strips is exact.
+// divided by it, grey and RGB, in strips and tiles (read here) and in tiles of separate
+// planes (the RGBA interface, which premultiplies unassociated alpha with RGB itself);
+// unassociated alpha read here is exact.
 TEST(TiffDecoderTest, AlphaIsKeptWithStraightColours) {
     const auto straight = [](uint32_t x, uint32_t y, int s) { return (x * 37 + y * 11 + static_cast<uint32_t>(s) * 60) % 256; };
     const auto alphaOf = [](uint32_t x, uint32_t y) { return std::array<uint32_t, 4>{255, 128, 64, 200}[(x + y) % 4]; };
@@ -402,6 +418,7 @@ TEST(TiffDecoderTest, AlphaIsKeptWithStraightColours) {
         const char* name;
         uint16_t photometric, samples, extraSample;
         bool tiled;
+        uint16_t planar = PLANARCONFIG_CONTIG;
     };
     const Case cases[] = {
         {"grey, associated, strips", PHOTOMETRIC_MINISBLACK, 2, EXTRASAMPLE_ASSOCALPHA, false},
@@ -411,6 +428,8 @@ TEST(TiffDecoderTest, AlphaIsKeptWithStraightColours) {
         {"RGB, unassociated, tiles", PHOTOMETRIC_RGB, 4, EXTRASAMPLE_UNASSALPHA, true},
         {"grey, associated, tiles", PHOTOMETRIC_MINISBLACK, 2, EXTRASAMPLE_ASSOCALPHA, true},
         {"grey, unassociated, tiles", PHOTOMETRIC_MINISBLACK, 2, EXTRASAMPLE_UNASSALPHA, true},
+        {"RGB, associated, planar tiles", PHOTOMETRIC_RGB, 4, EXTRASAMPLE_ASSOCALPHA, true, PLANARCONFIG_SEPARATE},
+        {"RGB, unassociated, planar tiles", PHOTOMETRIC_RGB, 4, EXTRASAMPLE_UNASSALPHA, true, PLANARCONFIG_SEPARATE},
     };
     CTIFFDecoder decoder;
     for (const Case& c : cases) {
@@ -422,6 +441,7 @@ TEST(TiffDecoderTest, AlphaIsKeptWithStraightColours) {
         p.samples = c.samples;
         p.extraSample = c.extraSample;
         p.tiled = c.tiled;
+        p.planar = c.planar;
         const int colours = c.samples - 1;
         const bool associated = c.extraSample == EXTRASAMPLE_ASSOCALPHA;
         p.sample = [&](uint32_t x, uint32_t y, int s) {
@@ -434,7 +454,7 @@ TEST(TiffDecoderTest, AlphaIsKeptWithStraightColours) {
         DecodeBytes(decoder, EncodeTiff(p), bitmap, depth);
         ASSERT_EQ(bitmap.BitsPerPixel(), 32);
         EXPECT_TRUE(bitmap.HasAlpha());
-        const bool exact = !associated && (!c.tiled || colours == 1);
+        const bool exact = !associated && c.planar == PLANARCONFIG_CONTIG;
         for (uint32_t y = 0; y < p.height; ++y)
             for (uint32_t x = 0; x < p.width; ++x) {
                 const BGRA got = bitmap.PixelLine(static_cast<int>(y))[x];
