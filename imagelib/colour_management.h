@@ -30,9 +30,10 @@ struct ImageMetadata;
 // colour chunks are cleared, so a second call changes nothing.
 //
 // A profile LittleCMS cannot read, a profile of another colour space (CMYK: its samples
-// are gone once a decoder made RGB of them) or a pair of profiles LittleCMS cannot
-// convert between leaves the picture and its metadata as they are, with a trace line: a
-// picture never fails for its colour profile. Transforms are kept for the next pictures
+// are gone once a decoder made RGB of them; decoders that hold CMYK inks convert them
+// through such a profile themselves, with CColourRowConverter) or a pair of profiles
+// LittleCMS cannot convert between leaves the picture and its metadata as they are, with
+// a trace line: a picture never fails for its colour profile. Transforms are kept for the next pictures
 // of the same source and target (the same camera's profile on every photo is read once)
 // and shared by every thread.
 void ConvertColours(CImageBitmap& bitmap, std::span<const uint8_t> targetProfile = {});
@@ -45,8 +46,9 @@ enum class DecoderSamples : uint8_t { Grey16, GreyAlpha16, Rgb16, Rgba16, Cmyk8,
 // Converts rows of a decoder's samples to the decode's target in one step, before they are
 // reduced to 8 bits: the finer levels of 16-bit samples count (dark tones through a steep
 // tone curve), and CMYK inks go through their profile instead of a naive formula. Made
-// once per decode and used by its thread; the LittleCMS transform beneath comes from the
-// cache ConvertColours uses.
+// once per decode; Convert may run on several threads at once. What it converts with comes
+// from the cache ConvertColours uses: LittleCMS's transform, or for matrix-and-curve RGB
+// profiles and grey samples tables of every 16-bit level.
 class CColourRowConverter {
 public:
     // The converter for a picture with this metadata under the active decode context, or
@@ -68,7 +70,7 @@ public:
     // that the finish step leaves them alone.
     void MarkConverted(ImageMetadata& metadata) const;
 
-    struct Rows;  // the LittleCMS transform, shared through the cache
+    struct Rows;  // what converts, shared through the cache
 
 private:
     CColourRowConverter(std::shared_ptr<const Rows> rows, DecoderSamples samples, std::vector<uint8_t> target);
