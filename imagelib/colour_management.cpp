@@ -433,8 +433,10 @@ private:
 };
 
 std::shared_ptr<const ColourTransform> GreyLevels(cmsHPROFILE source, cmsHPROFILE target) {
-    const LittleCmsTransform transform(
-        cmsCreateTransformTHR(LittleCms(), source, TYPE_GRAY_8, target, TYPE_RGB_8, INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE));
+    // LittleCMS's optimised grey transforms lose dark levels (linear level 1 shows as 6 for
+    // sRGB's 13); 256 levels through its exact pipeline cost nothing.
+    const LittleCmsTransform transform(cmsCreateTransformTHR(LittleCms(), source, TYPE_GRAY_8, target, TYPE_RGB_8,
+                                                             INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE | cmsFLAGS_NOOPTIMIZE));
     if (!transform) return nullptr;
     std::array<uint8_t, 256> grey{};
     for (size_t v = 0; v < grey.size(); ++v) grey[v] = static_cast<uint8_t>(v);

@@ -232,11 +232,11 @@ TEST(ColourManagementTest, ConvertsToATargetProfile) {
 
 TEST(ColourManagementTest, GreyProfileAppliesItsToneCurveToGreyPictures) {
     CMemBitmap bitmap;
-    MakeRow(bitmap, {Rgba(0, 0, 0), Rgba(128, 128, 128, 9), Rgba(255, 255, 255), Rgba(64, 64, 64)});
+    MakeRow(bitmap, {Rgba(0, 0, 0), Rgba(128, 128, 128, 9), Rgba(255, 255, 255), Rgba(64, 64, 64), Rgba(1, 1, 1)});
     bitmap.Metadata().iccProfile = LinearGrey();
     ConvertColours(bitmap);
-    // Linear light 0.5 is 188 in sRGB, 0.25 is 137.
-    ExpectNear(Row(bitmap), {Rgba(0, 0, 0), Rgba(188, 188, 188, 9), Rgba(255, 255, 255), Rgba(137, 137, 137)});
+    // Linear light 0.5 is 188 in sRGB, 0.25 is 137, 1 / 255 is 13.
+    ExpectNear(Row(bitmap), {Rgba(0, 0, 0), Rgba(188, 188, 188, 9), Rgba(255, 255, 255), Rgba(137, 137, 137), Rgba(13, 13, 13)});
 
     CMemBitmap palette;
     palette.Create(2, 1, 8, false);
