@@ -4,8 +4,11 @@
 #include "longjmp_guard.h"
 
 #include "imagelib/byte_source.h"
+#include "imagelib/colour_management.h"
+#include "imagelib/decode_context.h"
 #include "imagelib/exif_orientation.h"
 #include "imagelib/image_bitmap.h"
+#include "imagelib/row_bands.h"
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
@@ -17,6 +20,7 @@
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -315,6 +319,10 @@ void CJPEGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, 
     CBitmapLock lock(bitmap, false, true);
     std::vector<JSAMPROW> rows(bitmap.Lines(), bitmap.Lines() + bitmap.Height());
     const bool inverted = cinfo.saw_Adobe_marker;
+    // Inks with a CMYK profile of their own go through it; without one, the plain formula.
+    std::unique_ptr<CColourRowConverter> converter;
+    if (cmyk)
+        converter = CColourRowConverter::ForDecode(metadata, inverted ? DecoderSamples::InvertedCmyk8 : DecoderSamples::Cmyk8);
 
     if (!codec.Guarded([&] {
             jpeg_start_decompress(&cinfo);
@@ -322,12 +330,21 @@ void CJPEGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, 
                 const JDIMENSION first = cinfo.output_scanline;
                 const JDIMENSION count = jpeg_read_scanlines(&cinfo, rows.data() + first, cinfo.output_height - first);
                 if (count == 0) break;
-                if (cmyk)
+                if (cmyk && !converter)
                     for (JDIMENSION y = first; y < first + count; ++y) CmykToBgra(rows[y], width, inverted);
             }
             jpeg_finish_decompress(&cinfo);
         }))
         codec.Fail();
+    if (converter) {
+        // Through a profile's lookup tables a pixel costs several times its decode: the rows
+        // are split among the processor's cores once they are all there.
+        CheckDecodeCancelled();
+        ForEachRowBand(bitmap.Height(), int64_t{bitmap.Width()} * bitmap.Height(), [&](int firstRow, int endRow) {
+            for (int y = firstRow; y < endRow; ++y) converter->Convert(rows[static_cast<size_t>(y)], bitmap.PixelLine(y), width);
+        });
+        converter->MarkConverted(metadata);
+    }
 
     const JOCTET* next = cinfo.src->next_input_byte;
     source.Skip(next >= data && next <= data + size ? static_cast<size_t>(next - data) : size);

@@ -8,11 +8,13 @@
 // extended, progressive and arithmetic-coded 8-bit streams. Greyscale images decode to 8
 // bits with the grey-ramp palette (or to 32 bits when asked); everything else decodes to
 // 32-bit BGRA with alpha 255, written by libjpeg straight into the bitmap's rows. CMYK and
-// YCCK images are converted to RGB; Adobe's files store CMYK inverted.
+// YCCK images are converted to RGB; Adobe's files store CMYK inverted. Under colour
+// management, inks with a CMYK profile go through it into the decode's target
+// (CColourRowConverter), and the metadata says so; others take the plain formula.
 //
 // The decoded picture carries the Exif orientation of the first Exif APP1 segment and the
-// ICC profile of the APP2 "ICC_PROFILE" chunks, both as stored: nothing is applied to the
-// pixels. When the decode context wishes for at least minWidth x minHeight, the picture is
+// ICC profile of the APP2 "ICC_PROFILE" chunks, both as stored: nothing else is applied to
+// the pixels. When the decode context wishes for at least minWidth x minHeight, the picture is
 // decoded at the smallest of 1/8, 1/4 and 1/2 of its size (libjpeg-turbo's DCT scaling)
 // that still covers the wish, and its metadata records the denominator. The probe reads
 // the header and those segments only.

@@ -3,8 +3,10 @@
 #include "longjmp_guard.h"
 
 #include "imagelib/byte_source.h"
+#include "imagelib/colour_management.h"
 #include "imagelib/exif_orientation.h"
 #include "imagelib/image_bitmap.h"
+#include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
 #include "imagelib/work_budget.h"
@@ -17,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -130,6 +133,36 @@ uint8_t AlphaAnd(const BGRA* row, int width) noexcept {
     return opaque;
 }
 
+// Reads 16-bit rows (in the machine's byte order) and converts them into the bitmap's rows.
+// An interlaced picture's rows are whole only after the last pass, so its samples are kept
+// for the whole picture meanwhile; a plain one needs one row.
+void ReadConverted(PngReader& reader, PngContext& context, CImageBitmap& bitmap, CColourRowConverter& converter,
+                   size_t rowBytes, int passes, bool alpha) {
+    const auto width = static_cast<size_t>(bitmap.Width());
+    const auto height = static_cast<size_t>(bitmap.Height());
+    const size_t keptRows = passes > 1 ? height : 1;
+    if (static_cast<uint64_t>(rowBytes) * keptRows > BitmapStorageLimit())
+        RaiseError(ERR_OUT_OF_MEMORY, "PNG decoder: the interlaced 16-bit samples would exceed the storage limit.");
+    std::vector<uint16_t> samples(rowBytes / 2 * keptRows);
+    uint8_t opaque = 255;
+    if (!RunGuarded(context.jump, [&] {
+            for (int pass = 0; pass < passes; ++pass)
+                for (size_t y = 0; y < height; ++y) {
+                    CWorkBudget::ChargeRow(rowBytes);
+                    uint16_t* row = samples.data() + (passes > 1 ? y * rowBytes / 2 : 0);
+                    png_read_row(reader.png, reinterpret_cast<png_bytep>(row), nullptr);
+                    if (pass != passes - 1) continue;
+                    BGRA* out = bitmap.PixelLine(static_cast<int>(y));
+                    converter.Convert(row, out, width);
+                    if (alpha) opaque &= AlphaAnd(out, static_cast<int>(width));
+                }
+            png_read_end(reader.png, nullptr);
+        }))
+        Fail(context);
+    converter.MarkConverted(bitmap.Metadata());
+    bitmap.SetHasAlpha(alpha && opaque != 255);
+}
+
 // The header as libpng reads it.
 struct PngHeader {
     png_uint_32 width = 0;
@@ -226,12 +259,24 @@ void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     const bool directRgb = depth == 32 && bitDepth == 8 && h.interlace == PNG_INTERLACE_NONE &&
                            (colourType == PNG_COLOR_TYPE_RGB_ALPHA || (colourType == PNG_COLOR_TYPE_RGB && !transparency));
     const size_t fileChannels = colourType == PNG_COLOR_TYPE_RGB_ALPHA ? 4 : 3;
+    // 16-bit samples whose colours are to be converted go to LittleCMS whole, which makes
+    // 8-bit pixels of them: dark tones through a steep tone curve keep their levels apart.
+    const bool grey = (colourType & PNG_COLOR_MASK_COLOR) == 0;
+    std::unique_ptr<CColourRowConverter> converter;
+    if (depth == 32 && bitDepth == 16)
+        converter = CColourRowConverter::ForDecode(metadata, grey ? (alpha ? DecoderSamples::GreyAlpha16 : DecoderSamples::Grey16)
+                                                                  : (alpha ? DecoderSamples::Rgba16 : DecoderSamples::Rgb16));
+    const size_t wideChannels = (grey ? 1 : 3) + (alpha ? 1 : 0);
     size_t rowBytes = 0;
     int passes = 1;
     if (!RunGuarded(context.jump, [&] {
-            // 16-bit samples reduced to the nearest 8-bit level, (v * 255 + 32767) / 65535.
-            if (bitDepth == 16) png_set_scale_16(png);
-            if (depth == 32 && !palette && !directRgb) {
+            // 16-bit samples not converted here are reduced to the nearest 8-bit level,
+            // (v * 255 + 32767) / 65535.
+            if (bitDepth == 16 && !converter) png_set_scale_16(png);
+            if (converter) {
+                png_set_expand(png);  // tRNS to alpha
+                if constexpr (std::endian::native == std::endian::little) png_set_swap(png);
+            } else if (depth == 32 && !palette && !directRgb) {
                 png_set_expand(png);  // low grey depths to 8 bits, tRNS to alpha
                 if ((colourType & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
                 png_set_bgr(png);
@@ -244,7 +289,8 @@ void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
             rowBytes = png_get_rowbytes(png, info);
         }))
         Fail(context);
-    if (rowBytes != static_cast<size_t>(width) * (directRgb ? fileChannels : expandPalette ? 1 : static_cast<size_t>(depth / 8)))
+    const size_t pixelBytes = converter ? 2 * wideChannels : directRgb ? fileChannels : expandPalette ? 1 : static_cast<size_t>(depth / 8);
+    if (rowBytes != static_cast<size_t>(width) * pixelBytes)
         RaiseError(ERR_CANNOT_HANDLE, "PNG decoder: libpng's rows do not fit the bitmap.");
 
     bitmap.Create(static_cast<int>(width), static_cast<int>(height), depth, alpha);
@@ -272,6 +318,10 @@ void CPNGDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     // alpha only if some pixel is not opaque.
     uint8_t opaque = 255;
     CBitmapLock lock(bitmap, false, true);
+    if (converter) {
+        ReadConverted(reader, context, bitmap, *converter, rowBytes, passes, alpha);
+        return;
+    }
     if (directRgb) {
         std::vector<uint8_t> row(rowBytes);
         if (!RunGuarded(context.jump, [&] {

@@ -3,7 +3,10 @@
 #include "imagelib/image_decoder.h"
 
 // PNG files of every colour type and bit depth through libpng 1.6, which does the pixel
-// work: unpacking, de-interlacing, stripping 16-bit samples to 8, expanding palettes.
+// work: unpacking, de-interlacing, rounding 16-bit samples to the nearest 8-bit level,
+// expanding palettes. 16-bit samples whose colours the decode converts (an iCCP profile, or
+// gAMA and cHRM without an sRGB chunk) skip the rounding: LittleCMS makes 8-bit pixels of
+// them in the target's colours (CColourRowConverter), and the metadata says so.
 //
 // Depths: greyscale and palette images decode to 8 bits (the grey ramp of the file's bit
 // depth, or the file's palette) unless 32 is asked; colour and alpha images always decode

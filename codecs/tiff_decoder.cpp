@@ -3,8 +3,10 @@
 #include "tiff_memory_client.h"
 
 #include "imagelib/byte_source.h"
+#include "imagelib/colour_management.h"
 #include "imagelib/decode_context.h"
 #include "imagelib/image_bitmap.h"
+#include "imagelib/row_bands.h"
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
@@ -130,30 +132,30 @@ void PutBgraFromRgb8(TIFFRGBAImage* image, uint32_t* cp, uint32_t, uint32_t, uin
     }
 }
 
-bool PlainRgb8(TIFF* tiff, const TIFFRGBAImage& image) {
-    uint16_t planar = PLANARCONFIG_CONTIG;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
-    return image.photometric == PHOTOMETRIC_RGB && image.bitspersample == 8 && image.samplesperpixel == 3 &&
-           planar == PLANARCONFIG_CONTIG && image.alpha == 0;
+// The same for 8-bit grey and alpha. libtiff's own routine for this layout steps over the
+// part of an edge tile outside the picture by one byte a pixel instead of two, shearing
+// every row of such tiles after the first.
+void PutBgraFromGreyAlpha8(TIFFRGBAImage* image, uint32_t* cp, uint32_t, uint32_t, uint32_t w, uint32_t h,
+                           int32_t fromskew, int32_t toskew, unsigned char* pp) noexcept {
+    const int samples = image->samplesperpixel;
+    for (; h > 0; --h) {
+        for (uint32_t x = 0; x < w; ++x, pp += samples)
+            cp[x] = static_cast<uint32_t>(pp[1]) << 24 | static_cast<uint32_t>(pp[0]) * 0x010101u;
+        cp += static_cast<int64_t>(w) + toskew;
+        pp += static_cast<int64_t>(fromskew) * samples;
+    }
 }
 
-// Orientations 5 to 8 store the picture turned by a quarter: its rows are the picture's
-// columns. libtiff's RGBA interface only mirrors, so these are read as stored and turned.
-bool Turned(uint16_t orientation) { return orientation >= ORIENTATION_LEFTTOP && orientation <= ORIENTATION_LEFTBOT; }
-
-void TurnIntoBitmap(const uint32_t* stored, uint32_t storedWidth, uint16_t orientation, bool swap, CImageBitmap& bitmap) {
-    const int width = bitmap.Width(), height = bitmap.Height();
-    const bool firstRowLeft = orientation == ORIENTATION_LEFTTOP || orientation == ORIENTATION_LEFTBOT;
-    const bool firstColumnTop = orientation == ORIENTATION_LEFTTOP || orientation == ORIENTATION_RIGHTTOP;
-    for (int y = 0; y < height; ++y) {
-        auto* out = reinterpret_cast<uint32_t*>(bitmap.Line(y));
-        const size_t column = static_cast<size_t>(firstColumnTop ? y : height - 1 - y);
-        for (int x = 0; x < width; ++x) {
-            const size_t row = static_cast<size_t>(firstRowLeft ? x : width - 1 - x);
-            out[x] = stored[row * storedWidth + column];
-        }
-        if (swap) SwapRedAndBlue(out, static_cast<size_t>(width));
-    }
+// A put routine of ours for the layouts that have one: 8-bit samples side by side of RGB,
+// or of black-is-zero grey with alpha. nullptr for the rest.
+tileContigRoutine OwnPutRoutine(TIFF* tiff, const TIFFRGBAImage& image) {
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    if (image.bitspersample != 8 || planar != PLANARCONFIG_CONTIG) return nullptr;
+    if (image.photometric == PHOTOMETRIC_RGB && image.samplesperpixel == 3 && image.alpha == 0) return PutBgraFromRgb8;
+    if (image.photometric == PHOTOMETRIC_MINISBLACK && image.samplesperpixel == 2 && image.alpha != 0)
+        return PutBgraFromGreyAlpha8;
+    return nullptr;
 }
 
 // Rows per band of the RGBA interface: a strip's or a row of tiles'. libtiff decodes a strip
@@ -167,13 +169,21 @@ uint32_t BandRows(TIFF* tiff, uint32_t height) {
     return rows == 0 || rows > height ? height : rows;
 }
 
-// The size of the picture the RGBA interface delivers: turned orientations swap the sides.
-void FullColourSize(const TIFFRGBAImage& image, uint32_t& width, uint32_t& height) {
-    const bool turned = Turned(image.orientation);
-    width = turned ? image.height : image.width;
-    height = turned ? image.width : image.height;
+// Straight colours from premultiplied ones, rounded to the nearest level.
+void Unpremultiply(BGRA* pixels, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        BGRA& p = pixels[i];
+        if (p.a == 255 || p.a == 0) continue;
+        const auto straight = [a = unsigned{p.a}](uint8_t c) { return static_cast<uint8_t>(std::min(255u, (c * 255u + a / 2) / a)); };
+        p.b = straight(p.b);
+        p.g = straight(p.g);
+        p.r = straight(p.r);
+    }
 }
 
+// The RGBA interface delivers the rows as stored, top row first (its requested orientation
+// is the stored one); the decode turns the picture upright afterwards, or keeps it as
+// stored when asked to.
 void DecodeFullColour(CImageBitmap& bitmap, int& depth, TIFF* tiff, TiffMessages& messages, CByteSource& source) {
     depth = 32;
     char reason[1024] = {};
@@ -181,54 +191,53 @@ void DecodeFullColour(CImageBitmap& bitmap, int& depth, TIFF* tiff, TiffMessages
     if (!TIFFRGBAImageBegin(&image, tiff, 0, reason))
         RaiseError(ERR_NOT_THIS_FORMAT, reason[0] != '\0' ? std::string(reason) : messages.LastError());
     RgbaImageEnd end(image);
-    const bool turned = Turned(image.orientation);
-    image.req_orientation = turned ? image.orientation : ORIENTATION_TOPLEFT;
-    const bool swap = !PlainRgb8(tiff, image);
-    if (!swap) image.put.contig = PutBgraFromRgb8;
-    uint32_t width = 0, height = 0;
-    FullColourSize(image, width, height);
+    image.req_orientation = image.orientation;
+    const tileContigRoutine own = OwnPutRoutine(tiff, image);
+    const bool swap = own == nullptr;
+    if (own != nullptr) image.put.contig = own;
+    const uint32_t width = image.width, height = image.height;
     CheckDimensions(width, height);
     bitmap.Create(static_cast<int>(width), static_cast<int>(height), 32, image.alpha != 0);
     CBitmapLock lock(bitmap, false, true);
 
     // Straight into the bitmap when its rows form one raster; through a copy otherwise.
     const size_t pixels = static_cast<size_t>(width) * height;
-    const bool direct = !turned && ContiguousTopDown(bitmap);
+    const bool direct = ContiguousTopDown(bitmap);
     std::vector<uint32_t> copy(direct ? 0 : pixels);
     uint32_t* raster = direct ? reinterpret_cast<uint32_t*>(bitmap.Line(0)) : copy.data();
-    // Band by band, so that a cancel is noticed and progress told between them. Orientations
-    // that start at the bottom row are flipped by libtiff within each band; the bands
-    // themselves then fill the picture from the bottom up.
-    const bool bottomUp = !turned && (image.orientation == ORIENTATION_BOTLEFT || image.orientation == ORIENTATION_BOTRIGHT);
-    const uint32_t band = BandRows(tiff, image.height);
+    // Band by band, so that a cancel is noticed and progress told between them.
+    const uint32_t band = BandRows(tiff, height);
     // libtiff goes on past a strip or tile it cannot decode, drawing whatever its buffer
     // held; any error it reports on the way fails the image instead.
     messages.Clear();
-    for (uint32_t row = 0; row < image.height; row += band) {
+    for (uint32_t row = 0; row < height; row += band) {
         CheckDecodeCancelled();
-        const uint32_t rows = std::min(band, image.height - row);
+        const uint32_t rows = std::min(band, height - row);
         image.row_offset = static_cast<int>(row);
-        uint32_t* out = raster + static_cast<size_t>(bottomUp ? image.height - row - rows : row) * image.width;
-        if (!TIFFRGBAImageGet(&image, out, image.width, rows) || messages.Failed())
+        uint32_t* out = raster + static_cast<size_t>(row) * width;
+        if (!TIFFRGBAImageGet(&image, out, width, rows) || messages.Failed())
             RaiseError(ERR_NOT_THIS_FORMAT, messages.LastError());
-        if (direct && swap) SwapRedAndBlue(out, static_cast<size_t>(rows) * image.width);
-        source.ReportProgress(static_cast<double>(row + rows) / image.height);
+        if (direct && swap) SwapRedAndBlue(out, static_cast<size_t>(rows) * width);
+        source.ReportProgress(static_cast<double>(row + rows) / height);
     }
-    if (turned) {
-        TurnIntoBitmap(raster, image.width, image.orientation, swap, bitmap);
-    } else if (!direct) {
+    if (!direct) {
         for (int y = 0; y < bitmap.Height(); ++y) {
             uint32_t* row = raster + static_cast<size_t>(y) * width;
             if (swap) SwapRedAndBlue(row, width);
             std::memcpy(bitmap.Line(y), row, static_cast<size_t>(width) * 4);
         }
     }
+    // The interface delivers premultiplied colours for associated alpha, as stored, and for
+    // unassociated alpha with RGB, which it premultiplies itself; grey it leaves straight.
+    if (image.alpha == EXTRASAMPLE_ASSOCALPHA || (image.alpha == EXTRASAMPLE_UNASSALPHA && image.photometric == PHOTOMETRIC_RGB))
+        for (int y = 0; y < bitmap.Height(); ++y) Unpremultiply(bitmap.PixelLine(y), width);
 }
 
 // The layout of an image of plain grey or RGB samples, with at most one extra (alpha).
 struct SampleLayout {
     uint32_t width = 0, height = 0;
     uint16_t bits = 1, samples = 1, photometric = 0, planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT;
+    uint16_t extra = EXTRASAMPLE_UNSPECIFIED;  // what the first extra sample is
     int colours = 1;
 };
 
@@ -242,21 +251,32 @@ SampleLayout ReadLayout(TIFF* tiff) {
     TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &l.format);
     if (TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &l.photometric) != 1) l.photometric = 0xFFFF;
     l.colours = l.photometric == PHOTOMETRIC_RGB ? 3 : 1;
+    uint16_t extras = 0;
+    const uint16_t* types = nullptr;
+    if (TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extras, &types) == 1 && extras > 0 && types != nullptr) l.extra = types[0];
     return l;
 }
 
+bool HasAlphaSample(const SampleLayout& l) {
+    return l.samples > l.colours && (l.extra == EXTRASAMPLE_ASSOCALPHA || l.extra == EXTRASAMPLE_UNASSALPHA);
+}
+
 // Plain samples the RGBA interface refuses or misreads: bit depths it does not know (12-bit
-// scans, 4-bit RGB), signed samples (it takes them as unsigned), and grey with alpha in
-// separate planes. Read here from strips, scanline by scanline.
+// scans, 4-bit RGB), signed samples (it takes them as unsigned), grey with alpha in
+// separate planes, and alpha (it premultiplies colours by an alpha stored apart, and keeps
+// only 8 bits of alpha it would have to undo that from). Read here scanline by scanline
+// from strips, or a row of tiles at a time when the samples are whole bytes side by side.
 bool NeedsOwnSampleReading(TIFF* tiff, const SampleLayout& l) {
     const bool plain = (l.photometric == PHOTOMETRIC_MINISWHITE || l.photometric == PHOTOMETRIC_MINISBLACK ||
                         l.photometric == PHOTOMETRIC_RGB) &&
                        (l.format == SAMPLEFORMAT_UINT || l.format == SAMPLEFORMAT_INT) && l.bits >= 1 &&
-                       l.bits <= 16 && l.samples >= l.colours && l.samples <= l.colours + 1 && !TIFFIsTiled(tiff);
-    if (!plain) return false;
+                       l.bits <= 16 && l.samples >= l.colours && l.samples <= l.colours + 1;
+    // Tiles are read here when their samples are whole bytes side by side.
+    if (!plain || (TIFFIsTiled(tiff) && (l.planar != PLANARCONFIG_CONTIG || l.bits % 8 != 0))) return false;
     // 16-bit samples too: the RGBA interface keeps their high byte, where rounding to the
     // nearest 8-bit level is exact.
-    if (l.format == SAMPLEFORMAT_INT || l.bits == 16 || (l.planar == PLANARCONFIG_SEPARATE && l.colours == 1 && l.samples == 2))
+    if (l.format == SAMPLEFORMAT_INT || l.bits == 16 || (l.planar == PLANARCONFIG_SEPARATE && l.colours == 1 && l.samples == 2) ||
+        HasAlphaSample(l))
         return true;
     char reason[1024];
     TIFFRGBAImage probe{};
@@ -309,42 +329,143 @@ void FillLevels(std::vector<uint8_t>& levels, const uint8_t* line, const uint8_t
         for (int k = 0; k < perPixel; ++k, ++i) levels[i] = tables[k][SampleAt(line, i, bits)];
 }
 
+// The rows of a tiled image of whole-byte samples side by side, as scanlines: a row of
+// tiles at a time is read into a band of whole rows.
+class TileRows {
+public:
+    TileRows(TIFF* tiff, const SampleLayout& l, const TiffMessages& messages)
+        : tiff_(tiff), messages_(messages), width_(l.width), height_(l.height),
+          pixelBytes_(static_cast<size_t>(l.samples) * (l.bits / 8)) {
+        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth_);
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileLength_);
+        const tmsize_t tileSize = TIFFTileSize(tiff);
+        if (tileWidth_ == 0 || tileLength_ == 0 || tileSize <= 0 ||
+            static_cast<uint64_t>(tileSize) < uint64_t{tileWidth_} * tileLength_ * pixelBytes_)
+            RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
+        const uint64_t bandBytes = uint64_t{std::min(tileLength_, height_)} * width_ * pixelBytes_;
+        if (bandBytes > BitmapStorageLimit()) RaiseError(ERR_OUT_OF_MEMORY, "TIFF decoder: a row of tiles exceeds the storage limit.");
+        tile_.resize(static_cast<size_t>(tileSize));
+        band_.resize(static_cast<size_t>(bandBytes));
+    }
+
+    // Row y, bytes for width pixels; rows are asked for from the top down.
+    const uint8_t* Row(uint32_t y) {
+        if (!loaded_ || y < top_ || y >= top_ + tileLength_) Load(y / tileLength_ * tileLength_);
+        return band_.data() + static_cast<size_t>(y - top_) * width_ * pixelBytes_;
+    }
+
+private:
+    void Load(uint32_t top) {
+        const uint32_t rows = std::min(tileLength_, height_ - top);
+        const size_t lineBytes = static_cast<size_t>(width_) * pixelBytes_;
+        for (uint32_t x = 0; x < width_; x += tileWidth_) {
+            CWorkBudget::ChargeRow(tile_.size());
+            if (TIFFReadTile(tiff_, tile_.data(), x, top, 0, 0) < 0) RaiseError(ERR_CANNOT_HANDLE, messages_.LastError());
+            const size_t bytes = std::min(tileWidth_, width_ - x) * pixelBytes_;
+            for (uint32_t r = 0; r < rows; ++r)
+                std::memcpy(band_.data() + r * lineBytes + x * pixelBytes_, tile_.data() + r * tileWidth_ * pixelBytes_, bytes);
+        }
+        top_ = top;
+        loaded_ = true;
+    }
+
+    TIFF* tiff_;
+    const TiffMessages& messages_;
+    uint32_t width_, height_, tileWidth_ = 0, tileLength_ = 0, top_ = 0;
+    size_t pixelBytes_;
+    bool loaded_ = false;
+    std::vector<uint8_t> tile_, band_;
+};
+
+// Straight samples of up to 16 bits from premultiplied ones: colours first, alpha last.
+void UnpremultiplyWide(uint16_t* samples, size_t pixels, int perPixel) {
+    for (size_t x = 0; x < pixels; ++x, samples += perPixel) {
+        const uint32_t a = samples[perPixel - 1];
+        if (a == 65535 || a == 0) continue;
+        for (int k = 0; k + 1 < perPixel; ++k)
+            samples[k] = static_cast<uint16_t>(std::min<uint32_t>(65535, (samples[k] * 65535u + a / 2) / a));
+    }
+}
+
+// 16-bit samples side by side, colours then alpha, to their nearest 8-bit levels.
+void ReduceWide(const uint16_t* samples, BGRA* out, uint32_t width, int perPixel, int colours) {
+    const auto level = [](uint16_t v) { return static_cast<uint8_t>((v * 255u + 32767) / 65535); };
+    for (uint32_t x = 0; x < width; ++x, samples += perPixel) {
+        const uint8_t r = level(samples[0]);
+        const uint8_t g = colours == 1 ? r : level(samples[1]);
+        const uint8_t b = colours == 1 ? r : level(samples[2]);
+        out[x] = BGRA{b, g, r, perPixel > colours ? level(samples[colours]) : uint8_t{255}};
+    }
+}
+
+// converter: for contiguous samples of more than 8 bits whose colours are to be converted;
+// they reach it as 16-bit samples. Otherwise each sample becomes its nearest 8-bit level.
 void DecodeSamples(CImageBitmap& bitmap, int& depth, TIFF* tiff, const SampleLayout& l, const TiffMessages& messages,
-                   CByteSource& source) {
+                   CByteSource& source, CColourRowConverter* converter) {
     depth = 32;
     CheckDimensions(l.width, l.height);
     const bool alpha = l.samples > l.colours;
+    const bool associated = alpha && l.extra == EXTRASAMPLE_ASSOCALPHA;
     bitmap.Create(static_cast<int>(l.width), static_cast<int>(l.height), 32, alpha);
     CBitmapLock lock(bitmap, false, true);
     const tmsize_t scanlineSize = TIFFScanlineSize(tiff);
     if (scanlineSize <= 0) RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
     std::vector<uint8_t> line(static_cast<size_t>(scanlineSize) + 2);
+    std::optional<TileRows> tiles;
+    if (TIFFIsTiled(tiff)) tiles.emplace(tiff, l, messages);
     // Separate planes are read one after the other: switching planes on every row would
     // make libtiff decode each strip again from its start.
     const bool separate = l.planar == PLANARCONFIG_SEPARATE && l.samples > 1;
     const int planes = separate ? l.samples : 1;
     const int perPixel = separate ? 1 : l.samples;
-    // Every stored sample value's 8-bit level, rounded to the nearest: signed samples are
-    // offset first (two's complement), and colour samples of white-is-zero images inverted.
+    // Every stored sample value's level, rounded to the nearest: signed samples are offset
+    // first (two's complement), and colour samples of white-is-zero images inverted.
     const uint32_t max = (1u << l.bits) - 1;
     const uint32_t offset = l.format == SAMPLEFORMAT_INT ? 1u << (l.bits - 1) : 0;
+    const bool inverted = l.photometric == PHOTOMETRIC_MINISWHITE;
+    // Samples of more than 8 bits are taken to 16 bits first when they are to be converted,
+    // or divided by an associated alpha: 8-bit levels would lose the faint colours of
+    // nearly transparent pixels.
+    const bool wide = (converter != nullptr || (associated && l.bits > 8)) && !separate;
     std::vector<uint8_t> alphaLevels(max + 1), colourLevels(max + 1);
+    std::vector<uint16_t> wideAlpha(wide ? max + 1 : 0), wideColour(wide ? max + 1 : 0);
     for (uint32_t v = 0; v <= max; ++v) {
         alphaLevels[v] = static_cast<uint8_t>(((v ^ offset) * 255 + max / 2) / max);
-        colourLevels[v] = l.photometric == PHOTOMETRIC_MINISWHITE ? static_cast<uint8_t>(255 - alphaLevels[v]) : alphaLevels[v];
+        colourLevels[v] = inverted ? static_cast<uint8_t>(255 - alphaLevels[v]) : alphaLevels[v];
+        if (wide) {
+            wideAlpha[v] = static_cast<uint16_t>(((v ^ offset) * uint64_t{65535} + max / 2) / max);
+            wideColour[v] = inverted ? static_cast<uint16_t>(65535 - wideAlpha[v]) : wideAlpha[v];
+        }
     }
     // The levels of one scanline's samples, in the order they are stored.
     std::vector<uint8_t> rowLevels(static_cast<size_t>(l.width) * static_cast<size_t>(perPixel));
+    std::vector<uint16_t> wideRow(wide ? rowLevels.size() : 0);
     for (int plane = 0; plane < planes; ++plane)
         for (uint32_t y = 0; y < l.height; ++y) {
-            CWorkBudget::ChargeRow(static_cast<uint64_t>(scanlineSize));
-            if (TIFFReadScanline(tiff, line.data(), y, static_cast<uint16_t>(plane)) < 0)
-                RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
+            if (tiles) {
+                std::memcpy(line.data(), tiles->Row(y), std::min(line.size(), static_cast<size_t>(l.width) * l.samples * (l.bits / 8)));
+            } else {
+                CWorkBudget::ChargeRow(static_cast<uint64_t>(scanlineSize));
+                if (TIFFReadScanline(tiff, line.data(), y, static_cast<uint16_t>(plane)) < 0)
+                    RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
+            }
+            BGRA* out = bitmap.PixelLine(static_cast<int>(y));
+            if (wide) {
+                for (size_t i = 0; i < wideRow.size(); ++i)
+                    wideRow[i] = (static_cast<int>(i % static_cast<size_t>(perPixel)) == l.colours ? wideAlpha : wideColour)
+                        [SampleAt(line.data(), i, l.bits)];
+                if (associated) UnpremultiplyWide(wideRow.data(), l.width, perPixel);
+                if (converter)
+                    converter->Convert(wideRow.data(), out, l.width);
+                else
+                    ReduceWide(wideRow.data(), out, l.width, perPixel, l.colours);
+                source.ReportProgress(static_cast<double>(y + 1) / l.height);
+                continue;
+            }
             const uint8_t* tables[4];
             for (int k = 0; k < perPixel; ++k)
                 tables[k] = ((separate ? plane : k) == l.colours ? alphaLevels : colourLevels).data();
             FillLevels(rowLevels, line.data(), tables, perPixel, l.bits);
-            BGRA* out = bitmap.PixelLine(static_cast<int>(y));
             const uint8_t* in = rowLevels.data();
             if (separate) {
                 for (uint32_t x = 0; x < l.width; ++x) {
@@ -363,6 +484,33 @@ void DecodeSamples(CImageBitmap& bitmap, int& depth, TIFF* tiff, const SampleLay
             }
             source.ReportProgress((static_cast<double>(plane) * l.height + y + 1) / (static_cast<double>(planes) * l.height));
         }
+    // Separate planes are whole only once the alpha plane, the last, has been read.
+    if (associated && !wide)
+        for (uint32_t y = 0; y < l.height; ++y) Unpremultiply(bitmap.PixelLine(static_cast<int>(y)), l.width);
+}
+
+// CMYK inks of 8 bits, contiguous in strips, converted through their profile.
+void DecodeInks(CImageBitmap& bitmap, int& depth, TIFF* tiff, const SampleLayout& l, const TiffMessages& messages,
+                CByteSource& source, CColourRowConverter& converter) {
+    depth = 32;
+    CheckDimensions(l.width, l.height);
+    bitmap.Create(static_cast<int>(l.width), static_cast<int>(l.height), 32, false);
+    CBitmapLock lock(bitmap, false, true);
+    const tmsize_t scanlineSize = TIFFScanlineSize(tiff);
+    if (scanlineSize < static_cast<tmsize_t>(l.width) * 4) RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
+    std::vector<uint8_t> line(static_cast<size_t>(scanlineSize));
+    for (uint32_t y = 0; y < l.height; ++y) {
+        CWorkBudget::ChargeRow(static_cast<uint64_t>(scanlineSize));
+        if (TIFFReadScanline(tiff, line.data(), y, 0) < 0) RaiseError(ERR_CANNOT_HANDLE, messages.LastError());
+        std::memcpy(bitmap.Line(static_cast<int>(y)), line.data(), static_cast<size_t>(l.width) * 4);
+        source.ReportProgress(static_cast<double>(y + 1) / l.height);
+    }
+    // Through a profile's lookup tables a pixel costs several times its reading: the rows
+    // are converted in place, split among the processor's cores.
+    CheckDecodeCancelled();
+    ForEachRowBand(bitmap.Height(), int64_t{bitmap.Width()} * bitmap.Height(), [&](int firstRow, int endRow) {
+        for (int y = firstRow; y < endRow; ++y) converter.Convert(bitmap.PixelLine(y), bitmap.PixelLine(y), l.width);
+    });
 }
 
 // The palette of a low-colour image: a grey ramp over its levels or its colour map.
@@ -489,7 +637,7 @@ void OpenTiff(CByteSource& source, OpenedTiff& opened) {
 }
 
 // Which of the three ways an image is read, as the header and the wanted depth decide.
-enum class TiffPath { LowColour, Samples, FullColour };
+enum class TiffPath { LowColour, Samples, Inks, FullColour };
 
 TiffPath ChoosePath(TIFF* tiff, const SampleLayout& layout, int depth) {
     const bool lowColour = layout.samples == 1 && layout.bits <= 8 && layout.format == SAMPLEFORMAT_UINT &&
@@ -498,6 +646,14 @@ TiffPath ChoosePath(TIFF* tiff, const SampleLayout& layout, int depth) {
     if (lowColour && depth != 32 && !TIFFIsTiled(tiff)) return TiffPath::LowColour;
     if (NeedsOwnSampleReading(tiff, layout)) return TiffPath::Samples;
     return TiffPath::FullColour;
+}
+
+// Four 8-bit CMYK inks side by side in strips, which a profile may convert.
+bool InksInStrips(TIFF* tiff, const SampleLayout& l) {
+    uint16_t inkSet = INKSET_CMYK;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_INKSET, &inkSet);
+    return l.photometric == PHOTOMETRIC_SEPARATED && inkSet == INKSET_CMYK && l.samples == 4 && l.bits == 8 &&
+           l.format == SAMPLEFORMAT_UINT && l.planar == PLANARCONFIG_CONTIG && !TIFFIsTiled(tiff);
 }
 
 uint16_t StoredOrientation(TIFF* tiff) {
@@ -536,17 +692,30 @@ void CTIFFDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, 
     OpenTiff(source, opened);
     TIFF* tiff = opened.tiff.get();
     const SampleLayout layout = ReadLayout(tiff);
-    const TiffPath path = ChoosePath(tiff, layout, depth);
-    if (path == TiffPath::LowColour)
-        DoLoColor(bitmap, depth, tiff, opened.messages, source);
-    else if (path == TiffPath::Samples)
-        DecodeSamples(bitmap, depth, tiff, layout, opened.messages, source);
-    else
-        DecodeFullColour(bitmap, depth, tiff, opened.messages, source);
-    ImageMetadata& metadata = bitmap.Metadata();
-    metadata.orientation = path == TiffPath::FullColour ? 1 : StoredOrientation(tiff);
+    ImageMetadata metadata;
+    metadata.orientation = StoredOrientation(tiff);
     metadata.iccProfile = IccProfile(tiff);
     metadata.frameCount = DirectoryCount(tiff);
+    TiffPath path = ChoosePath(tiff, layout, depth);
+    std::unique_ptr<CColourRowConverter> converter;
+    if (path == TiffPath::Samples && layout.bits > 8 && (layout.planar == PLANARCONFIG_CONTIG || layout.samples == 1)) {
+        const bool alpha = layout.samples > layout.colours;
+        converter = CColourRowConverter::ForDecode(
+            metadata, layout.colours == 1 ? (alpha ? DecoderSamples::GreyAlpha16 : DecoderSamples::Grey16)
+                                          : (alpha ? DecoderSamples::Rgba16 : DecoderSamples::Rgb16));
+    } else if (path == TiffPath::FullColour && InksInStrips(tiff, layout)) {
+        // Without a profile of their own the inks take the RGBA interface's plain formula.
+        converter = CColourRowConverter::ForDecode(metadata, DecoderSamples::Cmyk8);
+        if (converter) path = TiffPath::Inks;
+    }
+    switch (path) {
+    case TiffPath::LowColour: DoLoColor(bitmap, depth, tiff, opened.messages, source); break;
+    case TiffPath::Samples: DecodeSamples(bitmap, depth, tiff, layout, opened.messages, source, converter.get()); break;
+    case TiffPath::Inks: DecodeInks(bitmap, depth, tiff, layout, opened.messages, source, *converter); break;
+    case TiffPath::FullColour: DecodeFullColour(bitmap, depth, tiff, opened.messages, source); break;
+    }
+    bitmap.Metadata() = std::move(metadata);
+    if (converter) converter->MarkConverted(bitmap.Metadata());
     source.Skip(source.Available());
 }
 
@@ -565,18 +734,12 @@ void CTIFFDecoder::ProbeSource(CByteSource& source, ImageInfo& info) {
         if (!TIFFRGBAImageBegin(&image, tiff, 0, reason))
             RaiseError(ERR_NOT_THIS_FORMAT, reason[0] != '\0' ? std::string(reason) : opened.messages.LastError());
         RgbaImageEnd end(image);
-        uint32_t width = 0, height = 0;
-        FullColourSize(image, width, height);
-        CheckDimensions(width, height);
-        info.width = static_cast<int>(width);
-        info.height = static_cast<int>(height);
         info.hasAlpha = image.alpha != 0;
-        info.orientation = 1;
     } else {
-        CheckDimensions(layout.width, layout.height);
-        info.width = static_cast<int>(layout.width);
-        info.height = static_cast<int>(layout.height);
         info.hasAlpha = path == TiffPath::Samples && layout.samples > layout.colours;
-        info.orientation = StoredOrientation(tiff);
     }
+    CheckDimensions(layout.width, layout.height);
+    info.width = static_cast<int>(layout.width);
+    info.height = static_cast<int>(layout.height);
+    info.orientation = StoredOrientation(tiff);
 }

@@ -9,15 +9,21 @@
 // - low colour, for single-sample images of up to 8 bits in strips, black-is-zero,
 //   white-is-zero or palette, asked for at 0 or 8 bits: one index per pixel with the grey
 //   ramp or colour map as palette (bilevel images asked for at 0 stay 1-bit).
-// - plain samples the RGBA interface refuses or misreads (signed, 16-bit, odd depths):
-//   read scanline by scanline into 32 bits.
+// - plain samples the RGBA interface refuses or misreads (signed, 16-bit, odd depths,
+//   and alpha, which it premultiplies): read scanline by scanline into 32 bits, from
+//   strips, or from tiles of whole-byte samples side by side.
+// A fourth, for CMYK inks of 8 bits in strips with a CMYK profile under colour
+// management: read scanline by scanline and converted through the profile.
 //
-// Orientation: the RGBA interface turns the picture upright itself (libtiff mirrors, the
-// decoder turns the quarter turns), so its pictures record orientation 1; the scanline
-// paths deliver the rows as stored and record the Orientation tag for the caller to apply.
-// The ICC profile (tag 34675) and the number of directories (pages) are recorded too. The
-// probe reads the first directory and describes the picture a decode at depth 0 makes:
-// the same size, alpha flag and orientation.
+// Alpha comes out straight: associated alpha's colours are divided by it. Samples of more
+// than 8 bits that are to be colour-converted reach LittleCMS whole (CColourRowConverter),
+// and the metadata then says the pixels are in the decode's target.
+//
+// Orientation: every path delivers the rows as stored and records the Orientation tag, for
+// the decode's finish step to apply (or keep, when the context asks). The ICC profile
+// (tag 34675) and the number of directories (pages) are recorded too. The probe reads the
+// first directory and describes the picture a decode at depth 0 makes: the same size,
+// alpha flag and orientation.
 //
 // A cancel is noticed between the RGBA interface's bands (a strip, or a row of tiles) and
 // on every scanline; progress is told as the share of rows done.

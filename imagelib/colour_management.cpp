@@ -1,5 +1,6 @@
 #include "colour_management.h"
 
+#include "decode_context.h"
 #include "image_bitmap.h"
 #include "row_bands.h"
 #include "trace.h"
@@ -17,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -333,44 +335,108 @@ bool Invert(const Matrix& m, Matrix& inverse) {
     return true;
 }
 
-std::shared_ptr<const ColourTransform> MatrixShaper(cmsHPROFILE source, cmsHPROFILE target) {
+// The matrix from linear source RGB to linear target RGB, [target channel][source channel].
+bool LinearMatrix(cmsHPROFILE source, cmsHPROFILE target, std::array<std::array<float, 3>, 3>& matrix) {
     Matrix toXyz{};
     Matrix fromXyz{};
     Matrix targetToXyz{};
     if (!ColorantMatrix(source, toXyz) || !ColorantMatrix(target, targetToXyz) || !Invert(targetToXyz, fromXyz))
-        return nullptr;
-    constexpr int kOne = MatrixShaperTransform::kOne;
-    constexpr size_t kEntries = MatrixShaperTransform::kEncodedEntries;
-    auto contributions = std::make_unique<MatrixShaperTransform::Contributions>();
-    std::vector<uint8_t> encoded(3 * kEntries);
-    for (size_t c = 0; c < 3; ++c) {
-        const cmsToneCurve* in = Curve(source, kCurves[c]);
-        const cmsToneCurve* out = Curve(target, kCurves[c]);
-        if (in == nullptr || out == nullptr) return nullptr;
-        const ToneCurve inverse(cmsReverseToneCurve(out));
-        if (!inverse) return nullptr;
-        // Column c of the matrix from linear source RGB to linear target RGB.
-        std::array<float, 3> column{};
-        for (size_t r = 0; r < 3; ++r) {
+        return false;
+    for (size_t r = 0; r < 3; ++r)
+        for (size_t c = 0; c < 3; ++c) {
             double sum = 0;
             for (size_t k = 0; k < 3; ++k) sum += fromXyz[r][k] * toXyz[k][c];
-            column[r] = static_cast<float>(sum);
+            matrix[r][c] = static_cast<float>(sum);
         }
-        for (size_t v = 0; v < 256; ++v) {
-            const float linear = std::clamp(cmsEvalToneCurveFloat(in, static_cast<float>(v) / 255), 0.0f, 1.0f) * kOne;
-            for (size_t r = 0; r < 3; ++r) (*contributions)[c][v][r] = column[r] * linear;
-        }
+    return true;
+}
+
+// Per target channel, the 8-bit level of linear light 0 .. kOne (in units of 1 / kOne)
+// through the inverse of the target's tone curve.
+bool EncodingTables(cmsHPROFILE target, std::vector<uint8_t>& encoded) {
+    constexpr int kOne = MatrixShaperTransform::kOne;
+    constexpr size_t kEntries = MatrixShaperTransform::kEncodedEntries;
+    encoded.assign(3 * kEntries, 0);
+    for (size_t c = 0; c < 3; ++c) {
+        const cmsToneCurve* out = Curve(target, kCurves[c]);
+        if (out == nullptr) return false;
+        const ToneCurve inverse(cmsReverseToneCurve(out));
+        if (!inverse) return false;
         for (size_t i = 0; i < kEntries; ++i) {
             const float level = std::clamp(cmsEvalToneCurveFloat(inverse.get(), static_cast<float>(i) / kOne), 0.0f, 1.0f);
             encoded[c * kEntries + i] = static_cast<uint8_t>(std::lround(level * 255));
         }
     }
+    return true;
+}
+
+std::shared_ptr<const ColourTransform> MatrixShaper(cmsHPROFILE source, cmsHPROFILE target) {
+    std::array<std::array<float, 3>, 3> matrix{};
+    std::vector<uint8_t> encoded;
+    if (!LinearMatrix(source, target, matrix) || !EncodingTables(target, encoded)) return nullptr;
+    constexpr int kOne = MatrixShaperTransform::kOne;
+    auto contributions = std::make_unique<MatrixShaperTransform::Contributions>();
+    for (size_t c = 0; c < 3; ++c) {
+        const cmsToneCurve* in = Curve(source, kCurves[c]);
+        if (in == nullptr) return nullptr;
+        for (size_t v = 0; v < 256; ++v) {
+            const float linear = std::clamp(cmsEvalToneCurveFloat(in, static_cast<float>(v) / 255), 0.0f, 1.0f) * kOne;
+            for (size_t r = 0; r < 3; ++r) (*contributions)[c][v][r] = matrix[r][c] * linear;
+        }
+    }
     return std::make_shared<MatrixShaperTransform>(*contributions, std::move(encoded));
 }
 
+// 16-bit RGB samples between two matrix-and-curve profiles, into 8-bit BGRA (alpha left to
+// the caller): each sample's linear light from a table of all 65536 levels, the matrix,
+// and the target's inverse curves from the 8-bit path's tables. LittleCMS's own transform
+// of 16-bit samples into 8 bits takes ten times the decode of the picture.
+class WideMatrixShaper {
+public:
+    static std::unique_ptr<const WideMatrixShaper> Make(cmsHPROFILE source, cmsHPROFILE target) {
+        auto made = std::unique_ptr<WideMatrixShaper>(new WideMatrixShaper);
+        if (!LinearMatrix(source, target, made->matrix_) || !EncodingTables(target, made->encoded_)) return nullptr;
+        for (size_t c = 0; c < 3; ++c) {
+            const cmsToneCurve* in = Curve(source, kCurves[c]);
+            if (in == nullptr) return nullptr;
+            made->linear_[c].resize(65536);
+            for (size_t v = 0; v < 65536; ++v)
+                made->linear_[c][v] = std::clamp(cmsEvalToneCurveFloat(in, static_cast<float>(v) / 65535), 0.0f, 1.0f) *
+                                      MatrixShaperTransform::kOne;
+        }
+        return made;
+    }
+
+    // stride: samples from one pixel to the next (3, or 4 with alpha).
+    void Convert(const uint16_t* samples, size_t stride, BGRA* out, size_t count) const {
+        constexpr size_t kEntries = MatrixShaperTransform::kEncodedEntries;
+        constexpr float kOne = MatrixShaperTransform::kOne;
+        for (size_t i = 0; i < count; ++i, samples += stride) {
+            const float r = linear_[0][samples[0]], g = linear_[1][samples[1]], b = linear_[2][samples[2]];
+            uint8_t levels[3];
+            for (size_t k = 0; k < 3; ++k) {
+                const float v = std::clamp(matrix_[k][0] * r + matrix_[k][1] * g + matrix_[k][2] * b, 0.0f, kOne);
+                levels[k] = encoded_[k * kEntries + static_cast<size_t>(v + 0.5f)];
+            }
+            out[i].r = levels[0];
+            out[i].g = levels[1];
+            out[i].b = levels[2];
+        }
+    }
+
+private:
+    WideMatrixShaper() = default;
+
+    std::array<std::vector<float>, 3> linear_;  // times kOne
+    std::array<std::array<float, 3>, 3> matrix_{};
+    std::vector<uint8_t> encoded_;
+};
+
 std::shared_ptr<const ColourTransform> GreyLevels(cmsHPROFILE source, cmsHPROFILE target) {
-    const LittleCmsTransform transform(
-        cmsCreateTransformTHR(LittleCms(), source, TYPE_GRAY_8, target, TYPE_RGB_8, INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE));
+    // LittleCMS's optimised grey transforms lose dark levels (linear level 1 shows as 6 for
+    // sRGB's 13); 256 levels through its exact pipeline cost nothing.
+    const LittleCmsTransform transform(cmsCreateTransformTHR(LittleCms(), source, TYPE_GRAY_8, target, TYPE_RGB_8,
+                                                             INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE | cmsFLAGS_NOOPTIMIZE));
     if (!transform) return nullptr;
     std::array<uint8_t, 256> grey{};
     for (size_t v = 0; v < grey.size(); ++v) grey[v] = static_cast<uint8_t>(v);
@@ -379,23 +445,87 @@ std::shared_ptr<const ColourTransform> GreyLevels(cmsHPROFILE source, cmsHPROFIL
     return std::make_shared<ChannelTableTransform>(levels);
 }
 
-// What a cache entry holds: a conversion, none needed (identity), or why none can be made.
+}  // namespace
+
+struct CColourRowConverter::Rows {
+    LittleCmsTransform transform;
+    std::unique_ptr<const WideMatrixShaper> matrixShaper;  // RGB samples, in place of the transform
+    // Grey samples: the colour of each 16-bit level, alpha unset. LittleCMS's optimised
+    // grey transforms lose dark levels (linear 383 / 65535 shows as 9 for sRGB's 18), so
+    // the table comes from its exact pipeline, once.
+    std::vector<BGRA> greyLevels;
+};
+
+namespace {
+
+// What a cache entry holds: a conversion of BGRA pixels in place or of a decoder's samples
+// into BGRA, none needed (identity), or why none can be made.
 struct Conversion {
     std::shared_ptr<const ColourTransform> transform;
+    std::shared_ptr<const CColourRowConverter::Rows> rows;
     bool identity = false;
     std::string failure;
 };
 
-Conversion Fail(std::string why) { return {nullptr, false, std::move(why)}; }
+Conversion Fail(std::string why) { return {nullptr, nullptr, false, std::move(why)}; }
 
-Conversion MakeConversion(const Source& source, std::span<const uint8_t> targetBytes) {
+bool HasAlpha(DecoderSamples samples) {
+    return samples == DecoderSamples::GreyAlpha16 || samples == DecoderSamples::Rgba16;
+}
+
+// LittleCMS's transform from a decoder's samples described by profile (of colour space
+// space) into BGRA; the alpha byte is left to the caller.
+Conversion MakeRowConversion(cmsHPROFILE profile, cmsColorSpaceSignature space, cmsHPROFILE target,
+                             DecoderSamples samples) {
+    const bool alpha = HasAlpha(samples);
+    auto rows = std::make_shared<CColourRowConverter::Rows>();
+    cmsUInt32Number format = 0;
+    switch (samples) {
+    case DecoderSamples::Cmyk8:
+    case DecoderSamples::InvertedCmyk8:
+        if (space != cmsSigCmykData) return Fail("the profile does not describe CMYK inks");
+        format = samples == DecoderSamples::Cmyk8 ? TYPE_CMYK_8 : TYPE_CMYK_8_REV;
+        break;
+    case DecoderSamples::Grey16:
+    case DecoderSamples::GreyAlpha16: {
+        // An RGB profile describes grey samples as R = G = B.
+        if (space != cmsSigGrayData && space != cmsSigRgbData) return Fail("the profile does not describe grey samples");
+        const bool rgb = space == cmsSigRgbData;
+        const LittleCmsTransform exact(cmsCreateTransformTHR(LittleCms(), profile, rgb ? TYPE_RGB_16 : TYPE_GRAY_16, target,
+                                                             TYPE_BGRA_8, INTENT_PERCEPTUAL,
+                                                             cmsFLAGS_NOCACHE | cmsFLAGS_NOOPTIMIZE));
+        if (!exact) return Fail("LittleCMS cannot convert from the picture's colour profile to the target");
+        std::vector<uint16_t> levels(rgb ? 3 * 65536 : 65536);
+        for (size_t i = 0; i < levels.size(); ++i) levels[i] = static_cast<uint16_t>(rgb ? i / 3 : i);
+        rows->greyLevels.resize(65536);
+        cmsDoTransform(exact.get(), levels.data(), rows->greyLevels.data(), 65536);
+        return {nullptr, std::move(rows), false, {}};
+    }
+    case DecoderSamples::Rgb16:
+    case DecoderSamples::Rgba16:
+        if (space != cmsSigRgbData) return Fail("the profile does not describe RGB samples");
+        if (IsMatrixShaper(profile) && IsMatrixShaper(target)) rows->matrixShaper = WideMatrixShaper::Make(profile, target);
+        if (rows->matrixShaper) return {nullptr, std::move(rows), false, {}};
+        format = alpha ? TYPE_RGBA_16 : TYPE_RGB_16;
+        break;
+    }
+    // No cache inside the transform, so that one transform may run on several threads.
+    rows->transform.reset(cmsCreateTransformTHR(LittleCms(), profile, format, target, TYPE_BGRA_8, INTENT_PERCEPTUAL,
+                                                cmsFLAGS_NOCACHE));
+    if (!rows->transform) return Fail("LittleCMS cannot convert from the picture's colour profile to the target");
+    return {nullptr, std::move(rows), false, {}};
+}
+
+// samples: a decoder's samples into BGRA; none: BGRA pixels in place.
+Conversion MakeConversion(const Source& source, std::span<const uint8_t> targetBytes,
+                          std::optional<DecoderSamples> samples) {
     const Profile target(targetBytes.empty() ? SrgbProfile().release()
                                              : cmsOpenProfileFromMemTHR(LittleCms(), targetBytes.data(),
                                                                         static_cast<cmsUInt32Number>(targetBytes.size())));
     if (!target) return Fail("LittleCMS cannot read the target profile");
     if (cmsGetColorSpace(target.get()) != cmsSigRgbData)
         return Fail("the target profile is of colour space " + ColourSpaceName(target.get()) + ", not RGB");
-    if (source.kind == Source::kIcc && std::ranges::equal(source.bytes, targetBytes)) return {nullptr, true, {}};
+    if (source.kind == Source::kIcc && std::ranges::equal(source.bytes, targetBytes)) return {nullptr, nullptr, true, {}};
 
     std::string failure;
     Profile profile;
@@ -414,11 +544,12 @@ Conversion MakeConversion(const Source& source, std::span<const uint8_t> targetB
         break;
     }
     const cmsColorSpaceSignature space = cmsGetColorSpace(profile.get());
+    if ((source.kind == Source::kSrgb || IsSrgb(profile.get())) && (targetBytes.empty() || IsSrgb(target.get())))
+        return {nullptr, nullptr, true, {}};
+    if (samples) return MakeRowConversion(profile.get(), space, target.get(), *samples);
     if (space != cmsSigRgbData && space != cmsSigGrayData)
         return Fail("a profile of colour space " + ColourSpaceName(profile.get()) +
                     " describes samples the decoder has already made RGB of");
-    if ((source.kind == Source::kSrgb || IsSrgb(profile.get())) && (targetBytes.empty() || IsSrgb(target.get())))
-        return {nullptr, true, {}};
 
     std::shared_ptr<const ColourTransform> transform;
     if (space == cmsSigGrayData) {
@@ -434,7 +565,7 @@ Conversion MakeConversion(const Source& source, std::span<const uint8_t> targetB
         if (general) transform = std::make_shared<GeneralTransform>(std::move(general));
     }
     if (!transform) return Fail("LittleCMS cannot convert from the picture's colour profile to the target");
-    return {std::move(transform), false, {}};
+    return {std::move(transform), nullptr, false, {}};
 }
 
 // ---- the cache ----
@@ -443,26 +574,30 @@ Conversion MakeConversion(const Source& source, std::span<const uint8_t> targetB
 // alive while a picture uses it, also when it leaves the cache meanwhile.
 class ConversionCache {
 public:
-    std::shared_ptr<const Conversion> Find(const Source& source, std::span<const uint8_t> target) {
-        const size_t hash = Hash(source, target);
+    std::shared_ptr<const Conversion> Find(const Source& source, std::span<const uint8_t> target,
+                                           std::optional<DecoderSamples> samples = std::nullopt) {
+        const size_t hash = Hash(source, target, samples);
+        const auto matches = [&](const Entry& entry) {
+            return entry.hash == hash && entry.samples == samples && entry.source == source &&
+                   std::ranges::equal(entry.target, target);
+        };
         {
             const std::lock_guard lock(mutex_);
             for (Entry& entry : entries_)
-                if (entry.hash == hash && entry.source == source && std::ranges::equal(entry.target, target)) {
+                if (matches(entry)) {
                     entry.lastUse = ++uses_;
                     return entry.conversion;
                 }
         }
         // Made outside the lock: other pictures need not wait for this one's profiles. Two
         // threads that miss at once each make one, and the second keeps the first's.
-        auto made = std::make_shared<const Conversion>(MakeConversion(source, target));
+        auto made = std::make_shared<const Conversion>(MakeConversion(source, target, samples));
         const std::lock_guard lock(mutex_);
         for (Entry& entry : entries_)
-            if (entry.hash == hash && entry.source == source && std::ranges::equal(entry.target, target))
-                return entry.conversion;
+            if (matches(entry)) return entry.conversion;
         if (entries_.size() >= kEntries)
             entries_.erase(std::ranges::min_element(entries_, {}, &Entry::lastUse));
-        entries_.push_back({hash, source, {target.begin(), target.end()}, made, ++uses_});
+        entries_.push_back({hash, source, {target.begin(), target.end()}, samples, made, ++uses_});
         return made;
     }
 
@@ -474,15 +609,17 @@ private:
         size_t hash;
         Source source;
         std::vector<uint8_t> target;
+        std::optional<DecoderSamples> samples;
         std::shared_ptr<const Conversion> conversion;
         uint64_t lastUse;
     };
 
-    static size_t Hash(const Source& source, std::span<const uint8_t> target) {
+    static size_t Hash(const Source& source, std::span<const uint8_t> target, std::optional<DecoderSamples> samples) {
         auto bytes = [](std::span<const uint8_t> data) {
             return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
         };
-        return (bytes(source.bytes) * 31 + bytes(target)) * 31 + source.kind;
+        const size_t layout = samples ? static_cast<size_t>(*samples) + 1 : 0;
+        return ((bytes(source.bytes) * 31 + bytes(target)) * 31 + source.kind) * 31 + layout;
     }
 
     std::mutex mutex_;
@@ -520,5 +657,44 @@ void ConvertColours(CImageBitmap& bitmap, std::span<const uint8_t> targetProfile
         }
     }
     metadata.iccProfile.assign(targetProfile.begin(), targetProfile.end());
+    metadata.pngColour = {};
+}
+
+std::unique_ptr<CColourRowConverter> CColourRowConverter::ForDecode(const ImageMetadata& metadata, DecoderSamples samples) {
+    const CDecodeContext* context = ActiveDecodeContext();
+    if (context == nullptr || !context->colourManagement) return nullptr;
+    const Source source = SourceOf(metadata);
+    if (source.kind == Source::kSrgb && context->targetProfile.empty()) return nullptr;
+    const std::shared_ptr<const Conversion> conversion = Conversions().Find(source, context->targetProfile, samples);
+    if (!conversion->rows) return nullptr;
+    return std::unique_ptr<CColourRowConverter>(new CColourRowConverter(conversion->rows, samples, context->targetProfile));
+}
+
+CColourRowConverter::CColourRowConverter(std::shared_ptr<const Rows> rows, DecoderSamples samples, std::vector<uint8_t> target)
+    : rows_(std::move(rows)), samples_(samples), target_(std::move(target)) {}
+
+CColourRowConverter::~CColourRowConverter() = default;
+
+void CColourRowConverter::Convert(const void* samples, BGRA* out, size_t count) const {
+    const bool alpha = HasAlpha(samples_);
+    const auto* wide = static_cast<const uint16_t*>(samples);
+    if (!rows_->greyLevels.empty()) {
+        const size_t stride = alpha ? 2 : 1;
+        for (size_t i = 0; i < count; ++i) out[i] = rows_->greyLevels[wide[i * stride]];
+    } else if (rows_->matrixShaper) {
+        rows_->matrixShaper->Convert(wide, alpha ? 4 : 3, out, count);
+    } else {
+        cmsDoTransform(rows_->transform.get(), samples, out, static_cast<cmsUInt32Number>(count));
+    }
+    if (alpha) {
+        const size_t stride = samples_ == DecoderSamples::GreyAlpha16 ? 2 : 4;
+        for (size_t i = 0; i < count; ++i) out[i].a = static_cast<uint8_t>((wide[i * stride + stride - 1] * 255u + 32767) / 65535);
+    } else {
+        for (size_t i = 0; i < count; ++i) out[i].a = 255;
+    }
+}
+
+void CColourRowConverter::MarkConverted(ImageMetadata& metadata) const {
+    metadata.iccProfile = target_;
     metadata.pngColour = {};
 }

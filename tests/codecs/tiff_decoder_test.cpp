@@ -3,6 +3,7 @@
 #include "decode_test_helpers.h"
 
 #include "imagelib/byte_order.h"
+#include "imagelib/decode_context.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <array>
 #include <cstring>
 #include <functional>
 
@@ -22,7 +24,7 @@ struct TiffPicture {
     uint16_t bits = 8, samples = 1, photometric = PHOTOMETRIC_MINISBLACK;
     uint16_t planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT, orientation = ORIENTATION_TOPLEFT;
     uint16_t compression = COMPRESSION_NONE, extraSample = EXTRASAMPLE_UNASSALPHA;
-    bool tiled = false;  // 16 x 16 tiles, 8-bit contiguous samples only
+    bool tiled = false;  // 16 x 16 tiles, 8- or 16-bit samples only
     uint32_t rowsPerStrip = 1;
     int pages = 1;  // the same picture in each directory
     std::vector<uint8_t> iccProfile;
@@ -80,17 +82,19 @@ std::vector<uint8_t> EncodeTiff(const TiffPicture& p) {
         if (p.tiled) {
             TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16);
             TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16);
-            for (uint32_t ty = 0; ty < p.height; ty += 16)
-                for (uint32_t tx = 0; tx < p.width; tx += 16) {
-                    std::vector<uint8_t> tile(16 * 16 * p.samples);
-                    for (uint32_t y = ty; y < std::min(ty + 16, p.height); ++y) {
-                        const auto row = PackRow(p, y, 0);
-                        for (uint32_t x = tx; x < std::min(tx + 16, p.width); ++x)
-                            for (int k = 0; k < p.samples; ++k)
-                                tile[((y - ty) * 16 + (x - tx)) * p.samples + k] = row[x * p.samples + k];
+            const bool separate = p.planar == PLANARCONFIG_SEPARATE;
+            const size_t pixelBytes = static_cast<size_t>(separate ? 1 : p.samples) * (p.bits / 8);
+            for (int plane = 0; plane < (separate ? p.samples : 1); ++plane)
+                for (uint32_t ty = 0; ty < p.height; ty += 16)
+                    for (uint32_t tx = 0; tx < p.width; tx += 16) {
+                        std::vector<uint8_t> tile(16 * 16 * pixelBytes);
+                        for (uint32_t y = ty; y < std::min(ty + 16, p.height); ++y) {
+                            const auto row = PackRow(p, y, plane);
+                            for (uint32_t x = tx; x < std::min(tx + 16, p.width); ++x)
+                                std::memcpy(&tile[((y - ty) * 16 + (x - tx)) * pixelBytes], &row[x * pixelBytes], pixelBytes);
+                        }
+                        TIFFWriteTile(tiff, tile.data(), tx, ty, 0, static_cast<uint16_t>(plane));
                     }
-                    TIFFWriteTile(tiff, tile.data(), tx, ty, 0, 0);
-                }
         } else {
             TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, p.rowsPerStrip);
             for (int plane = 0; plane < (p.planar == PLANARCONFIG_SEPARATE ? p.samples : 1); ++plane)
@@ -107,6 +111,14 @@ std::vector<uint8_t> EncodeTiff(const TiffPicture& p) {
 uint32_t Ramp(uint32_t x, uint32_t y, int sample) { return x * 3 + y * 5 + static_cast<uint32_t>(sample) * 40; }
 
 BGRA Grey(int v) { return BGRA{static_cast<uint8_t>(v), static_cast<uint8_t>(v), static_cast<uint8_t>(v), 255}; }
+
+// Decodes at 32 bits as callers do: the decode's finish step turns the picture upright
+// unless the context keeps it as stored.
+void DecodeFinished(CImageDecoder& decoder, const Bytes& bytes, CImageBitmap& bitmap, bool keepOrientation = false) {
+    CDecodeContext context;
+    context.applyOrientation = !keepOrientation;
+    decoder.DecodeMemory(bytes.data(), bytes.size(), bitmap, context, 32);
+}
 
 }  // namespace
 
@@ -205,8 +217,7 @@ TEST(TiffDecoderTest, OrientationsAreShownUpright) {
         SCOPED_TRACE(c.orientation);
         p.orientation = c.orientation;
         CMemBitmap bitmap;
-        int depth = 32;
-        DecodeBytes(decoder, EncodeTiff(p), bitmap, depth);
+        DecodeFinished(decoder, EncodeTiff(p), bitmap);
         const bool turned = c.orientation >= ORIENTATION_LEFTTOP;
         ASSERT_EQ(bitmap.Size(), turned ? std::make_pair(int(h), int(w)) : std::make_pair(int(w), int(h)));
         for (int y = 0; y < bitmap.Height(); ++y)
@@ -218,7 +229,7 @@ TEST(TiffDecoderTest, OrientationsAreShownUpright) {
 }
 
 // The RGBA interface reads band by band (a strip of several rows, a row of tiles, the last
-// one short); mirrored orientations put the bands from the bottom up.
+// one short), as stored; the decode turns the picture, or keeps it as stored when asked.
 TEST(TiffDecoderTest, OrientationsAreShownUprightAcrossBandsOfStripsAndTiles) {
     CTIFFDecoder decoder;
     TiffPicture p;
@@ -244,23 +255,34 @@ TEST(TiffDecoderTest, OrientationsAreShownUprightAcrossBandsOfStripsAndTiles) {
             p.tiled = tiled;
             p.rowsPerStrip = 5;
             p.orientation = c.orientation;
+            const auto bytes = EncodeTiff(p);
             CMemBitmap bitmap;
-            int depth = 32;
-            DecodeBytes(decoder, EncodeTiff(p), bitmap, depth);
+            DecodeFinished(decoder, bytes, bitmap);
             const bool turned = c.orientation >= ORIENTATION_LEFTTOP;
             ASSERT_EQ(bitmap.Size(), turned ? std::make_pair(int(h), int(w)) : std::make_pair(int(w), int(h)));
             EXPECT_EQ(bitmap.Metadata().orientation, 1);
+            auto colour = [&p](uint32_t column, uint32_t row) {
+                auto at = [&](int sample) { return static_cast<uint8_t>(p.sample(column, row, sample)); };
+                return BGRA{at(2), at(1), at(0), 255};
+            };
             for (int y = 0; y < bitmap.Height(); ++y)
                 for (int x = 0; x < bitmap.Width(); ++x) {
                     const auto [column, row] = c.stored(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
-                    auto at = [&](int sample) { return static_cast<uint8_t>(p.sample(column, row, sample)); };
-                    ASSERT_EQ(bitmap.PixelLine(y)[x], (BGRA{at(2), at(1), at(0), 255})) << x << ", " << y;
+                    ASSERT_EQ(bitmap.PixelLine(y)[x], colour(column, row)) << x << ", " << y;
                 }
+
+            DecodeFinished(decoder, bytes, bitmap, true);
+            ASSERT_EQ(bitmap.Size(), std::make_pair(int(w), int(h)));
+            EXPECT_EQ(bitmap.Metadata().orientation, c.orientation);
+            for (int y = 0; y < bitmap.Height(); ++y)
+                for (int x = 0; x < bitmap.Width(); ++x)
+                    ASSERT_EQ(bitmap.PixelLine(y)[x], colour(static_cast<uint32_t>(x), static_cast<uint32_t>(y)))
+                        << "kept as stored at " << x << ", " << y;
         }
 }
 
-// The scanline paths deliver rows as stored and leave the Orientation tag to the caller;
-// the RGBA interface turns the picture itself and records none.
+// Every path delivers rows as stored and leaves the Orientation tag to the decode's finish
+// step, the RGBA interface too.
 TEST(TiffDecoderTest, OrientationIccProfileAndPagesReachTheMetadataAndTheProbe) {
     TiffPicture p;
     p.orientation = ORIENTATION_RIGHTTOP;
@@ -288,26 +310,31 @@ TEST(TiffDecoderTest, OrientationIccProfileAndPagesReachTheMetadataAndTheProbe) 
     EXPECT_EQ(info.bitsPerPixel, 8);
     EXPECT_FALSE(info.hasAlpha);
 
-    CMemBitmap upright;
+    CMemBitmap asStored;
     depth = 32;
-    DecodeBytes(decoder, bytes, upright, depth);
+    DecodeBytes(decoder, bytes, asStored, depth);
+    ASSERT_EQ(asStored.Size(), std::make_pair(9, 7));
+    EXPECT_EQ(asStored.Metadata().orientation, ORIENTATION_RIGHTTOP);
+
+    CMemBitmap upright;
+    DecodeFinished(decoder, bytes, upright);
     ASSERT_EQ(upright.Size(), std::make_pair(7, 9));
     EXPECT_EQ(upright.Metadata().orientation, 1);
     EXPECT_EQ(upright.Metadata().iccProfile, p.iccProfile);
     EXPECT_EQ(upright.Metadata().frameCount, 3);
 
-    // Colour goes through the RGBA interface at every depth: the probe says so too.
+    // Colour goes through the RGBA interface at every depth, as stored too.
     TiffPicture rgba = p;
-    rgba.samples = 4;
+    rgba.samples = 3;
     rgba.photometric = PHOTOMETRIC_RGB;
     rgba.pages = 1;
     rgba.iccProfile.clear();
     const auto colour = EncodeTiff(rgba);
     const ImageInfo turned = decoder.ProbeMemory(colour.data(), colour.size());
-    EXPECT_EQ(std::make_pair(turned.width, turned.height), std::make_pair(7, 9));
-    EXPECT_EQ(turned.orientation, 1);
-    EXPECT_EQ(turned.bitsPerPixel, 32);
-    EXPECT_TRUE(turned.hasAlpha);
+    EXPECT_EQ(std::make_pair(turned.width, turned.height), std::make_pair(9, 7));
+    EXPECT_EQ(turned.orientation, ORIENTATION_RIGHTTOP);
+    EXPECT_EQ(turned.bitsPerPixel, 24);
+    EXPECT_FALSE(turned.hasAlpha);
     EXPECT_EQ(turned.frameCount, 1);
     EXPECT_FALSE(turned.hasColourProfile);
 }
@@ -325,6 +352,15 @@ TEST(TiffDecoderTest, PlainSamplesOfAnyDepthOrSignAreScaledToEightBits) {
     TiffPicture grey16;
     grey16.bits = 16;
     grey16.sample = [](uint32_t x, uint32_t y, int) { return x * 0x0F0F + y * 0x00FF; };
+    // Tiles too, the last column and row of them cut by the picture's edges.
+    TiffPicture tiledRgba16;
+    tiledRgba16.width = 37;
+    tiledRgba16.height = 21;
+    tiledRgba16.tiled = true;
+    tiledRgba16.bits = 16;
+    tiledRgba16.samples = 4;
+    tiledRgba16.photometric = PHOTOMETRIC_RGB;
+    tiledRgba16.sample = [](uint32_t x, uint32_t y, int s) { return s == 3 ? 0xFFFF - x * 0x100 : (x * 0x0707 + y * 0x00FF + static_cast<uint32_t>(s) * 0x3000) & 0xFFFF; };
     TiffPicture rgb4;
     rgb4.photometric = PHOTOMETRIC_RGB;
     rgb4.samples = 3;
@@ -347,6 +383,10 @@ TEST(TiffDecoderTest, PlainSamplesOfAnyDepthOrSignAreScaledToEightBits) {
              const auto c = [&](int s) { return static_cast<uint8_t>(rgb4.sample(x, y, s) * 17); };
              return BGRA{c(2), c(1), c(0), 255};
          }},
+        {tiledRgba16, [&](uint32_t x, uint32_t y) {
+             const auto c = [&](int s) { return static_cast<uint8_t>((tiledRgba16.sample(x, y, s) * 255 + 32767) / 65535); };
+             return BGRA{c(2), c(1), c(0), c(3)};
+         }},
         {greyAlpha, [](uint32_t x, uint32_t y) {
              BGRA g = Grey(static_cast<int>(x * 20 + y));
              g.a = static_cast<uint8_t>(255 - x);
@@ -365,6 +405,97 @@ TEST(TiffDecoderTest, PlainSamplesOfAnyDepthOrSignAreScaledToEightBits) {
                     << c.picture.bits << " bits at " << x << ", " << y;
             }
     }
+}
+
+// Alpha is kept and colours come out straight: associated alpha's premultiplied colours are
+// divided by it, grey and RGB, in strips and tiles (read here) and in tiles of separate
+// planes (the RGBA interface, which premultiplies unassociated alpha with RGB itself);
+// unassociated alpha read here is exact.
+TEST(TiffDecoderTest, AlphaIsKeptWithStraightColours) {
+    const auto straight = [](uint32_t x, uint32_t y, int s) { return (x * 37 + y * 11 + static_cast<uint32_t>(s) * 60) % 256; };
+    const auto alphaOf = [](uint32_t x, uint32_t y) { return std::array<uint32_t, 4>{255, 128, 64, 200}[(x + y) % 4]; };
+    struct Case {
+        const char* name;
+        uint16_t photometric, samples, extraSample;
+        bool tiled;
+        uint16_t planar = PLANARCONFIG_CONTIG;
+    };
+    const Case cases[] = {
+        {"grey, associated, strips", PHOTOMETRIC_MINISBLACK, 2, EXTRASAMPLE_ASSOCALPHA, false},
+        {"RGB, associated, strips", PHOTOMETRIC_RGB, 4, EXTRASAMPLE_ASSOCALPHA, false},
+        {"RGB, unassociated, strips", PHOTOMETRIC_RGB, 4, EXTRASAMPLE_UNASSALPHA, false},
+        {"RGB, associated, tiles", PHOTOMETRIC_RGB, 4, EXTRASAMPLE_ASSOCALPHA, true},
+        {"RGB, unassociated, tiles", PHOTOMETRIC_RGB, 4, EXTRASAMPLE_UNASSALPHA, true},
+        {"grey, associated, tiles", PHOTOMETRIC_MINISBLACK, 2, EXTRASAMPLE_ASSOCALPHA, true},
+        {"grey, unassociated, tiles", PHOTOMETRIC_MINISBLACK, 2, EXTRASAMPLE_UNASSALPHA, true},
+        {"RGB, associated, planar tiles", PHOTOMETRIC_RGB, 4, EXTRASAMPLE_ASSOCALPHA, true, PLANARCONFIG_SEPARATE},
+        {"RGB, unassociated, planar tiles", PHOTOMETRIC_RGB, 4, EXTRASAMPLE_UNASSALPHA, true, PLANARCONFIG_SEPARATE},
+    };
+    CTIFFDecoder decoder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TiffPicture p;
+        p.width = 19;
+        p.height = 17;
+        p.photometric = c.photometric;
+        p.samples = c.samples;
+        p.extraSample = c.extraSample;
+        p.tiled = c.tiled;
+        p.planar = c.planar;
+        const int colours = c.samples - 1;
+        const bool associated = c.extraSample == EXTRASAMPLE_ASSOCALPHA;
+        p.sample = [&](uint32_t x, uint32_t y, int s) {
+            const uint32_t a = alphaOf(x, y);
+            if (s == colours) return a;
+            return associated ? (straight(x, y, s) * a + 127) / 255 : straight(x, y, s);
+        };
+        CMemBitmap bitmap;
+        int depth = 32;
+        DecodeBytes(decoder, EncodeTiff(p), bitmap, depth);
+        ASSERT_EQ(bitmap.BitsPerPixel(), 32);
+        EXPECT_TRUE(bitmap.HasAlpha());
+        const bool exact = !associated && c.planar == PLANARCONFIG_CONTIG;
+        for (uint32_t y = 0; y < p.height; ++y)
+            for (uint32_t x = 0; x < p.width; ++x) {
+                const BGRA got = bitmap.PixelLine(static_cast<int>(y))[x];
+                const uint32_t a = alphaOf(x, y);
+                ASSERT_EQ(got.a, a) << x << ", " << y;
+                const int tolerance = exact ? 0 : static_cast<int>(255 / a);
+                const uint8_t channels[3] = {got.r, got.g, got.b};
+                for (int k = 0; k < 3; ++k) {
+                    const int expected = static_cast<int>(straight(x, y, colours == 1 ? 0 : k));
+                    ASSERT_LE(std::abs(channels[k] - expected), tolerance) << "channel " << k << " at " << x << ", " << y;
+                }
+            }
+    }
+}
+
+// 16-bit colours premultiplied by a faint alpha are divided out before they are made 8-bit:
+// from 8-bit levels a colour under alpha 3 / 255 could only be guessed to within 40 levels.
+TEST(TiffDecoderTest, SixteenBitAssociatedAlphaKeepsFaintColours) {
+    TiffPicture p;
+    p.bits = 16;
+    p.samples = 4;
+    p.photometric = PHOTOMETRIC_RGB;
+    p.extraSample = EXTRASAMPLE_ASSOCALPHA;
+    const auto straight = [](uint32_t x, uint32_t y, int s) { return (x * 37 + y * 11 + static_cast<uint32_t>(s) * 60) % 256; };
+    const auto alphaOf = [](uint32_t x, uint32_t y) { return std::array<uint32_t, 4>{3, 17, 128, 255}[(x + y) % 4] * 257; };
+    p.sample = [&](uint32_t x, uint32_t y, int s) {
+        const uint32_t a = alphaOf(x, y);
+        return s == 3 ? a : (straight(x, y, s) * 257 * a + 32767) / 65535;
+    };
+    CTIFFDecoder decoder;
+    CMemBitmap bitmap;
+    int depth = 32;
+    DecodeBytes(decoder, EncodeTiff(p), bitmap, depth);
+    for (uint32_t y = 0; y < p.height; ++y)
+        for (uint32_t x = 0; x < p.width; ++x) {
+            const BGRA got = bitmap.PixelLine(static_cast<int>(y))[x];
+            ASSERT_EQ(got.a, alphaOf(x, y) / 257);
+            const uint8_t channels[3] = {got.r, got.g, got.b};
+            for (int k = 0; k < 3; ++k)
+                ASSERT_LE(std::abs(channels[k] - static_cast<int>(straight(x, y, k))), 1) << "channel " << k << " at " << x << ", " << y;
+        }
 }
 
 // Strips of one row each, compressed; one strip overwritten with garbage.

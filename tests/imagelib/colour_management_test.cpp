@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -231,11 +232,11 @@ TEST(ColourManagementTest, ConvertsToATargetProfile) {
 
 TEST(ColourManagementTest, GreyProfileAppliesItsToneCurveToGreyPictures) {
     CMemBitmap bitmap;
-    MakeRow(bitmap, {Rgba(0, 0, 0), Rgba(128, 128, 128, 9), Rgba(255, 255, 255), Rgba(64, 64, 64)});
+    MakeRow(bitmap, {Rgba(0, 0, 0), Rgba(128, 128, 128, 9), Rgba(255, 255, 255), Rgba(64, 64, 64), Rgba(1, 1, 1)});
     bitmap.Metadata().iccProfile = LinearGrey();
     ConvertColours(bitmap);
-    // Linear light 0.5 is 188 in sRGB, 0.25 is 137.
-    ExpectNear(Row(bitmap), {Rgba(0, 0, 0), Rgba(188, 188, 188, 9), Rgba(255, 255, 255), Rgba(137, 137, 137)});
+    // Linear light 0.5 is 188 in sRGB, 0.25 is 137, 1 / 255 is 13.
+    ExpectNear(Row(bitmap), {Rgba(0, 0, 0), Rgba(188, 188, 188, 9), Rgba(255, 255, 255), Rgba(137, 137, 137), Rgba(13, 13, 13)});
 
     CMemBitmap palette;
     palette.Create(2, 1, 8, false);
@@ -348,4 +349,102 @@ TEST(ColourManagementTest, SrgbProfilesAreRecognisedAndLeaveThePixelsAlone) {
     greyPicture.Metadata().iccProfile = grey;
     ConvertColours(greyPicture);
     EXPECT_EQ(Row(greyPicture), greys);
+}
+
+// 16-bit samples between matrix-and-curve profiles give what LittleCMS's exact pipeline
+// gives, dark levels included, in both directions.
+TEST(ColourManagementTest, SixteenBitRowConversionAgreesWithLittleCms) {
+    std::vector<uint16_t> grid;
+    for (int r = 0; r <= 65535; r += 4369)
+        for (int g = 0; g <= 65535; g += 4369)
+            for (int b : {0, 3, 40, 300, 2000, 30000, 65535})
+                grid.insert(grid.end(), {static_cast<uint16_t>(r), static_cast<uint16_t>(g), static_cast<uint16_t>(b)});
+    const size_t count = grid.size() / 3;
+    const Bytes wide = WideGamut();
+    const Bytes srgb = SavedProfile(cmsCreate_sRGBProfile());
+    for (const auto& [from, to] : std::vector<std::pair<Bytes, Bytes>>{{wide, srgb}, {srgb, wide}}) {
+        cmsHPROFILE source = cmsOpenProfileFromMem(from.data(), static_cast<cmsUInt32Number>(from.size()));
+        cmsHPROFILE target = cmsOpenProfileFromMem(to.data(), static_cast<cmsUInt32Number>(to.size()));
+        cmsHTRANSFORM transform =
+            cmsCreateTransform(source, TYPE_RGB_16, target, TYPE_BGRA_8, INTENT_PERCEPTUAL, cmsFLAGS_NOOPTIMIZE);
+        std::vector<BGRA> expected(count);
+        cmsDoTransform(transform, grid.data(), expected.data(), static_cast<cmsUInt32Number>(count));
+        cmsDeleteTransform(transform);
+        cmsCloseProfile(source);
+        cmsCloseProfile(target);
+        for (BGRA& p : expected) p.a = 255;
+
+        CDecodeContext context;
+        if (to != srgb) context.targetProfile = to;
+        CDecodeScope scope(&context);
+        ImageMetadata metadata;
+        metadata.iccProfile = from;
+        const auto converter = CColourRowConverter::ForDecode(metadata, DecoderSamples::Rgb16);
+        ASSERT_NE(converter, nullptr);
+        std::vector<BGRA> converted(count);
+        converter->Convert(grid.data(), converted.data(), count);
+        ExpectNear(converted, expected);
+    }
+}
+
+// A decoder gets a converter for its samples only when the decode converts and the profile
+// describes those samples; otherwise it reduces them as usual and the finish step decides.
+TEST(ColourManagementTest, RowConvertersAreMadeOnlyForSamplesTheirProfileDescribes) {
+    const Bytes swapped = SwappedRedGreen();
+    const Bytes inks = SwappedInksProfile();
+    const auto converter = [](const Bytes& profile, DecoderSamples samples) {
+        ImageMetadata metadata;
+        metadata.iccProfile = profile;
+        return CColourRowConverter::ForDecode(metadata, samples) != nullptr;
+    };
+    EXPECT_FALSE(converter(swapped, DecoderSamples::Rgb16)) << "outside any decode";
+    CDecodeContext context;
+    {
+        CDecodeScope scope(&context);
+        EXPECT_TRUE(converter(swapped, DecoderSamples::Rgba16));
+        EXPECT_TRUE(converter(swapped, DecoderSamples::Grey16)) << "grey samples as R = G = B";
+        EXPECT_TRUE(converter(inks, DecoderSamples::InvertedCmyk8));
+        EXPECT_FALSE(converter(inks, DecoderSamples::Rgb16));
+        EXPECT_FALSE(converter(swapped, DecoderSamples::Cmyk8));
+        EXPECT_FALSE(converter(LinearGrey(), DecoderSamples::Rgb16));
+        EXPECT_FALSE(converter(SavedProfile(cmsCreate_sRGBProfile()), DecoderSamples::Rgb16)) << "nothing to convert";
+        EXPECT_FALSE(converter(Bytes(swapped.begin(), swapped.begin() + 200), DecoderSamples::Rgb16));
+        EXPECT_FALSE(converter({}, DecoderSamples::Rgb16));
+    }
+    context.colourManagement = false;
+    CDecodeScope scope(&context);
+    EXPECT_FALSE(converter(swapped, DecoderSamples::Rgb16));
+}
+
+// 16-bit samples of an RGB profile converted on several threads with one shared transform,
+// into the target the context names; the metadata then names the target.
+TEST(ColourManagementTest, RowConvertersShareTheirTransformAcrossThreads) {
+    CDecodeContext context;
+    context.targetProfile = SwappedRedGreen();
+    ImageMetadata metadata;
+    std::vector<uint16_t> samples;
+    for (int i = 0; i < 4096; ++i) samples.insert(samples.end(), {0xFFFF, 0, static_cast<uint16_t>(i * 16), 0x8000});
+    std::vector<std::vector<BGRA>> rows(4, std::vector<BGRA>(4096));
+    std::vector<std::thread> threads;
+    for (auto& row : rows)
+        threads.emplace_back([&] {
+            CDecodeScope scope(&context);
+            auto converter = CColourRowConverter::ForDecode(metadata, DecoderSamples::Rgba16);
+            ASSERT_NE(converter, nullptr);
+            converter->Convert(samples.data(), row.data(), 4096);
+        });
+    for (std::thread& thread : threads) thread.join();
+    for (const auto& row : rows) {
+        EXPECT_EQ(row, rows[0]);
+        for (int i : {0, 2048, 4095}) {
+            // Untagged red shown on a display whose red and green are exchanged: its green.
+            EXPECT_LE(row[static_cast<size_t>(i)].r, 2);
+            EXPECT_GE(row[static_cast<size_t>(i)].g, 250);
+            EXPECT_EQ(row[static_cast<size_t>(i)].a, 128);
+        }
+    }
+    CDecodeScope scope(&context);
+    auto converter = CColourRowConverter::ForDecode(metadata, DecoderSamples::Rgba16);
+    converter->MarkConverted(metadata);
+    EXPECT_EQ(metadata.iccProfile, context.targetProfile);
 }

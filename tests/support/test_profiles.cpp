@@ -17,3 +17,49 @@ std::vector<uint8_t> GammaRgbProfile(const cmsCIExyYTRIPLE& primaries, double ga
     cmsFreeToneCurve(curve);
     return bytes;
 }
+
+std::vector<uint8_t> SwappedRedGreenProfile() {
+    const cmsCIExyY white{0.3127, 0.3290, 1};
+    const cmsCIExyYTRIPLE primaries{{0.30, 0.60, 1}, {0.64, 0.33, 1}, {0.15, 0.06, 1}};
+    const cmsFloat64Number parameters[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, parameters);
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    std::vector<uint8_t> bytes = SavedProfile(cmsCreateRGBProfile(&white, &primaries, curves));
+    cmsFreeToneCurve(curve);
+    return bytes;
+}
+
+std::vector<uint8_t> SwappedInksProfile() {
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_16, lab, TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(lab);
+    cmsStage* grid = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
+    cmsStageSampleCLut16bit(
+        grid,
+        [](const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) -> cmsInt32Number {
+            const auto left = [](cmsUInt16Number ink, cmsUInt16Number black) {
+                return static_cast<cmsUInt16Number>((65535 - ink) * (65535.0 - black) / 65535 + 0.5);
+            };
+            const cmsUInt16Number rgb[3] = {left(in[1], in[3]), left(in[0], in[3]), left(in[2], in[3])};
+            cmsDoTransform(static_cast<cmsHTRANSFORM>(cargo), rgb, out, 1);
+            return 1;
+        },
+        toLab, 0);
+    cmsDeleteTransform(toLab);
+    cmsPipeline* table = cmsPipelineAlloc(nullptr, 4, 3);
+    // The lutAtoBType layout: curves, grid, curves.
+    cmsPipelineInsertStage(table, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
+    cmsPipelineInsertStage(table, cmsAT_END, grid);
+    cmsPipelineInsertStage(table, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(profile, 4.3);
+    cmsSetDeviceClass(profile, cmsSigOutputClass);
+    cmsSetColorSpace(profile, cmsSigCmykData);
+    cmsSetPCS(profile, cmsSigLabData);
+    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsWriteTag(profile, cmsSigAToB0Tag, table);
+    cmsPipelineFree(table);
+    return SavedProfile(profile);
+}

@@ -11,3 +11,12 @@ std::vector<uint8_t> SavedProfile(cmsHPROFILE profile);
 // A matrix-shaper RGB profile of these primaries, white point D65, and one gamma curve for
 // all three channels.
 std::vector<uint8_t> GammaRgbProfile(const cmsCIExyYTRIPLE& primaries, double gamma);
+
+// sRGB's primaries with red and green exchanged, sRGB's tone curve: a picture tagged with it
+// shows red where its first channel is green, which no missing or repeated conversion hides.
+std::vector<uint8_t> SwappedRedGreenProfile();
+
+// A CMYK printer profile (ICC v4, a 9-point grid from inks to Lab) whose inks act as the
+// plain formula's with cyan and magenta exchanged: cyan ink takes away green, magenta red.
+// Through it cyan ink shows magenta; through the plain formula, cyan.
+std::vector<uint8_t> SwappedInksProfile();
