@@ -51,8 +51,9 @@ public:
         AppendBE32(bytes_, v);
         return *this;
     }
-    PictFile& Rect(int width, int height) {
-        for (int v : {0, 0, height, width}) AppendBE16(bytes_, v);
+    PictFile& Rect(int width, int height) { return RectAt(0, 0, height, width); }
+    PictFile& RectAt(int top, int left, int bottom, int right) {
+        for (int v : {top, left, bottom, right}) AppendBE16(bytes_, v);
         return *this;
     }
     // The rest of a PixMap record after its row bytes and bounds.
@@ -73,8 +74,8 @@ public:
     // Source and destination rectangles and the transfer mode.
     PictFile& Placement(int width, int height) { return Rect(width, height).Rect(width, height).Word(0); }
     // Rows of rowBytes bytes of 8-bit elements: plain below 8 bytes, else packed as literals
-    // behind a count.
-    PictFile& Rows(const std::vector<Bytes>& rows, size_t rowBytes) {
+    // behind a count of one byte, or two for long rows or when wideCounts asks for them.
+    PictFile& Rows(const std::vector<Bytes>& rows, size_t rowBytes, bool wideCounts = false) {
         for (const Bytes& row : rows) {
             if (rowBytes < 8) {
                 Data(row);
@@ -86,7 +87,7 @@ public:
                 packed.push_back(static_cast<uint8_t>(n - 1));
                 packed.insert(packed.end(), row.begin() + static_cast<long>(i), row.begin() + static_cast<long>(i + n));
             }
-            if (rowBytes > 250)
+            if (rowBytes > 250 || wideCounts)
                 Word(static_cast<int>(packed.size()));
             else
                 bytes_.push_back(static_cast<uint8_t>(packed.size()));
@@ -232,6 +233,70 @@ TEST(PictDecoder, DirectPixMapsOfSixteenAndThirtyTwoBits) {
     EXPECT_TRUE(bitmap.HasAlpha());
     EXPECT_EQ(PixelOf(bitmap, 0, 0), (BGRA{5, 3, 1, 9}));
     EXPECT_EQ(PixelOf(bitmap, 1, 0), (BGRA{6, 4, 2, 8}));
+}
+
+TEST(PictDecoder, ShortPackedRowsWithTwoByteCountsAreRead) {
+    // Some writers give rows from about 200 bytes on two-byte counts, below the usual 250.
+    std::vector<Bytes> rows(2, Bytes(210));
+    for (size_t x = 0; x < 210; ++x) {
+        rows[0][x] = static_cast<uint8_t>(x % 4);
+        rows[1][x] = static_cast<uint8_t>(3 - x % 4);
+    }
+    for (bool wide : {false, true}) {
+        SCOPED_TRACE(wide);
+        PictFile file(2, 210, 2);
+        file.Op(0x98).Word(0x8000 | 210).Rect(210, 2).PixMap(8).ColourTable(kFourColours).Placement(210, 2);
+        file.Rows(rows, 210, wide).End();
+        CMemBitmap bitmap;
+        ASSERT_EQ(DecodeBytes(file, bitmap), 0);
+        ASSERT_EQ(bitmap.Size(), std::make_pair(210, 2));
+        for (int x : {0, 1, 127, 128, 130, 209}) {
+            EXPECT_EQ(PixelOf(bitmap, x, 0), kFourColours[static_cast<size_t>(x % 4)]) << x;
+            EXPECT_EQ(PixelOf(bitmap, x, 1), kFourColours[static_cast<size_t>(3 - x % 4)]) << x;
+        }
+    }
+}
+
+TEST(PictDecoder, SeveralBitmapsAreCompositedOnOnePicture) {
+    // A 4 x 4 frame drawn as two bands: indexed colours on top; below, black monochrome rows
+    // masked by a region to their left half, so the right half keeps the white background.
+    PictFile bands(2, 4, 4);
+    AddTwoBitImage(bands);
+    bands.Op(0x91).Word(2).RectAt(2, 0, 4, 4).RectAt(2, 0, 4, 4).RectAt(2, 0, 4, 4).Word(0);
+    bands.Word(10).RectAt(2, 0, 4, 2);
+    bands.Rows({{0xF0, 0}, {0xF0, 0}}, 2).End();
+    CMemBitmap bitmap;
+    int depth = 0;
+    ASSERT_EQ(DecodeBytes(bands, bitmap, depth), 0);
+    EXPECT_EQ(depth, 32);
+    ASSERT_EQ(bitmap.Size(), std::make_pair(4, 4));
+    for (int x = 0; x < 4; ++x) {
+        EXPECT_EQ(PixelOf(bitmap, x, 0), kFourColours[static_cast<size_t>(x)]) << x;
+        EXPECT_EQ(PixelOf(bitmap, x, 1), kFourColours[static_cast<size_t>(3 - x)]) << x;
+        for (int y : {2, 3}) EXPECT_EQ(PixelOf(bitmap, x, y), x < 2 ? kBlack : kWhite) << x << "," << y;
+    }
+
+    // The canvas takes the resolution of its finest bitmap: a 4 x 2 PixMap shown in a 2 x 1
+    // rectangle doubles the 2 x 2 frame; a 2 x 1 one of a single colour fills the lower half.
+    PictFile scaled(2, 2, 2);
+    scaled.Op(0x98).Word(0x8000 | 4).Rect(4, 2).PixMap(8).ColourTable(kFourColours);
+    scaled.Rect(4, 2).Rect(2, 1).Word(0).Rows({{0, 1, 2, 3}, {3, 2, 1, 0}}, 4);
+    scaled.Op(0x98).Word(0x8000 | 2).Rect(2, 1).PixMap(8).ColourTable(kFourColours);
+    scaled.Rect(2, 1).RectAt(1, 0, 2, 2).Word(0).Rows({{2, 2}}, 2).End();
+    ASSERT_EQ(DecodeBytes(scaled, bitmap), 0);
+    ASSERT_EQ(bitmap.Size(), std::make_pair(4, 4));
+    for (int x = 0; x < 4; ++x) {
+        EXPECT_EQ(PixelOf(bitmap, x, 0), kFourColours[static_cast<size_t>(x)]) << x;
+        EXPECT_EQ(PixelOf(bitmap, x, 1), kFourColours[static_cast<size_t>(3 - x)]) << x;
+        EXPECT_EQ(PixelOf(bitmap, x, 3), kFourColours[2]) << x;
+    }
+
+    // Damage after a bitmap ends the picture there instead of losing it.
+    Bytes cut = TwoBitPicture();
+    const Bytes header = PictFile(2).Op(0x98).Word(0x8000 | 1);
+    cut.insert(cut.end(), header.end() - 4, header.end());
+    ASSERT_EQ(DecodeBytes(cut, bitmap), 0);
+    ExpectTwoBitPicture(bitmap);
 }
 
 TEST(PictDecoder, DrawingOpcodesBeforeTheImageAreSkippedByTheirLengths) {
