@@ -288,6 +288,10 @@ private:
         // A picture cut short between opcodes shows what it has drawn so far.
         if (source.Available() < static_cast<size_t>(version_) && HasContent()) return true;
         const int op = version_ == 2 ? In().U16() : In().U8();
+        // A QuickTime image is followed by a bitmap for readers without QuickTime, which
+        // those with it pass over.
+        fallback_ = afterQuickTime_;
+        afterQuickTime_ = false;
         if (op <= kLastTabledPictOpcode) return TabledOpcode(op);
         if (op == 0xFF || op == 0xFFFF) return true;
         if (op == 0x0C00) {
@@ -407,8 +411,8 @@ private:
     bool Rows(const PictPlacement& placement, const PictRowFormat& format, const BGRA* table, bool alpha) {
         const PictRect& bounds = placement.bounds;
         if (PictRowsMinimumBytes(format, bounds.Width(), bounds.Height()) > In().Source().Available()) EndOfData();
-        if (pass_ == Pass::Scan) {
-            Measure(placement, bounds.Width(), bounds.Height());
+        if (pass_ == Pass::Scan || fallback_) {
+            if (!fallback_) Measure(placement, bounds.Width(), bounds.Height());
             SkipPictPixelRows(In().Source(), format, bounds.Width(), bounds.Height());
             return false;
         }
@@ -500,6 +504,7 @@ private:
         if (start == data + length) RaiseError(ERR_FEATURE_UNAVAILABLE, "PICT file contains unrecognized quicktime data.\n");
         if (jpeg_ == nullptr) RaiseError(ERR_FEATURE_UNAVAILABLE, "Library not compiled for PICT/JPEG.");
         const PictPlacement placement = QuickTimePlacement(std::span<const uint8_t>(data, length));
+        afterQuickTime_ = true;
         if (pass_ == Pass::Scan) {
             Measure(placement, placement.bounds.Width(), placement.bounds.Height());
             source.Skip(length);
@@ -554,6 +559,8 @@ private:
     PictStream* walk_ = nullptr;
     Pass pass_ = Pass::Scan;
     int version_ = 1;
+    bool afterQuickTime_ = false;
+    bool fallback_ = false;  // the bitmap being read stands in for a QuickTime image
     PictLayout layout_;
     size_t end_ = SIZE_MAX;  // where the walks after the scan stop
     std::unique_ptr<PictCanvas> canvas_;

@@ -418,13 +418,15 @@ TEST(PictDecoder, UnpackBitsStopsAtEitherEnd) {
     EXPECT_EQ(UnpackBits(cut, sizeof cut, out, sizeof out, 2), 0u);
 }
 
-// A QuickTime opcode holding some description bytes and then a JPEG stream.
-Bytes QuickTimePicture(const Bytes& payload) {
+// A QuickTime opcode holding some description bytes and then a JPEG stream, optionally
+// followed by the bitmap readers without QuickTime show instead.
+Bytes QuickTimePicture(const Bytes& payload, bool fallback = false) {
     PictFile file(2);
     Bytes data(68, 0);
     data.insert(data.end(), payload.begin(), payload.end());
-    file.Op(0x8200).Long(static_cast<uint32_t>(data.size())).Data(data).End();
-    return file;
+    file.Op(0x8200).Long(static_cast<uint32_t>(data.size())).Data(data);
+    if (fallback) AddTwoBitImage(file);
+    return file.End();
 }
 
 TEST(PictDecoder, JpegDataGoesToTheJpegDecoder) {
@@ -434,11 +436,13 @@ TEST(PictDecoder, JpegDataGoesToTheJpegDecoder) {
         CMemBitmap direct, embedded;
         decoder.DecodeFile(Fixture(name), direct, 32);
         int depth = 0;
-        ASSERT_EQ(DecodeBytes(QuickTimePicture(ReadBytes(Fixture(name))), embedded, depth), 0);
-        EXPECT_EQ(depth, 32);
-        EXPECT_EQ(embedded.BitsPerPixel(), 32);
-        std::string why;
-        EXPECT_TRUE(SamePixels(direct, embedded, &why)) << why;
+        for (bool fallback : {false, true}) {
+            ASSERT_EQ(DecodeBytes(QuickTimePicture(ReadBytes(Fixture(name)), fallback), embedded, depth), 0);
+            EXPECT_EQ(depth, 32);
+            EXPECT_EQ(embedded.BitsPerPixel(), 32);
+            std::string why;
+            EXPECT_TRUE(SamePixels(direct, embedded, &why)) << why;
+        }
     }
     const Bytes jpeg = QuickTimePicture(ReadBytes(Fixture("photo.jpg")));
     EXPECT_EQ(ErrorFrom<CPICTDecoder>(jpeg, nullptr), ERR_FEATURE_UNAVAILABLE);
