@@ -40,7 +40,8 @@ bool IsPlaceableWmf(const uint8_t* b, size_t size) { return IsPlaceableMetafile(
 bool IsEps(const uint8_t* b, size_t size) { return HasEpsTiffPreview(b, size); }
 // The version opcode after the 512-byte preamble, the picture size and the frame.
 bool IsPict(const uint8_t* b, size_t size) {
-    if (size <= 540) return false;
+    // The version opcode follows the preamble, the picture size and the frame.
+    if (size < 526) return false;
     const uint8_t* v = b + 522;
     return StartsWith(v, {0x00, 0x11, 0x02, 0xFF}) || StartsWith(v, {0x00, 0x11, 0x01}) ||
            StartsWith(v, {0x11, 0x01, 0x01, 0x00});
@@ -86,7 +87,7 @@ const std::vector<FormatEntry>& Registry() {
         {ImageFormat::EPS, "EPS", "TIFF preview in EPS file recognized.\n", IsEps, {"eps"}, {"image/x-eps"},
          Make<CEPSDecoder>, kCarriesAlpha | kCarriesOrientation | kCarriesColourProfile},
         {ImageFormat::PICT, "PICT", "Mac PICT recognized.\n", IsPict, {"pct", "pict"}, {"image/x-pict"},
-         Make<CPICTWithJPEGDecoder>, 0},
+         Make<CPICTWithJPEGDecoder>, kDrawsText},
         {ImageFormat::BMP, "BMP", "Windows bitmap recognized.\n", IsBmp, {"bmp", "dib"},
          {"image/bmp", "image/x-bmp", "image/x-ms-bmp"}, Make<CBMPDecoder>, kCarriesAlpha},
         {ImageFormat::TGA, "TGA", "TGA file recognized.\n", IsTga, {"tga"}, {"image/x-tga", "image/x-targa"},

@@ -1,6 +1,7 @@
 #include "pict_decoder.h"
 
 #include "pict_canvas.h"
+#include "pict_drawing.h"
 #include "pict_opcodes.h"
 #include "pict_region.h"
 #include "pict_rows.h"
@@ -224,6 +225,7 @@ public:
             QRect canvasFrame = layout_.frame.isValid() ? layout_.frame : layout_.destinations;
             if (!canvasFrame.isValid()) RaiseError(ERR_BAD_DATA, "PICT decoder: the picture frame is empty.");
             canvas_ = std::make_unique<PictCanvas>(canvasFrame, layout_.scale);
+            drawing_ = std::make_unique<PictDrawing>(canvas_->Painter());
             Walk(body, Pass::Canvas);
             canvas_->CopyTo(bitmap_);
             depth_ = 32;
@@ -334,32 +336,46 @@ private:
             Trace(2, FormatText("Opcode: reserved=0x%x\n", op));
         else
             Trace(2, FormatText("Opcode: %s\n", info.name));
-        switch (info.kind) {
-        case PictDataKind::Fixed: In().Skip(static_cast<size_t>(info.length)); return false;
-        case PictDataKind::WordLength: In().Skip(In().U16()); return false;
-        case PictDataKind::Handled: break;
+        CByteSource& source = In().Source();
+        size_t length = info.kind == PictDataKind::WordLength ? In().U16() : static_cast<size_t>(info.length);
+        const uint8_t* data = source.RemainingData();
+        const size_t before = source.Position();
+        if (info.kind == PictDataKind::Handled) {
+            switch (op) {
+            case 0x90:
+            case 0x98: return Bitmap(false);
+            case 0x91:
+            case 0x99: return Bitmap(true);
+            case 0x9A: return Direct(false);
+            case 0x9B: return Direct(true);
+            case 0xA1: In().Skip(2); In().Skip(In().U16()); return false;  // kind, size, data
+            case 0x01: In().SkipSized(); break;                            // the clip region
+            case 0x28: In().Skip(4); In().Skip(In().U8()); break;           // point, count, text
+            case 0x29:
+            case 0x2A: In().Skip(1); In().Skip(In().U8()); break;  // one offset, count, text
+            case 0x2B: In().Skip(2); In().Skip(In().U8()); break;  // two offsets, count, text
+            default:
+                if (op >= 0x12 && op <= 0x14)
+                    SkipPattern(In());
+                else  // polygons 0x70 to 0x77, regions 0x80 to 0x87
+                    In().SkipRegion();
+                break;
+            }
+            length = source.Position() - before;
+        } else {
+            In().Skip(length);
         }
-        switch (op) {
-        case 0x01: In().SkipSized(); return false;  // the clip region
-        case 0x28: In().Skip(4); In().Skip(In().U8()); return false;  // point, count, text
-        case 0x29:
-        case 0x2A: In().Skip(1); In().Skip(In().U8()); return false;  // one offset, count, text
-        case 0x2B: In().Skip(2); In().Skip(In().U8()); return false;  // two offsets, count, text
-        case 0x90:
-        case 0x98: return Bitmap(false);
-        case 0x91:
-        case 0x99: return Bitmap(true);
-        case 0x9A: return Direct(false);
-        case 0x9B: return Direct(true);
-        case 0xA1: In().Skip(2); In().Skip(In().U16()); return false;  // kind, size, data
-        default: break;
-        }
-        if (op >= 0x12 && op <= 0x14) {
-            SkipPattern(In());
-        } else {  // polygons 0x70 to 0x77, regions 0x80 to 0x87
-            In().SkipRegion();
-        }
+        Draw(op, std::span<const uint8_t>(data, length));
         return false;
+    }
+
+    // A drawing opcode: noted by the scan, played on the canvas.
+    void Draw(int op, std::span<const uint8_t> data) {
+        if (pass_ == Pass::Scan) {
+            if (PictDrawing::Draws(op)) layout_.drawing = true;
+            return;
+        }
+        if (drawing_) drawing_->Play(op, data);
     }
 
     // Indexed images fit 8 bits; direct pixels always decode at 32.
@@ -564,6 +580,7 @@ private:
     PictLayout layout_;
     size_t end_ = SIZE_MAX;  // where the walks after the scan stop
     std::unique_ptr<PictCanvas> canvas_;
+    std::unique_ptr<PictDrawing> drawing_;
     CMemBitmap scratch_;
     int scratchDepth_ = 32;
     std::optional<QRegion> mask_;

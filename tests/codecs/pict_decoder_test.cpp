@@ -2,6 +2,7 @@
 
 #include "codecs/jpeg_decoder.h"
 #include "codecs/pict_decoder.h"
+#include "codecs/pict_mac_roman.h"
 #include "codecs/pict_rows.h"
 #include "imagelib/mem_bitmap.h"
 
@@ -328,13 +329,67 @@ TEST(PictDecoder, DrawingOpcodesBeforeTheImageAreSkippedByTheirLengths) {
     ExpectTwoBitPicture(bitmap);
 }
 
+TEST(PictDecoder, ShapesAreDrawnWithThePenAndPatterns) {
+    const BGRA red = OpaqueColour(255, 0, 0);
+    const BGRA blue = OpaqueColour(0, 0, 255);
+    PictFile file(2, 20, 20);
+    file.Op(0x1A).Word(0xFFFF).Word(0).Word(0).Op(0x31).RectAt(2, 2, 6, 6);       // paintRect, red
+    file.Op(0x33).RectAt(2, 2, 4, 4);                                             // invertRect
+    file.Op(0x07).Word(2).Word(2).Op(0x1A).Word(0).Word(0).Word(0xFFFF);          // 2 x 2 pen, blue
+    file.Op(0x30).RectAt(8, 8, 16, 16);                                           // frameRect
+    file.Op(0x0A).Data({0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55});         // a checked fill pattern
+    file.Op(0x34).RectAt(0, 16, 4, 20);                                           // fillRect
+    file.Op(0x07).Word(1).Word(1).Op(0x20).Word(18).Word(0).Word(18).Word(10);   // Line
+    file.Op(0x51).RectAt(0, 10, 6, 16);                                           // paintOval
+    file.Op(0x01).Word(10).RectAt(0, 0, 20, 19).Op(0x31).RectAt(0, 19, 20, 20);  // clipped away
+    file.End();
+    CMemBitmap bitmap;
+    ASSERT_EQ(DecodeBytes(file, bitmap), 0);
+    ASSERT_EQ(bitmap.Size(), std::make_pair(20, 20));
+    const struct {
+        int x, y;
+        BGRA colour;
+    } expected[] = {
+        {2, 2, OpaqueColour(0, 255, 255)}, {3, 3, OpaqueColour(0, 255, 255)}, {4, 4, red}, {5, 5, red},
+        {6, 6, kWhite},  {1, 1, kWhite},   {8, 8, blue}, {9, 12, blue}, {10, 10, kWhite}, {15, 15, blue},
+        {16, 16, kWhite}, {16, 0, blue},   {17, 0, kWhite}, {16, 1, kWhite}, {17, 1, blue}, {0, 18, blue},
+        {10, 18, blue},  {11, 18, kWhite}, {0, 17, kWhite}, {13, 3, blue}, {10, 0, kWhite}, {19, 5, kWhite},
+    };
+    for (const auto& e : expected) EXPECT_EQ(PixelOf(bitmap, e.x, e.y), e.colour) << e.x << "," << e.y;
+}
+
+TEST(PictDecoder, VersionOnePicturesDrawShapesAndText) {
+    // Old-style colours, an oval and a line of Mac Roman text on its baseline.
+    PictFile file(1, 60, 20);
+    file.Op(0x0E).Long(205).Op(0x51).RectAt(0, 40, 20, 60);              // red paintOval
+    file.Op(0x0E).Long(33).Op(0x0D).Word(14);                               // black, 14 pixels
+    file.Op(0x28).Word(16).Word(2).Data({3, 'H', 0x8A, 'I'}).End();          // LongText "HäI"
+    CMemBitmap bitmap;
+    ASSERT_EQ(DecodeBytes(file, bitmap), 0);
+    ASSERT_EQ(bitmap.Size(), std::make_pair(60, 20));
+    EXPECT_EQ(PixelOf(bitmap, 50, 10), OpaqueColour(255, 0, 0));
+    EXPECT_EQ(PixelOf(bitmap, 40, 0), kWhite);
+    int inked = 0;
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 40; ++x) {
+            const BGRA c = PixelOf(bitmap, x, y);
+            if (c.r < 128) ++inked;
+            if (x >= 36 || y >= 19) {
+                EXPECT_EQ(c, kWhite) << x << "," << y;  // beyond the text
+            }
+        }
+    EXPECT_GT(inked, 20);
+    EXPECT_EQ(MacRomanToUnicode(std::vector<uint8_t>{'a', 0x8A, 0xA5, 0xD5, 0xF0}), QString::fromUtf8("aä•’\uF8FF"));
+}
+
 TEST(PictDecoder, PicturesWithoutImagesOrWithUnknownPartsAreRefused) {
-    PictFile vectors(2);
-    vectors.Op(0x30).Rect(4, 2).Op(0x38).End();
-    EXPECT_EQ(ErrorOf(vectors), ERR_FEATURE_UNAVAILABLE);
-    PictFile vectorsV1(1);
-    vectorsV1.Op(0x20).Data(Bytes(8, 0)).End();
-    EXPECT_EQ(ErrorOf(vectorsV1), ERR_FEATURE_UNAVAILABLE);
+    // Pen, colour and comment opcodes alone draw nothing.
+    PictFile nothing(2);
+    nothing.Op(0x07).Word(2).Word(2).Op(0x1A).Word(0).Word(0).Word(0).Op(0xA0).Word(5).End();
+    EXPECT_EQ(ErrorOf(nothing), ERR_FEATURE_UNAVAILABLE);
+    PictFile nothingV1(1);
+    nothingV1.Op(0x09).Data(Bytes(8, 0)).Op(0x0E).Long(205).End();
+    EXPECT_EQ(ErrorOf(nothingV1), ERR_FEATURE_UNAVAILABLE);
 
     PictFile pattern(2);
     pattern.Op(0x14).Word(3).Data(Bytes(40, 0));
