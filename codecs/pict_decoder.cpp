@@ -236,6 +236,7 @@ public:
 private:
     void Walk(std::span<const uint8_t> body, Pass pass) {
         pass_ = pass;
+        afterQuickTime_ = fallback_ = false;
         CMemoryBlockSource source;
         source.Open(body.data(), body.size());
         PictStream stream(source);
@@ -290,10 +291,10 @@ private:
         // A picture cut short between opcodes shows what it has drawn so far.
         if (source.Available() < static_cast<size_t>(version_) && HasContent()) return true;
         const int op = version_ == 2 ? In().U16() : In().U8();
-        // A QuickTime image is followed by a bitmap for readers without QuickTime, which
-        // those with it pass over.
+        // A QuickTime image is followed by what readers without QuickTime show instead (a
+        // bitmap, or a line of text saying what is missing), which those with it pass over:
+        // everything drawn up to the next QuickTime image or the end.
         fallback_ = afterQuickTime_;
-        afterQuickTime_ = false;
         if (op <= kLastTabledPictOpcode) return TabledOpcode(op);
         if (op == 0xFF || op == 0xFFFF) return true;
         if (op == 0x0C00) {
@@ -371,6 +372,7 @@ private:
 
     // A drawing opcode: noted by the scan, played on the canvas.
     void Draw(int op, std::span<const uint8_t> data) {
+        if (fallback_ && PictDrawing::Draws(op)) return;
         if (pass_ == Pass::Scan) {
             if (PictDrawing::Draws(op)) layout_.drawing = true;
             return;
@@ -576,7 +578,7 @@ private:
     Pass pass_ = Pass::Scan;
     int version_ = 1;
     bool afterQuickTime_ = false;
-    bool fallback_ = false;  // the bitmap being read stands in for a QuickTime image
+    bool fallback_ = false;  // what is being read stands in for a QuickTime image
     PictLayout layout_;
     size_t end_ = SIZE_MAX;  // where the walks after the scan stop
     std::unique_ptr<PictCanvas> canvas_;

@@ -474,13 +474,16 @@ TEST(PictDecoder, UnpackBitsStopsAtEitherEnd) {
 }
 
 // A QuickTime opcode holding some description bytes and then a JPEG stream, optionally
-// followed by the bitmap readers without QuickTime show instead.
+// followed by the bitmap and text that readers without QuickTime show instead.
 Bytes QuickTimePicture(const Bytes& payload, bool fallback = false) {
     PictFile file(2);
     Bytes data(68, 0);
     data.insert(data.end(), payload.begin(), payload.end());
     file.Op(0x8200).Long(static_cast<uint32_t>(data.size())).Data(data);
-    if (fallback) AddTwoBitImage(file);
+    if (fallback) {
+        AddTwoBitImage(file);
+        file.Op(0x28).Word(10).Word(2).Data({7, 'm', 'i', 's', 's', 'i', 'n', 'g'});
+    }
     return file.End();
 }
 
