@@ -221,6 +221,7 @@ public:
         }
         if (layout_.images == 1 && !layout_.drawing) {
             Walk(body, Pass::SingleImage);
+            if (!shown_) RaiseError(ERR_BAD_DATA, "PICT decoder: the picture's image could not be read.");
         } else {
             QRect canvasFrame = layout_.frame.isValid() ? layout_.frame : layout_.destinations;
             if (!canvasFrame.isValid()) RaiseError(ERR_BAD_DATA, "PICT decoder: the picture frame is empty.");
@@ -430,8 +431,8 @@ private:
         const PictRect& bounds = placement.bounds;
         if (PictRowsMinimumBytes(format, bounds.Width(), bounds.Height()) > In().Source().Available()) EndOfData();
         if (pass_ == Pass::Scan || fallback_) {
-            if (!fallback_) Measure(placement, bounds.Width(), bounds.Height());
             SkipPictPixelRows(In().Source(), format, bounds.Width(), bounds.Height());
+            if (!fallback_) Measure(placement, bounds.Width(), bounds.Height());
             return false;
         }
         CImageBitmap& target = Target();
@@ -441,7 +442,7 @@ private:
             CBitmapLock lock(target, false, true);
             ReadPictRows(In().Source(), format, table, target);
         }
-        if (pass_ == Pass::SingleImage) return true;
+        if (pass_ == Pass::SingleImage) return shown_ = true;
         Place(ToImage(scratch_), placement, format.pixelSize == 1);
         return false;
     }
@@ -524,8 +525,8 @@ private:
         const PictPlacement placement = QuickTimePlacement(std::span<const uint8_t>(data, length));
         afterQuickTime_ = true;
         if (pass_ == Pass::Scan) {
-            Measure(placement, placement.bounds.Width(), placement.bounds.Height());
             source.Skip(length);
+            Measure(placement, placement.bounds.Width(), placement.bounds.Height());
             return false;
         }
         int& depth = TargetDepth();
@@ -536,7 +537,7 @@ private:
         jpeg_->DecodeSource(stream, Target(), depth);
         stream.Close();
         source.Skip(length);
-        if (pass_ == Pass::SingleImage) return true;
+        if (pass_ == Pass::SingleImage) return shown_ = true;
         const QImage image = ToImage(scratch_);
         PictPlacement whole = placement;
         whole.bounds = whole.source = PictRect{0, 0, image.height(), image.width()};
@@ -553,8 +554,9 @@ private:
         if (data.size() < kFixedPart) return p;
         const auto fixed = [&](size_t at) { return static_cast<int32_t>(ReadBE32(data.data() + at)) / 65536.0; };
         const auto s16 = [&](size_t at) { return static_cast<int>(static_cast<int16_t>(ReadBE16(data.data() + at))); };
-        const double sx = fixed(2);
-        const double sy = fixed(2 + 16);
+        // A matrix left all zero (some writers do) stands for no transformation.
+        const double sx = fixed(2) != 0 ? fixed(2) : 1;
+        const double sy = fixed(2 + 16) != 0 ? fixed(2 + 16) : 1;
         const double tx = fixed(2 + 24);
         const double ty = fixed(2 + 28);
         p.source = PictRect{s16(52), s16(54), s16(56), s16(58)};
@@ -579,6 +581,7 @@ private:
     int version_ = 1;
     bool afterQuickTime_ = false;
     bool fallback_ = false;  // what is being read stands in for a QuickTime image
+    bool shown_ = false;     // the single image has been decoded
     PictLayout layout_;
     size_t end_ = SIZE_MAX;  // where the walks after the scan stop
     std::unique_ptr<PictCanvas> canvas_;

@@ -259,7 +259,11 @@ void PictDrawing::Shape(int opcode, std::span<const uint8_t> data) {
             Apply(static_cast<Verb>(verb), area.intersected(wedge), area.subtracted(inner).intersected(wedge));
             return;
         }
-        Apply(static_cast<Verb>(verb), area, area.subtracted(inner));
+        // The inset shape lies wholly inside: both outlines filled even-odd make the ring.
+        QPainterPath ring = area;
+        ring.addPath(inner);
+        ring.setFillRule(Qt::OddEvenFill);
+        Apply(static_cast<Verb>(verb), area, ring);
         return;
     }
     if (kind == 4) {

@@ -341,6 +341,7 @@ TEST(PictDecoder, ShapesAreDrawnWithThePenAndPatterns) {
     file.Op(0x34).RectAt(0, 16, 4, 20);                                           // fillRect
     file.Op(0x07).Word(1).Word(1).Op(0x20).Word(18).Word(0).Word(18).Word(10);   // Line
     file.Op(0x51).RectAt(0, 10, 6, 16);                                           // paintOval
+    file.Op(0x61).RectAt(10, 0, 18, 8).Word(0).Word(90);                         // paintArc, 12 to 3
     file.Op(0x01).Word(10).RectAt(0, 0, 20, 19).Op(0x31).RectAt(0, 19, 20, 20);  // clipped away
     file.End();
     CMemBitmap bitmap;
@@ -353,7 +354,8 @@ TEST(PictDecoder, ShapesAreDrawnWithThePenAndPatterns) {
         {2, 2, OpaqueColour(0, 255, 255)}, {3, 3, OpaqueColour(0, 255, 255)}, {4, 4, red}, {5, 5, red},
         {6, 6, kWhite},  {1, 1, kWhite},   {8, 8, blue}, {9, 12, blue}, {10, 10, kWhite}, {15, 15, blue},
         {16, 16, kWhite}, {16, 0, blue},   {17, 0, kWhite}, {16, 1, kWhite}, {17, 1, blue}, {0, 18, blue},
-        {10, 18, blue},  {11, 18, kWhite}, {0, 17, kWhite}, {13, 3, blue}, {10, 0, kWhite}, {19, 5, kWhite},
+        {10, 18, blue},  {11, 18, kWhite}, {13, 3, blue}, {10, 0, kWhite}, {19, 5, kWhite},
+        {6, 11, blue},   {1, 11, kWhite},  {6, 16, kWhite},
     };
     for (const auto& e : expected) EXPECT_EQ(PixelOf(bitmap, e.x, e.y), e.colour) << e.x << "," << e.y;
 }
@@ -451,6 +453,12 @@ TEST(PictDecoder, OversizedTablesAndRowsStayInsideTheirBuffers) {
     ASSERT_EQ(DecodeBytes(narrow, bitmap), 0);
     EXPECT_EQ(PixelOf(bitmap, 3, 0), kFourColours[3]);
     EXPECT_EQ(PixelOf(bitmap, 11, 0), kFourColours[0]);
+
+    // A lone image whose rows end early is refused, not shown empty.
+    PictFile cutRows(2, 8, 2);
+    cutRows.Op(0x98).Word(0x8000 | 8).Rect(8, 2).PixMap(8).ColourTable(kFourColours).Placement(8, 2);
+    cutRows.Data({2, 0x00, 3, 40, 1});
+    EXPECT_EQ(ErrorOf(cutRows), ERR_END_OF_DATA);
 
     // 30000 x 30000 pixels claimed by a few bytes are refused before allocation.
     PictFile huge(2);
