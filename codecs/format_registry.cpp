@@ -40,8 +40,7 @@ bool IsPlaceableWmf(const uint8_t* b, size_t size) { return IsPlaceableMetafile(
 bool IsEps(const uint8_t* b, size_t size) { return HasEpsTiffPreview(b, size); }
 // The version opcode after the 512-byte preamble, the picture size and the frame.
 bool IsPict(const uint8_t* b, size_t size) {
-    // The version opcode follows the preamble, the picture size and the frame.
-    if (size < 526) return false;
+    if (size <= 540) return false;
     const uint8_t* v = b + 522;
     return StartsWith(v, {0x00, 0x11, 0x02, 0xFF}) || StartsWith(v, {0x00, 0x11, 0x01}) ||
            StartsWith(v, {0x11, 0x01, 0x01, 0x00});
