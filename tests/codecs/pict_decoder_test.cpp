@@ -3,6 +3,7 @@
 #include "codecs/jpeg_decoder.h"
 #include "codecs/pict_decoder.h"
 #include "codecs/pict_mac_roman.h"
+#include "codecs/pict_region.h"
 #include "codecs/pict_rows.h"
 #include "imagelib/mem_bitmap.h"
 
@@ -382,6 +383,24 @@ TEST(PictDecoder, VersionOnePicturesDrawShapesAndText) {
         }
     EXPECT_GT(inked, 20);
     EXPECT_EQ(MacRomanToUnicode(std::vector<uint8_t>{'a', 0x8A, 0xA5, 0xD5, 0xF0}), QString::fromUtf8("aä•’\uF8FF"));
+}
+
+TEST(PictDecoder, RegionsFlipCoverageLineByLine) {
+    // An L: rows 0 and 1 cover x 0 to 3; at row 2 the span from 2 to 4 flips off; at row 4
+    // the rest flips off.
+    Bytes region;
+    for (int v : {0, 0, 0, 4, 4, 0, 0, 4, 0x7FFF, 2, 2, 4, 0x7FFF, 4, 0, 2, 0x7FFF, 0x7FFF}) AppendBE16(region, v);
+    region[1] = static_cast<uint8_t>(region.size());
+    const QRegion l = PictRegion(region);
+    EXPECT_EQ(l.boundingRect(), QRect(0, 0, 4, 4));
+    EXPECT_TRUE(l.contains(QPoint(3, 1)));
+    EXPECT_TRUE(l.contains(QPoint(1, 3)));
+    EXPECT_FALSE(l.contains(QPoint(2, 2)));
+    EXPECT_FALSE(l.contains(QPoint(0, 4)));
+    // Lines cut short cover the bounding box; a bare box is a rectangle.
+    const Bytes cut(region.begin(), region.begin() + 16);
+    EXPECT_EQ(PictRegion(cut), QRegion(0, 0, 4, 4));
+    EXPECT_EQ(PictRegion(Bytes(region.begin(), region.begin() + 10)), QRegion(0, 0, 4, 4));
 }
 
 TEST(PictDecoder, PicturesWithoutImagesOrWithUnknownPartsAreRefused) {
