@@ -86,7 +86,7 @@ const std::vector<FormatEntry>& Registry() {
         {ImageFormat::EPS, "EPS", "TIFF preview in EPS file recognized.\n", IsEps, {"eps"}, {"image/x-eps"},
          Make<CEPSDecoder>, kCarriesAlpha | kCarriesOrientation | kCarriesColourProfile},
         {ImageFormat::PICT, "PICT", "Mac PICT recognized.\n", IsPict, {"pct", "pict"}, {"image/x-pict"},
-         Make<CPICTWithJPEGDecoder>, 0},
+         Make<CPICTWithJPEGDecoder>, kDrawsText},
         {ImageFormat::BMP, "BMP", "Windows bitmap recognized.\n", IsBmp, {"bmp", "dib"},
          {"image/bmp", "image/x-bmp", "image/x-ms-bmp"}, Make<CBMPDecoder>, kCarriesAlpha},
         {ImageFormat::TGA, "TGA", "TGA file recognized.\n", IsTga, {"tga"}, {"image/x-tga", "image/x-targa"},

@@ -44,7 +44,10 @@ constexpr Table BuildTable() {
     t[0x29] = Handled("DHText");
     t[0x2A] = Handled("DVText");
     t[0x2B] = Handled("DHDVText");
-    for (int i = 0x2C; i <= 0x2F; ++i) t[static_cast<size_t>(i)] = Word("reserved");
+    t[0x2C] = Word("FontName");
+    t[0x2D] = Word("LineJustify");
+    t[0x2E] = Word("GlyphState");
+    t[0x2F] = Word("reserved");
 
     Family(t, 0x30, {"frameRect", "paintRect", "eraseRect", "invertRect", "fillRect"}, kFixed, 8);
     Family(t, 0x38, {"frameSameRect", "paintSameRect", "eraseSameRect", "invertSameRect", "fillSameRect"}, kFixed);

@@ -25,9 +25,18 @@ size_t RowBytesOf(const PictRowFormat& f, int width) {
     return f.pixelSize == 32 ? 4 * w : f.pixelSize == 16 ? 2 * w : w;
 }
 
+// Whether the packed rows ahead give their lengths in two bytes. Rows longer than 250 bytes
+// always do. Some writers use two bytes for shorter rows too (from about 200 bytes on); their
+// first count then starts with a zero byte, which as a one-byte count would be an empty row
+// that no writer produces for a row of 8 or more bytes.
+bool WideCounts(CByteSource& source, size_t rowBytes) {
+    if (rowBytes > kShortCountMaximum) return true;
+    return source.Available() >= 2 && *source.Peek(1) == 0;
+}
+
 // The packed bytes of the next row.
-std::pair<const uint8_t*, size_t> PackedRow(CByteSource& source, size_t rowBytes) {
-    const size_t count = rowBytes > kShortCountMaximum ? ReadBE16(source.Read(2)) : *source.Read(1);
+std::pair<const uint8_t*, size_t> PackedRow(CByteSource& source, bool wideCounts) {
+    const size_t count = wideCounts ? ReadBE16(source.Read(2)) : *source.Read(1);
     return {source.Read(count), count};
 }
 
@@ -75,13 +84,14 @@ void Expand555(const uint8_t* row, size_t rowBytes, CImageBitmap& bitmap, int y)
 void ReadPackedOrPlainRows(CByteSource& source, const PictRowFormat& f, const BGRA* table, CImageBitmap& bitmap) {
     const size_t rowBytes = RowBytesOf(f, bitmap.Width());
     std::vector<uint8_t> row(rowBytes);
+    const bool wide = rowBytes >= kPackedRowMinimum && WideCounts(source, rowBytes);
     for (int y = 0; y < bitmap.Height(); ++y) {
         CWorkBudget::ChargeRow(rowBytes);
         const uint8_t* bytes = nullptr;
         if (rowBytes < kPackedRowMinimum) {
             bytes = source.Read(rowBytes);
         } else {
-            const auto [packed, count] = PackedRow(source, rowBytes);
+            const auto [packed, count] = PackedRow(source, wide);
             std::fill(row.begin(), row.end(), uint8_t{0});
             UnpackBits(packed, count, row.data(), row.size(), f.pixelSize == 16 ? 2 : 1);
             bytes = row.data();
@@ -100,9 +110,10 @@ void ReadComponentPlaneRows(CByteSource& source, const PictRowFormat& f, CImageB
     const bool alpha = f.components == 4;
     std::vector<uint8_t> planes(width * (alpha ? 4 : 3));
     const uint8_t* const first = planes.data();
+    const bool wide = WideCounts(source, rowBytes);
     for (int y = 0; y < bitmap.Height(); ++y) {
         CWorkBudget::ChargeRow(planes.size());
-        const auto [packed, count] = PackedRow(source, rowBytes);
+        const auto [packed, count] = PackedRow(source, wide);
         std::fill(planes.begin(), planes.end(), uint8_t{0});
         UnpackBits(packed, count, planes.data(), planes.size(), 1);
         const uint8_t* red = alpha ? first + width : first;
@@ -130,12 +141,26 @@ uint64_t PictRowsMinimumBytes(const PictRowFormat& format, int width, int height
 }
 
 void SkipPictRows(CByteSource& source, size_t rowBytes, int height) {
+    const bool wide = rowBytes >= kPackedRowMinimum && WideCounts(source, rowBytes);
     for (int y = 0; y < height; ++y) {
         CWorkBudget::ChargeRow(rowBytes);
         if (rowBytes < kPackedRowMinimum)
             source.Skip(rowBytes);
         else
-            PackedRow(source, rowBytes);
+            PackedRow(source, wide);
+    }
+}
+
+void SkipPictPixelRows(CByteSource& source, const PictRowFormat& format, int width, int height) {
+    const size_t rowBytes = RowBytesOf(format, width);
+    if (format.pixelSize != 32) {
+        SkipPictRows(source, rowBytes, height);
+        return;
+    }
+    const bool wide = WideCounts(source, rowBytes);
+    for (int y = 0; y < height; ++y) {
+        CWorkBudget::ChargeRow(rowBytes);
+        PackedRow(source, wide);
     }
 }
 

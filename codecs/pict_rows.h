@@ -10,7 +10,8 @@ class CImageBitmap;
 
 // The pixel rows of QuickDraw bitmaps and pixmaps: stored plain when a row has fewer than 8
 // bytes, otherwise PackBits-packed behind a byte count (one byte when rows hold at most 250
-// bytes, two above).
+// bytes, two above; some writers use two bytes for shorter rows too, which the first count
+// tells).
 
 struct PictRowFormat {
     int pixelSize = 1;    // 1, 2, 4 or 8 (colour indices), 16 (5-5-5) or 32 (component planes)
@@ -28,6 +29,9 @@ void ReadPictRows(CByteSource& source, const PictRowFormat& format, const BGRA* 
 // The fewest bytes height rows of this format can take, so that a picture whose data is
 // shorter is refused before its bitmap is allocated.
 uint64_t PictRowsMinimumBytes(const PictRowFormat& format, int width, int height);
+
+// Passes over the rows ReadPictRows would read for a bitmap of this size.
+void SkipPictPixelRows(CByteSource& source, const PictRowFormat& format, int width, int height);
 
 // Skips height rows of rowBytes bytes (the pixels of a pattern).
 void SkipPictRows(CByteSource& source, size_t rowBytes, int height);

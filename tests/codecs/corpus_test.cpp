@@ -20,8 +20,8 @@ TEST(CorpusTest, Tga) { CheckCorpusFormat("tga"); }
 TEST(CorpusTest, Pgm) { CheckCorpusFormat("pgm"); }
 
 TEST(CorpusTest, Pict) {
-    const char* banded = "drawn as several bitmaps; the library decodes a picture's first bitmap";
-    const char* vectorOnly = "vector drawing only, which the library does not render (code 6)";
+    const char* banded = "drawn as several bitmaps, composited by the library; the reference holds one band or is blank";
+    const char* vectorOnly = "QuickDraw drawing, which the library draws; the reference is blank or of another size";
     const char* otherCodec = "QuickTime data in another codec than JPEG (code 6)";
     const CorpusDeviation widened{"the reference shifts 5-bit components left (31 is 248); the library widens them to full scale",
                                   "tol:7"};
@@ -43,6 +43,8 @@ TEST(CorpusTest, Pict) {
         {"corpus/pict/tm_P30946BDC.pict", otherCodec},
         {"corpus/pict/tm_foo.pict", otherCodec},
         {"corpus/pict/tm_u2.pict", otherCodec},
+        {"corpus/pict/tm_oom.pict", {"a whole picture of three polygons, ended as it should be; its suite marks it for a "
+                                     "reader that ran out of memory on the 1000 dpi resolution in its header"}},
     });
 }
 

@@ -2,6 +2,8 @@
 
 #include "codecs/jpeg_decoder.h"
 #include "codecs/pict_decoder.h"
+#include "codecs/pict_mac_roman.h"
+#include "codecs/pict_region.h"
 #include "codecs/pict_rows.h"
 #include "imagelib/mem_bitmap.h"
 
@@ -51,8 +53,9 @@ public:
         AppendBE32(bytes_, v);
         return *this;
     }
-    PictFile& Rect(int width, int height) {
-        for (int v : {0, 0, height, width}) AppendBE16(bytes_, v);
+    PictFile& Rect(int width, int height) { return RectAt(0, 0, height, width); }
+    PictFile& RectAt(int top, int left, int bottom, int right) {
+        for (int v : {top, left, bottom, right}) AppendBE16(bytes_, v);
         return *this;
     }
     // The rest of a PixMap record after its row bytes and bounds.
@@ -73,8 +76,8 @@ public:
     // Source and destination rectangles and the transfer mode.
     PictFile& Placement(int width, int height) { return Rect(width, height).Rect(width, height).Word(0); }
     // Rows of rowBytes bytes of 8-bit elements: plain below 8 bytes, else packed as literals
-    // behind a count.
-    PictFile& Rows(const std::vector<Bytes>& rows, size_t rowBytes) {
+    // behind a count of one byte, or two for long rows or when wideCounts asks for them.
+    PictFile& Rows(const std::vector<Bytes>& rows, size_t rowBytes, bool wideCounts = false) {
         for (const Bytes& row : rows) {
             if (rowBytes < 8) {
                 Data(row);
@@ -86,7 +89,7 @@ public:
                 packed.push_back(static_cast<uint8_t>(n - 1));
                 packed.insert(packed.end(), row.begin() + static_cast<long>(i), row.begin() + static_cast<long>(i + n));
             }
-            if (rowBytes > 250)
+            if (rowBytes > 250 || wideCounts)
                 Word(static_cast<int>(packed.size()));
             else
                 bytes_.push_back(static_cast<uint8_t>(packed.size()));
@@ -234,6 +237,70 @@ TEST(PictDecoder, DirectPixMapsOfSixteenAndThirtyTwoBits) {
     EXPECT_EQ(PixelOf(bitmap, 1, 0), (BGRA{6, 4, 2, 8}));
 }
 
+TEST(PictDecoder, ShortPackedRowsWithTwoByteCountsAreRead) {
+    // Some writers give rows from about 200 bytes on two-byte counts, below the usual 250.
+    std::vector<Bytes> rows(2, Bytes(210));
+    for (size_t x = 0; x < 210; ++x) {
+        rows[0][x] = static_cast<uint8_t>(x % 4);
+        rows[1][x] = static_cast<uint8_t>(3 - x % 4);
+    }
+    for (bool wide : {false, true}) {
+        SCOPED_TRACE(wide);
+        PictFile file(2, 210, 2);
+        file.Op(0x98).Word(0x8000 | 210).Rect(210, 2).PixMap(8).ColourTable(kFourColours).Placement(210, 2);
+        file.Rows(rows, 210, wide).End();
+        CMemBitmap bitmap;
+        ASSERT_EQ(DecodeBytes(file, bitmap), 0);
+        ASSERT_EQ(bitmap.Size(), std::make_pair(210, 2));
+        for (int x : {0, 1, 127, 128, 130, 209}) {
+            EXPECT_EQ(PixelOf(bitmap, x, 0), kFourColours[static_cast<size_t>(x % 4)]) << x;
+            EXPECT_EQ(PixelOf(bitmap, x, 1), kFourColours[static_cast<size_t>(3 - x % 4)]) << x;
+        }
+    }
+}
+
+TEST(PictDecoder, SeveralBitmapsAreCompositedOnOnePicture) {
+    // A 4 x 4 frame drawn as two bands: indexed colours on top; below, black monochrome rows
+    // masked by a region to their left half, so the right half keeps the white background.
+    PictFile bands(2, 4, 4);
+    AddTwoBitImage(bands);
+    bands.Op(0x91).Word(2).RectAt(2, 0, 4, 4).RectAt(2, 0, 4, 4).RectAt(2, 0, 4, 4).Word(0);
+    bands.Word(10).RectAt(2, 0, 4, 2);
+    bands.Rows({{0xF0, 0}, {0xF0, 0}}, 2).End();
+    CMemBitmap bitmap;
+    int depth = 0;
+    ASSERT_EQ(DecodeBytes(bands, bitmap, depth), 0);
+    EXPECT_EQ(depth, 32);
+    ASSERT_EQ(bitmap.Size(), std::make_pair(4, 4));
+    for (int x = 0; x < 4; ++x) {
+        EXPECT_EQ(PixelOf(bitmap, x, 0), kFourColours[static_cast<size_t>(x)]) << x;
+        EXPECT_EQ(PixelOf(bitmap, x, 1), kFourColours[static_cast<size_t>(3 - x)]) << x;
+        for (int y : {2, 3}) EXPECT_EQ(PixelOf(bitmap, x, y), x < 2 ? kBlack : kWhite) << x << "," << y;
+    }
+
+    // The canvas takes the resolution of its finest bitmap: a 4 x 2 PixMap shown in a 2 x 1
+    // rectangle doubles the 2 x 2 frame; a 2 x 1 one of a single colour fills the lower half.
+    PictFile scaled(2, 2, 2);
+    scaled.Op(0x98).Word(0x8000 | 4).Rect(4, 2).PixMap(8).ColourTable(kFourColours);
+    scaled.Rect(4, 2).Rect(2, 1).Word(0).Rows({{0, 1, 2, 3}, {3, 2, 1, 0}}, 4);
+    scaled.Op(0x98).Word(0x8000 | 2).Rect(2, 1).PixMap(8).ColourTable(kFourColours);
+    scaled.Rect(2, 1).RectAt(1, 0, 2, 2).Word(0).Rows({{2, 2}}, 2).End();
+    ASSERT_EQ(DecodeBytes(scaled, bitmap), 0);
+    ASSERT_EQ(bitmap.Size(), std::make_pair(4, 4));
+    for (int x = 0; x < 4; ++x) {
+        EXPECT_EQ(PixelOf(bitmap, x, 0), kFourColours[static_cast<size_t>(x)]) << x;
+        EXPECT_EQ(PixelOf(bitmap, x, 1), kFourColours[static_cast<size_t>(3 - x)]) << x;
+        EXPECT_EQ(PixelOf(bitmap, x, 3), kFourColours[2]) << x;
+    }
+
+    // Damage after a bitmap ends the picture there instead of losing it.
+    Bytes cut = TwoBitPicture();
+    const Bytes header = PictFile(2).Op(0x98).Word(0x8000 | 1);
+    cut.insert(cut.end(), header.end() - 4, header.end());
+    ASSERT_EQ(DecodeBytes(cut, bitmap), 0);
+    ExpectTwoBitPicture(bitmap);
+}
+
 TEST(PictDecoder, DrawingOpcodesBeforeTheImageAreSkippedByTheirLengths) {
     // The data of each text and region opcode starts with the bytes 00 FF: read as the next
     // opcode instead of skipped, they would end the picture.
@@ -263,13 +330,87 @@ TEST(PictDecoder, DrawingOpcodesBeforeTheImageAreSkippedByTheirLengths) {
     ExpectTwoBitPicture(bitmap);
 }
 
+TEST(PictDecoder, ShapesAreDrawnWithThePenAndPatterns) {
+    const BGRA red = OpaqueColour(255, 0, 0);
+    const BGRA blue = OpaqueColour(0, 0, 255);
+    PictFile file(2, 20, 20);
+    file.Op(0x1A).Word(0xFFFF).Word(0).Word(0).Op(0x31).RectAt(2, 2, 6, 6);       // paintRect, red
+    file.Op(0x33).RectAt(2, 2, 4, 4);                                             // invertRect
+    file.Op(0x07).Word(2).Word(2).Op(0x1A).Word(0).Word(0).Word(0xFFFF);          // 2 x 2 pen, blue
+    file.Op(0x30).RectAt(8, 8, 16, 16);                                           // frameRect
+    file.Op(0x0A).Data({0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55});         // a checked fill pattern
+    file.Op(0x34).RectAt(0, 16, 4, 20);                                           // fillRect
+    file.Op(0x07).Word(1).Word(1).Op(0x20).Word(18).Word(0).Word(18).Word(10);   // Line
+    file.Op(0x51).RectAt(0, 10, 6, 16);                                           // paintOval
+    file.Op(0x61).RectAt(10, 0, 18, 8).Word(0).Word(90);                         // paintArc, 12 to 3
+    file.Op(0x01).Word(10).RectAt(0, 0, 20, 19).Op(0x31).RectAt(0, 19, 20, 20);  // clipped away
+    file.End();
+    CMemBitmap bitmap;
+    ASSERT_EQ(DecodeBytes(file, bitmap), 0);
+    ASSERT_EQ(bitmap.Size(), std::make_pair(20, 20));
+    const struct {
+        int x, y;
+        BGRA colour;
+    } expected[] = {
+        {2, 2, OpaqueColour(0, 255, 255)}, {3, 3, OpaqueColour(0, 255, 255)}, {4, 4, red}, {5, 5, red},
+        {6, 6, kWhite},  {1, 1, kWhite},   {8, 8, blue}, {9, 12, blue}, {10, 10, kWhite}, {15, 15, blue},
+        {16, 16, kWhite}, {16, 0, blue},   {17, 0, kWhite}, {16, 1, kWhite}, {17, 1, blue}, {0, 18, blue},
+        {10, 18, blue},  {11, 18, kWhite}, {13, 3, blue}, {10, 0, kWhite}, {19, 5, kWhite},
+        {6, 11, blue},   {1, 11, kWhite},  {6, 16, kWhite},
+    };
+    for (const auto& e : expected) EXPECT_EQ(PixelOf(bitmap, e.x, e.y), e.colour) << e.x << "," << e.y;
+}
+
+TEST(PictDecoder, VersionOnePicturesDrawShapesAndText) {
+    // Old-style colours, an oval and a line of Mac Roman text on its baseline.
+    PictFile file(1, 60, 20);
+    file.Op(0x0E).Long(205).Op(0x51).RectAt(0, 40, 20, 60);              // red paintOval
+    file.Op(0x0E).Long(33).Op(0x0D).Word(14);                               // black, 14 pixels
+    file.Op(0x28).Word(16).Word(2).Data({3, 'H', 0x8A, 'I'}).End();          // LongText "HäI"
+    CMemBitmap bitmap;
+    ASSERT_EQ(DecodeBytes(file, bitmap), 0);
+    ASSERT_EQ(bitmap.Size(), std::make_pair(60, 20));
+    EXPECT_EQ(PixelOf(bitmap, 50, 10), OpaqueColour(255, 0, 0));
+    EXPECT_EQ(PixelOf(bitmap, 40, 0), kWhite);
+    int inked = 0;
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 40; ++x) {
+            const BGRA c = PixelOf(bitmap, x, y);
+            if (c.r < 128) ++inked;
+            if (x >= 36 || y >= 19) {
+                EXPECT_EQ(c, kWhite) << x << "," << y;  // beyond the text
+            }
+        }
+    EXPECT_GT(inked, 20);
+    EXPECT_EQ(MacRomanToUnicode(std::vector<uint8_t>{'a', 0x8A, 0xA5, 0xD5, 0xF0}), QString::fromUtf8("aä•’\uF8FF"));
+}
+
+TEST(PictDecoder, RegionsFlipCoverageLineByLine) {
+    // An L: rows 0 and 1 cover x 0 to 3; at row 2 the span from 2 to 4 flips off; at row 4
+    // the rest flips off.
+    Bytes region;
+    for (int v : {0, 0, 0, 4, 4, 0, 0, 4, 0x7FFF, 2, 2, 4, 0x7FFF, 4, 0, 2, 0x7FFF, 0x7FFF}) AppendBE16(region, v);
+    region[1] = static_cast<uint8_t>(region.size());
+    const QRegion l = PictRegion(region);
+    EXPECT_EQ(l.boundingRect(), QRect(0, 0, 4, 4));
+    EXPECT_TRUE(l.contains(QPoint(3, 1)));
+    EXPECT_TRUE(l.contains(QPoint(1, 3)));
+    EXPECT_FALSE(l.contains(QPoint(2, 2)));
+    EXPECT_FALSE(l.contains(QPoint(0, 4)));
+    // Lines cut short cover the bounding box; a bare box is a rectangle.
+    const Bytes cut(region.begin(), region.begin() + 16);
+    EXPECT_EQ(PictRegion(cut), QRegion(0, 0, 4, 4));
+    EXPECT_EQ(PictRegion(Bytes(region.begin(), region.begin() + 10)), QRegion(0, 0, 4, 4));
+}
+
 TEST(PictDecoder, PicturesWithoutImagesOrWithUnknownPartsAreRefused) {
-    PictFile vectors(2);
-    vectors.Op(0x30).Rect(4, 2).Op(0x38).End();
-    EXPECT_EQ(ErrorOf(vectors), ERR_FEATURE_UNAVAILABLE);
-    PictFile vectorsV1(1);
-    vectorsV1.Op(0x20).Data(Bytes(8, 0)).End();
-    EXPECT_EQ(ErrorOf(vectorsV1), ERR_FEATURE_UNAVAILABLE);
+    // Pen, colour and comment opcodes alone draw nothing.
+    PictFile nothing(2);
+    nothing.Op(0x07).Word(2).Word(2).Op(0x1A).Word(0).Word(0).Word(0).Op(0xA0).Word(5).End();
+    EXPECT_EQ(ErrorOf(nothing), ERR_FEATURE_UNAVAILABLE);
+    PictFile nothingV1(1);
+    nothingV1.Op(0x09).Data(Bytes(8, 0)).Op(0x0E).Long(205).End();
+    EXPECT_EQ(ErrorOf(nothingV1), ERR_FEATURE_UNAVAILABLE);
 
     PictFile pattern(2);
     pattern.Op(0x14).Word(3).Data(Bytes(40, 0));
@@ -332,6 +473,12 @@ TEST(PictDecoder, OversizedTablesAndRowsStayInsideTheirBuffers) {
     EXPECT_EQ(PixelOf(bitmap, 3, 0), kFourColours[3]);
     EXPECT_EQ(PixelOf(bitmap, 11, 0), kFourColours[0]);
 
+    // A lone image whose rows end early is refused, not shown empty.
+    PictFile cutRows(2, 8, 2);
+    cutRows.Op(0x98).Word(0x8000 | 8).Rect(8, 2).PixMap(8).ColourTable(kFourColours).Placement(8, 2);
+    cutRows.Data({2, 0x00, 3, 40, 1});
+    EXPECT_EQ(ErrorOf(cutRows), ERR_END_OF_DATA);
+
     // 30000 x 30000 pixels claimed by a few bytes are refused before allocation.
     PictFile huge(2);
     huge.Op(0x98).Word(0x8000 | 30000).Rect(30000, 30000).PixMap(8).ColourTable(kFourColours).Placement(2, 2);
@@ -353,13 +500,18 @@ TEST(PictDecoder, UnpackBitsStopsAtEitherEnd) {
     EXPECT_EQ(UnpackBits(cut, sizeof cut, out, sizeof out, 2), 0u);
 }
 
-// A QuickTime opcode holding some description bytes and then a JPEG stream.
-Bytes QuickTimePicture(const Bytes& payload) {
+// A QuickTime opcode holding some description bytes and then a JPEG stream, optionally
+// followed by the bitmap and text that readers without QuickTime show instead.
+Bytes QuickTimePicture(const Bytes& payload, bool fallback = false) {
     PictFile file(2);
     Bytes data(68, 0);
     data.insert(data.end(), payload.begin(), payload.end());
-    file.Op(0x8200).Long(static_cast<uint32_t>(data.size())).Data(data).End();
-    return file;
+    file.Op(0x8200).Long(static_cast<uint32_t>(data.size())).Data(data);
+    if (fallback) {
+        AddTwoBitImage(file);
+        file.Op(0x28).Word(10).Word(2).Data({7, 'm', 'i', 's', 's', 'i', 'n', 'g'});
+    }
+    return file.End();
 }
 
 TEST(PictDecoder, JpegDataGoesToTheJpegDecoder) {
@@ -369,11 +521,13 @@ TEST(PictDecoder, JpegDataGoesToTheJpegDecoder) {
         CMemBitmap direct, embedded;
         decoder.DecodeFile(Fixture(name), direct, 32);
         int depth = 0;
-        ASSERT_EQ(DecodeBytes(QuickTimePicture(ReadBytes(Fixture(name))), embedded, depth), 0);
-        EXPECT_EQ(depth, 32);
-        EXPECT_EQ(embedded.BitsPerPixel(), 32);
-        std::string why;
-        EXPECT_TRUE(SamePixels(direct, embedded, &why)) << why;
+        for (bool fallback : {false, true}) {
+            ASSERT_EQ(DecodeBytes(QuickTimePicture(ReadBytes(Fixture(name)), fallback), embedded, depth), 0);
+            EXPECT_EQ(depth, 32);
+            EXPECT_EQ(embedded.BitsPerPixel(), 32);
+            std::string why;
+            EXPECT_TRUE(SamePixels(direct, embedded, &why)) << why;
+        }
     }
     const Bytes jpeg = QuickTimePicture(ReadBytes(Fixture("photo.jpg")));
     EXPECT_EQ(ErrorFrom<CPICTDecoder>(jpeg, nullptr), ERR_FEATURE_UNAVAILABLE);

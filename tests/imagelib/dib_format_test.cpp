@@ -213,6 +213,15 @@ TEST(DibFormatTest, RunLengthRunsAndEscapesPlacePixels) {
     EXPECT_EQ(rle4.result.end, DibRunEnd::EndOfBitmap);
     EXPECT_EQ(rle4.Row(0), "12121");
     EXPECT_EQ(rle4.Row(1), "abc..");
+
+    // RLE4, 3 x 2: a run reaching into the row's padding, then a row that starts with a delta.
+    // The pixel in the padding stays there: the next row's first column is not written.
+    for (DibRunCheck check : {DibRunCheck::Strict, DibRunCheck::Clip}) {
+        const RunGrid padded({4, 0x12, 0, 0, 0, 2, 2, 0, 1, 0x50, 0, 1}, 4, 3, 2, check);
+        EXPECT_EQ(padded.result.end, DibRunEnd::EndOfBitmap);
+        EXPECT_EQ(padded.Row(0), "121");
+        EXPECT_EQ(padded.Row(1), "..5");
+    }
 }
 
 TEST(DibFormatTest, StrictRunLengthStopsAtDamage) {
