@@ -158,12 +158,40 @@ bool CFileListBar::DeleteSelected() {
 
 void CFileListBar::ShowFileProperties() { ShowPathProperties(model_.g_strCurrentFile, this); }
 
+void CFileListBar::Refresh() {
+    const QString folder = model_.g_strLastDirectory;
+    const int row = SelectedIndex();
+    const QString selected = row >= 0 ? names_->PathAt(row) : QString();
+    if (!names_->SetFolder(folder)) return;
+    const int count = names_->count();
+    names_->setEnabled(count > 0);
+    if (ThumbnailsActive()) {
+        model_.g_bFolderChanged = true;
+        refreshing_ = true;
+        BuildThumbnails();
+    }
+    if (count == 0) {
+        model_.g_bImageLoaded = false;
+        emit ViewsNeedUpdate();
+        return;
+    }
+    if (row < 0) return;
+    int same = -1;
+    for (int i = 0; i < count && same < 0; ++i)
+        if (names_->PathAt(i) == selected) same = i;
+    ActiveList()->SelectRow(same >= 0 ? same : std::min(row, count - 1));
+}
+
 void CFileListBar::BuildThumbnails() {
     if (!model_.g_bFolderChanged && model_.g_strLastDirectory == thumbnailsFolder_) return;
     // A folder change under a running build: the new folder's thumbnails take over.
     if (building_) StopBuild();
 
     model_.g_bFolderChanged = false;
+    // A build the user asked for reports every failure; one after a change on disk only
+    // the files it has not told of yet.
+    if (!refreshing_) reportedFailures_.clear();
+    refreshing_ = false;
     thumbnailsFolder_ = model_.g_strLastDirectory;
     images_.clear();
     thumbnails_->RemoveAllRows();
@@ -284,8 +312,15 @@ bool CFileListBar::DropFailedRows() {
 
 void CFileListBar::FinishBuild() {
     StopBuild();
+    bool news = false;
+    for (int row : failedRows_) {
+        const QString path = names_->PathAt(row);
+        if (reportedFailures_.contains(path)) continue;
+        reportedFailures_.append(path);
+        news = true;
+    }
     const bool failed = DropFailedRows();
-    if (failed) Tell(this, QStringLiteral("One or more Thumbnails could not be created.\nFile Names removed from Image List"));
+    if (failed && news) Tell(this, QStringLiteral("One or more Thumbnails could not be created.\nFile Names removed from Image List"));
     emit BuildEnded();
 }
 

@@ -72,6 +72,12 @@ public:
     // build finds readable once it knows it (unless the user chose a thumbnail first).
     void SelectFirstReadableRow();
 
+    // Lists the current folder again after it changed on disk: new files appear, gone ones
+    // leave both pages, and the selection stays on its file where that still exists (else
+    // on the row that took its place, which shows). The Thumbnails page, when active, is
+    // built again from the cache; files that fail are reported only once per folder.
+    void Refresh();
+
     // The menu a right click anywhere in the bar shows (the frame owns its commands).
     void SetContextMenu(QMenu* menu);
     // The docking bars disabled while a page change prepares the page.
@@ -118,6 +124,10 @@ private:
     QPointer<CProgressPopup> popup_;
     int pending_ = 0;
     std::vector<int> failedRows_;
+    // Files of thumbnailsFolder_ whose failure the user was told of since the last build
+    // the user asked for.
+    QStringList reportedFailures_;
+    bool refreshing_ = false;
     // Which rows' thumbnails have come back (made or failed), and whether the page change
     // waits for the first readable row to show it.
     std::vector<bool> known_;

@@ -4,7 +4,9 @@
 #include <QFileIconProvider>
 #include <QMouseEvent>
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -70,19 +72,99 @@ bool CNamespaceTree::FillChildren(QTreeWidgetItem* node, const CItemId& folder) 
         namespace_.Enumerate(folder, CNamespaceAccess::ENUM_FOLDERS | CNamespaceAccess::ENUM_INCLUDEHIDDEN);
     // The root's entries keep the order the namespace gives them; folders go by name.
     if (!folder.isEmpty()) namespace_.Sort(items);
-    for (CNamespaceItem& item : items) {
-        const bool ancestor = item.Is(NS_FILESYSANCESTOR);
-        if (!(ancestor && item.Is(NS_HASSUBFOLDER)) && !(item.Is(NS_FILESYSTEM) && item.Is(NS_FOLDER))) continue;
-        if (!AcceptItem(item)) continue;
-        const bool expandable = ancestor || item.Is(NS_HASSUBFOLDER);
-        auto* child = new CNamespaceNode(std::move(item));
-        child->setText(0, child->Record()->displayName);
-        child->setIcon(0, IconFor(child->Record()->iconName, child->Record()->openIconName));
-        child->setChildIndicatorPolicy(expandable ? QTreeWidgetItem::ShowIndicator
-                                                  : QTreeWidgetItem::DontShowIndicator);
-        node->addChild(child);
-    }
+    for (CNamespaceItem& item : items)
+        if (QTreeWidgetItem* child = MakeNode(std::move(item))) node->addChild(child);
     return true;
+}
+
+QTreeWidgetItem* CNamespaceTree::MakeNode(CNamespaceItem item) {
+    const bool ancestor = item.Is(NS_FILESYSANCESTOR);
+    if (!(ancestor && item.Is(NS_HASSUBFOLDER)) && !(item.Is(NS_FILESYSTEM) && item.Is(NS_FOLDER))) return nullptr;
+    if (!AcceptItem(item)) return nullptr;
+    const bool expandable = ancestor || item.Is(NS_HASSUBFOLDER);
+    auto* node = new CNamespaceNode(std::move(item));
+    node->setText(0, node->Record()->displayName);
+    node->setIcon(0, IconFor(node->Record()->iconName, node->Record()->openIconName));
+    node->setChildIndicatorPolicy(expandable ? QTreeWidgetItem::ShowIndicator : QTreeWidgetItem::DontShowIndicator);
+    return node;
+}
+
+QStringList CNamespaceTree::ExpandedFolders() const {
+    QStringList folders;
+    std::vector<QTreeWidgetItem*> pending{DesktopNode()};
+    while (!pending.empty()) {
+        QTreeWidgetItem* node = pending.back();
+        pending.pop_back();
+        if (!node) continue;
+        const CNamespaceNode* own = NodeOf(node);
+        if (!own || !own->expandedOnce || !node->isExpanded()) continue;
+        if (const QString path = PathOf(node); !path.isEmpty()) folders.append(path);
+        for (int i = 0; i < node->childCount(); ++i) pending.push_back(node->child(i));
+    }
+    return folders;
+}
+
+QTreeWidgetItem* CNamespaceTree::FindFilledNode(QTreeWidgetItem* node, const QString& path) const {
+    if (!node) return nullptr;
+    const CNamespaceNode* own = NodeOf(node);
+    if (!own || !own->expandedOnce) return nullptr;
+    if (PathOf(node) == path) return node;
+    for (int i = 0; i < node->childCount(); ++i)
+        if (QTreeWidgetItem* found = FindFilledNode(node->child(i), path)) return found;
+    return nullptr;
+}
+
+void CNamespaceTree::RefreshFolder(const QString& folder) {
+    QTreeWidgetItem* node = FindFilledNode(DesktopNode(), folder);
+    const CNamespaceItem* record = node ? RecordOf(node) : nullptr;
+    if (!record) return;
+    const CItemId id = record->AbsoluteId();
+    std::vector<CNamespaceItem> items =
+        namespace_.Enumerate(id, CNamespaceAccess::ENUM_FOLDERS | CNamespaceAccess::ENUM_INCLUDEHIDDEN);
+    namespace_.Sort(items);
+
+    QTreeWidgetItem* const current = currentItem();
+    bool currentWent = false;
+    {
+        const QSignalBlocker quiet(this);
+        // The children that stay are taken out and put back in the new order; the view
+        // forgets their expansion on the way, so it is noted first.
+        QList<QTreeWidgetItem*> old = node->takeChildren();
+        std::vector<QTreeWidgetItem*> expanded;
+        for (QTreeWidgetItem* child : old) {
+            std::vector<QTreeWidgetItem*> pending{child};
+            while (!pending.empty()) {
+                QTreeWidgetItem* item = pending.back();
+                pending.pop_back();
+                if (item->isExpanded()) expanded.push_back(item);
+                for (int i = 0; i < item->childCount(); ++i) pending.push_back(item->child(i));
+            }
+        }
+        for (CNamespaceItem& item : items) {
+            auto same = std::find_if(old.begin(), old.end(), [&](QTreeWidgetItem* child) {
+                const CNamespaceItem* known = RecordOf(child);
+                return known && known->relativeId == item.relativeId;
+            });
+            if (same != old.end()) {
+                node->addChild(*same);
+                old.erase(same);
+            } else if (QTreeWidgetItem* child = MakeNode(std::move(item))) {
+                node->addChild(child);
+            }
+        }
+        for (QTreeWidgetItem* item : expanded)
+            if (item->treeWidget() == this) item->setExpanded(true);
+        for (QTreeWidgetItem* item = current; item && !currentWent; item = item->parent())
+            currentWent = old.contains(item);
+        qDeleteAll(old);
+        if (!currentWent && current) setCurrentItem(current);
+    }
+    if (!currentWent) return;
+    // Taking the children out may have made the node current already, unannounced.
+    if (currentItem() == node)
+        emit SelectionChanged(kControlId);
+    else
+        setCurrentItem(node);
 }
 
 void CNamespaceTree::FillOnFirstExpansion(QTreeWidgetItem* item) {

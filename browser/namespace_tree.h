@@ -9,8 +9,9 @@
 // The folder tree of the "Directory" bar: a "Desktop" node whose children are the root's
 // entries (home, desktop and pictures folders, "Computer", mounted volumes), and below them
 // the folders of the file system, hidden ones included. A node's children are read once, the
-// first time it is expanded. Choosing a node makes its folder the current folder: the tree
-// reports the change and the main frame lists that folder.
+// first time it is expanded, and read again when RefreshFolder says the folder changed.
+// Choosing a node makes its folder the current folder: the tree reports the change and the
+// main frame lists that folder.
 class CNamespaceTree : public QTreeWidget {
     Q_OBJECT
 public:
@@ -32,6 +33,14 @@ public:
     // succeeds; a path that does not exist or cannot be reached selects nothing and fails.
     bool SelectPath(const QString& path, bool expand);
 
+    // The folders of the expanded nodes whose children were read: those to watch.
+    QStringList ExpandedFolders() const;
+    // Reads the children of the node of folder again: new folders appear in their place,
+    // gone ones disappear with their subtrees, the others keep theirs and their expansion.
+    // When the selected node went, its parent is selected instead. Folders without a read
+    // node are left alone.
+    void RefreshFolder(const QString& folder);
+
     QTreeWidgetItem* DesktopNode() const { return topLevelItemCount() ? topLevelItem(0) : nullptr; }
     // The namespace record of node (none for "Desktop").
     const CNamespaceItem* RecordOf(const QTreeWidgetItem* node) const;
@@ -52,6 +61,10 @@ protected:
 
 private:
     QIcon IconFor(const QString& iconName, const QString& openIconName);
+    // A node for item, or nullptr when the tree does not show it.
+    QTreeWidgetItem* MakeNode(CNamespaceItem item);
+    // The read node whose folder is path, below node.
+    QTreeWidgetItem* FindFilledNode(QTreeWidgetItem* node, const QString& path) const;
 
     CNamespaceAccess namespace_;
     QHash<QString, QIcon> icons_;

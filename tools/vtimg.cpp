@@ -46,6 +46,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -60,12 +61,15 @@ constexpr int kUsageError = 2;
 void ProvideFontsFor(const std::string& file) {
     if (QCoreApplication::instance() != nullptr) return;
     std::array<uint8_t, kDetectionHeaderSize> header{};
-    ssize_t size = 0;
+    // Signature tests weigh the whole file's size (a PICT is longer than its header).
+    size_t size = 0;
     if (const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) {
-        size = ::read(fd, header.data(), header.size());
+        struct stat status {};
+        if (::read(fd, header.data(), header.size()) > 0 && ::fstat(fd, &status) == 0 && status.st_size > 0)
+            size = static_cast<size_t>(status.st_size);
         ::close(fd);
     }
-    const FormatEntry* entry = FindFormat(DetectFormat(header.data(), size > 0 ? static_cast<size_t>(size) : 0, file));
+    const FormatEntry* entry = FindFormat(DetectFormat(header.data(), size, file));
     if (entry == nullptr || (entry->capabilities & kDrawsText) == 0) return;
     static int argc = 3;
     static char name[] = "vtimg";

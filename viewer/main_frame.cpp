@@ -1,6 +1,7 @@
 #include "viewer/main_frame.h"
 
 #include "browser/directory_tree_bar.h"
+#include "browser/folder_watcher.h"
 #include "browser/file_list_bar.h"
 #include "browser/image_file_list.h"
 #include "browser/list_control.h"
@@ -195,6 +196,8 @@ void CMainFrame::CreateMenus() {
     for (int id : {ID_DELAY_1, ID_DELAY_2, ID_DELAY_5, ID_DELAY_10, ID_DELAY_15, ID_DELAY_20, ID_DELAY_30})
         AddMenuItem(delay, id);
     view->addSeparator();
+    AddMenuItem(view, ID_REFRESH);
+    view->addSeparator();
     AddMenuItem(view, ID_COLOUR_MANAGEMENT);
     view->addSeparator();
     AddMenuItem(view, ID_DEFAULT_BARS);
@@ -279,6 +282,10 @@ bool CMainFrame::CreateSizingBars() {
         bar->show();
     }
     connect(directoryTree_->Tree(), &CNamespaceTree::SelectionChanged, this, &CMainFrame::OnFolderChanged);
+    watcher_ = new CFolderWatcher(this);
+    connect(watcher_, &CFolderWatcher::Changed, this, &CMainFrame::OnFoldersChanged);
+    for (auto signal : {&QTreeWidget::itemExpanded, &QTreeWidget::itemCollapsed})
+        connect(directoryTree_->Tree(), signal, this, &CMainFrame::WatchShownFolders);
     connect(fileList_, &CFileListBar::ItemChanged, this, &CMainFrame::OnImageSelected);
     connect(fileList_, &CFileListBar::ViewsNeedUpdate, this, &CMainFrame::UpdateViewsRequested);
     return true;
@@ -342,6 +349,7 @@ void CMainFrame::OnFolderChanged() {
     if (ready_) emit UpdateViewsRequested();
     RecalcLayout();
     model_.g_strLastDirectory = path;
+    WatchShownFolders();
 
     if (fileList_->ThumbnailsActive()) {
         fileList_->BuildThumbnails();
@@ -363,6 +371,28 @@ void CMainFrame::OnImageSelected(int, int row, int newState) {
     if (model_.StretchState > 10) model_.StretchState = STRETCH_NATURAL;
     emit OpenDocumentRequested(path);
     model_.g_strCurrentFile = path;
+}
+
+void CMainFrame::WatchShownFolders() {
+    QStringList folders = directoryTree_->Tree()->ExpandedFolders();
+    folders.append(model_.g_strLastDirectory);
+    watcher_->Watch(folders);
+}
+
+void CMainFrame::OnFoldersChanged(const QStringList& folders) {
+    CNamespaceTree* tree = directoryTree_->Tree();
+    for (const QString& folder : folders) tree->RefreshFolder(folder);
+    // A folder that went away takes its node with it, and the selection to its parent,
+    // which lists anew; otherwise the listed folder is read again when it changed.
+    if (folders.contains(model_.g_strLastDirectory) && tree->PathOf(tree->currentItem()) == model_.g_strLastDirectory)
+        fileList_->Refresh();
+    WatchShownFolders();
+}
+
+void CMainFrame::Refresh() {
+    QStringList folders = directoryTree_->Tree()->ExpandedFolders();
+    if (!folders.contains(model_.g_strLastDirectory)) folders.append(model_.g_strLastDirectory);
+    OnFoldersChanged(folders);
 }
 
 QStringList CMainFrame::NeighbourFiles() const {
@@ -435,6 +465,7 @@ void CMainFrame::RegisterCommands() {
     commands_.SetHandler(ID_DEFAULT_BARS, [this] { RestoreDefaultBars(); });
     commands_.SetUpdateRule(ID_DEFAULT_BARS, notFullScreen);
     commands_.SetHandler(ID_HELP_CONTENTS, [this] { ShowHelpContents(); });
+    commands_.SetHandler(ID_REFRESH, [this] { Refresh(); });
 
     const auto imageLoaded = [this](CCmdUI& ui) { ui.Enable(model_.g_bImageLoaded); };
     // Next and previous go as the arrow keys go in the active page's list: no wrapping.

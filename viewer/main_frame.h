@@ -10,6 +10,7 @@
 #include <memory>
 
 class CDirectoryTreeBar;
+class CFolderWatcher;
 class CFileListBar;
 class CHelpWindow;
 class CSizingControlBar;
@@ -69,6 +70,10 @@ public:
     // The files next and previous to the selected one in the Names list, the next first
     // (after the last comes the first, as the slide show goes): the ones to decode ahead.
     QStringList NeighbourFiles() const;
+    // Reads the listed folder and the folder tree's open folders again (F5, or when they
+    // changed on disk).
+    void Refresh();
+    CFolderWatcher& FolderWatcher() const { return *watcher_; }
 
 signals:
     // The frame asks the application to open path as the document.
@@ -98,6 +103,9 @@ private:
     void CreateBarMenus();
     void SelectLastDirectory();
     void UpdateIndicators();
+    // Watches the listed folder and the tree's open folders, and nothing else.
+    void WatchShownFolders();
+    void OnFoldersChanged(const QStringList& folders);
     void AddMenuItem(QMenu* menu, int id);
 
     CViewerModel model_;
@@ -112,6 +120,7 @@ private:
     QLabel* promptPane_ = nullptr;
     QLabel* indicators_[3] = {};
     CHelpWindow* helpWindow_ = nullptr;
+    CFolderWatcher* watcher_ = nullptr;
     QTimer indicatorTimer_;
     bool ready_ = false;
     bool laidOut_ = false;

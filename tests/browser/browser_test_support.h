@@ -6,10 +6,10 @@
 #include <QString>
 #include <QStringList>
 
-class CTest11Doc;
-
 #include <functional>
 #include <ostream>
+
+class CTest11Doc;
 
 // Readable values in test failures.
 void PrintTo(const QString& text, std::ostream* out);

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QFileSystemWatcher>
+#include <QObject>
+#include <QSet>
+#include <QStringList>
+#include <QTimer>
+
+// Tells when folders change on disk (files or folders made, removed or renamed in them, a
+// file written). The system's notices come in bursts while another program writes, so
+// they are collected and handed on together once the folders have been quiet for
+// kSettleDelay milliseconds.
+class CFolderWatcher : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kSettleDelay = 250;
+
+    explicit CFolderWatcher(QObject* parent = nullptr);
+
+    // Watches exactly these folders from now on (empty paths are skipped).
+    void Watch(const QStringList& folders);
+    QStringList Watched() const { return watcher_.directories(); }
+
+signals:
+    void Changed(const QStringList& folders);
+
+private:
+    QFileSystemWatcher watcher_;
+    QTimer settle_;
+    QSet<QString> changed_;
+};
