@@ -71,7 +71,8 @@ void DecodeStill(std::span<const uint8_t> data, const WebPLayout& layout, CImage
     }
     int rows = height;
     if (status == VP8_STATUS_SUSPENDED) {
-        WebPIDecGetRGB(decoder.get(), &rows, nullptr, nullptr, nullptr);
+        // No output at all while the decoder still waits for the first partition.
+        if (WebPIDecGetRGB(decoder.get(), &rows, nullptr, nullptr, nullptr) == nullptr) rows = 0;
         if (rows <= 0) RaiseError(ERR_END_OF_DATA, "WebP decoder: the data ends before the first row of the picture.");
         Trace(1, FormatText("WebP data ends after row %d of %d; the rest stays transparent.\n", rows, height));
     } else if (status != VP8_STATUS_OK) {
