@@ -71,19 +71,24 @@ public:
         : CAnimationReader(context), data_(std::move(data)) {
         RunDecode(&Context(), [&] {
             layout_ = ReadWebPLayout(data_);
-            frames_ = std::make_unique<CWebPFrameDecoder>(data_, layout_);
+            CheckWebPCanvas(layout_);
         });
         SetLayout(layout_.width, layout_.height, layout_.frameCount, layout_.loopCount);
     }
 
 protected:
     int ComposeFrame(int, CImageBitmap& bitmap) override {
+        // Made with the first frame: a still picture is opened only to learn that it does
+        // not animate, and libwebpdemux allocates its canvases when it is made.
+        if (!frames_) frames_ = std::make_unique<CWebPFrameDecoder>(data_, layout_);
         const int delay = frames_->ComposeNext(bitmap);
         bitmap.Metadata().iccProfile = layout_.iccProfile;
         bitmap.Metadata().orientation = layout_.orientation;
         return delay;
     }
-    void RestartFrames() override { frames_->Reset(); }
+    void RestartFrames() override {
+        if (frames_) frames_->Reset();
+    }
 
 private:
     std::vector<uint8_t> data_;
