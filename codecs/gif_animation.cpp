@@ -23,6 +23,8 @@ namespace {
 constexpr int kShortDelayMilliseconds = 20;
 constexpr int kDefaultDelayMilliseconds = 100;
 constexpr BGRA kTransparent{0, 0, 0, 0};
+// The global colour map follows the signature and the logical screen descriptor.
+constexpr size_t kGlobalMapOffset = 13;
 
 // What giflib reads for one image: the file's header (signature, screen, global map)
 // followed by the image from its separator on, as if it were the file's only image.
@@ -134,7 +136,7 @@ private:
         const uint8_t* map = raw.colours;
         int count = raw.colourCount;
         if (map == nullptr && outline_.globalBits != 0) {
-            map = data_.data() + 13;
+            map = data_.data() + kGlobalMapOffset;
             count = 1 << outline_.globalBits;
         }
         for (int i = 0; i < std::min(count, 256) && map != nullptr; ++i)
