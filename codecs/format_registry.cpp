@@ -2,6 +2,7 @@
 
 #include "bmp_decoder.h"
 #include "eps_decoder.h"
+#include "gif_animation.h"
 #include "gif_decoder.h"
 #include "jpeg_decoder.h"
 #include "metafile_decoder.h"
@@ -11,6 +12,11 @@
 #include "png_decoder.h"
 #include "tga_decoder.h"
 #include "tiff_decoder.h"
+#include "unavailable_decoder.h"
+#ifdef VT_HAVE_WEBP
+#include "webp_animation.h"
+#include "webp_decoder.h"
+#endif
 
 #include <algorithm>
 #include <array>
@@ -29,6 +35,10 @@ bool StartsWith(const uint8_t* b, std::initializer_list<uint8_t> bytes) {
 
 bool IsPng(const uint8_t* b, size_t) { return StartsWith(b, {0x89, 'P', 'N', 'G'}); }
 bool IsGif(const uint8_t* b, size_t) { return StartsWith(b, {'G', 'I', 'F', '8'}); }
+// A RIFF container whose form type is WEBP.
+bool IsWebP(const uint8_t* b, size_t) {
+    return StartsWith(b, {'R', 'I', 'F', 'F'}) && StartsWith(b + 8, {'W', 'E', 'B', 'P'});
+}
 bool IsTiff(const uint8_t* b, size_t) {
     return StartsWith(b, {0x49, 0x49, 0x2A, 0x00}) || StartsWith(b, {0x4D, 0x4D, 0x00, 0x2A});
 }
@@ -69,12 +79,22 @@ public:
     CPICTWithJPEGDecoder() : CPICTDecoder(&jpeg) {}
 };
 
+#ifdef VT_HAVE_WEBP
+std::unique_ptr<CImageDecoder> MakeWebPDecoder() { return std::make_unique<CWebPDecoder>(); }
+constexpr auto kOpenWebPAnimation = OpenWebPAnimation;
+#else
+std::unique_ptr<CImageDecoder> MakeWebPDecoder() { return std::make_unique<CUnavailableDecoder>("WebP"); }
+constexpr std::unique_ptr<CAnimationReader> (*kOpenWebPAnimation)(std::vector<uint8_t>, const CDecodeContext&) = nullptr;
+#endif
+
 const std::vector<FormatEntry>& Registry() {
     static const std::vector<FormatEntry> registry = {
         {ImageFormat::PNG, "PNG", "PNG file recognized.\n", IsPng, {"png"}, {"image/png"}, Make<CPNGDecoder>,
          kCarriesAlpha | kCarriesOrientation | kCarriesColourProfile},
         {ImageFormat::GIF, "GIF", "GIF file recognized.\n", IsGif, {"gif"}, {"image/gif"}, Make<CGIFDecoder>,
-         kCarriesAlpha | kCarriesFrames},
+         kCarriesAlpha | kCarriesFrames, OpenGifAnimation},
+        {ImageFormat::WEBP, "WEBP", "WebP file recognized.\n", IsWebP, {"webp"}, {"image/webp"}, MakeWebPDecoder,
+         kCarriesAlpha | kCarriesFrames | kCarriesOrientation | kCarriesColourProfile, kOpenWebPAnimation},
         {ImageFormat::TIFF, "TIFF", "TIFF file recognized.\n", IsTiff, {"tif", "tiff"}, {"image/tiff"},
          Make<CTIFFDecoder>, kCarriesAlpha | kCarriesFrames | kCarriesOrientation | kCarriesColourProfile},
         {ImageFormat::JPEG, "JPEG", "JPEG file recognized.\n", IsJpeg, {"jpg", "jpeg", "jpe"}, {"image/jpeg"},

@@ -1,5 +1,6 @@
 #include "gif_decoder.h"
 
+#include "gif_blocks.h"
 #include "gif_lzw_reader.h"
 
 #include "imagelib/byte_source.h"
@@ -62,156 +63,16 @@ private:
     GifFileType* gif_;
 };
 
-// GIF's interlace order: four passes of (first row, row step).
-constexpr int kPasses[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
-
-// Where an image sits on the screen and how its rows are stored.
-struct ImagePlacement {
-    int left = 0;
-    int top = 0;
-    int width = 0;
-    int height = 0;
-    bool interlaced = false;
-};
-
-// Reads the next row of the image's pixels; false when the compressed data ends first.
-using RowReader = std::function<bool(GifPixelType* row, int width)>;
-
-// Reads the image row by row and draws the part inside the screen.
+// Reads the image row by row and draws the part inside the canvas.
 void DrawImage(const ImagePlacement& image, const RowReader& readRow, CImageBitmap& screen, int colours) {
-    if (image.width <= 0 || image.height <= 0) return;
     // Images start inside the screen's top left corner (their offsets are unsigned).
     const int visible = std::max(0, std::min(image.width, screen.Width() - image.left));
-    std::vector<GifPixelType> row(static_cast<size_t>(image.width));
-    const int passes = image.interlaced ? 4 : 1;
-    for (int pass = 0; pass < passes; ++pass) {
-        const int step = image.interlaced ? kPasses[pass][1] : 1;
-        for (int y = image.interlaced ? kPasses[pass][0] : 0; y < image.height; y += step) {
-            // Rows outside the screen are decoded too (later passes follow them): an image far
-            // larger than its screen pays a unit per pixel, which the screen's own allowance
-            // covers many times over for honest files.
-            CWorkBudget::Charge(static_cast<uint64_t>(image.width));
-            // The compressed data may end before the last pixel; the rest keeps the background.
-            if (!readRow(row.data(), image.width)) return;
-            if (image.top + y >= screen.Height() || visible == 0) continue;
-            const auto end = row.begin() + visible;
-            if (colours > 0 && std::any_of(row.begin(), end, [colours](GifPixelType index) { return index >= colours; }))
-                RaiseError(ERR_BAD_DATA, "GIF decoder: a pixel refers to a colour beyond the colour map.");
-            std::copy(row.begin(), end, screen.Line(image.top + y) + image.left);
-        }
-    }
-}
-
-// The image descriptor as the file holds it (after its separator): placement, local colour
-// map and the compressed data's minimum code size, read without consuming anything.
-struct RawImage {
-    ImagePlacement placement;
-    const uint8_t* colours = nullptr;  // RGB triplets of the local map, if there is one
-    int colourCount = 0;
-    int minimumCodeSize = 0;
-    size_t length = 0;  // descriptor, map and code size byte
-    bool complete = false;  // all of that is present
-};
-
-RawImage PeekImage(const uint8_t* data, size_t size) {
-    RawImage raw;
-    constexpr size_t kDescriptor = 9;
-    if (size < kDescriptor) return raw;
-    const auto word = [data](size_t at) { return data[at] | (data[at + 1] << 8); };
-    raw.placement = {word(0), word(2), word(4), word(6), (data[8] & 0x40) != 0};
-    size_t length = kDescriptor;
-    if (data[8] & 0x80) {
-        raw.colourCount = 2 << (data[8] & 7);
-        raw.colours = data + length;
-        length += static_cast<size_t>(raw.colourCount) * 3;
-    }
-    if (size <= length) return raw;
-    raw.minimumCodeSize = data[length];
-    raw.length = length + 1;
-    raw.complete = true;
-    return raw;
-}
-
-// giflib reads codes of at most 9 bits to start with; the format allows up to 12.
-bool NeedsOwnLzw(const RawImage& raw) { return raw.complete && raw.minimumCodeSize > 8 && raw.minimumCodeSize < 12; }
-
-constexpr uint8_t kImageSeparator = 0x2C;
-constexpr uint8_t kExtensionIntroducer = 0x21;
-constexpr uint8_t kGraphicControlLabel = 0xF9;
-
-// What a walk over a GIF's blocks finds, decoding no image data: the sub-blocks of
-// extensions and images are skipped by their lengths.
-struct GifOutline {
-    bool signature = false;
-    bool screen = false;  // the logical screen descriptor is all there
-    int width = 0;
-    int height = 0;
-    int images = 0;
-    int firstImageBits = 8;  // of the colour map the first image is drawn through
-    bool firstImageTransparent = false;  // its graphic control extension names a transparent colour
-};
-
-// Walks data from the signature up to the trailer, the end of the data or a byte that
-// starts no block, counting complete image descriptors.
-GifOutline WalkBlocks(const uint8_t* data, size_t size) {
-    GifOutline outline;
-    outline.signature = size >= 3 && std::memcmp(data, "GIF", 3) == 0;
-    constexpr size_t kScreenEnd = 13;
-    if (!outline.signature || size < kScreenEnd) return outline;
-    outline.screen = true;
-    outline.width = data[6] | data[7] << 8;
-    outline.height = data[8] | data[9] << 8;
-    const int globalBits = (data[10] & 0x80) != 0 ? (data[10] & 7) + 1 : 0;
-    size_t at = kScreenEnd + (globalBits != 0 ? size_t{3} << globalBits : 0);
-    // Sub-blocks up to and with their terminator; false when the data ends first.
-    auto skipSubBlocks = [&]() {
-        while (at < size) {
-            const uint8_t length = data[at++];
-            if (length == 0) return true;
-            at += length;
-        }
-        return false;
-    };
-    bool transparent = false;  // the last graphic control extension's flag
-    while (at < size) {
-        const uint8_t introducer = data[at++];
-        if (introducer == kExtensionIntroducer) {
-            if (at >= size) break;
-            const uint8_t label = data[at++];
-            if (label == kGraphicControlLabel && size - at >= 2 && data[at] >= 4) transparent = (data[at + 1] & 1) != 0;
-            if (!skipSubBlocks()) break;
-        } else if (introducer == kImageSeparator) {
-            constexpr size_t kDescriptor = 9;
-            if (size - at < kDescriptor) break;
-            const uint8_t flags = data[at + 8];
-            at += kDescriptor;
-            if (outline.images == 0) {
-                outline.firstImageBits = (flags & 0x80) != 0 ? (flags & 7) + 1 : globalBits != 0 ? globalBits : 8;
-                outline.firstImageTransparent = transparent;
-            }
-            ++outline.images;
-            transparent = false;
-            CheckDecodeCancelled();
-            if ((flags & 0x80) != 0) at += size_t{3} << ((flags & 7) + 1);
-            ++at;  // minimum code size
-            if (at > size || !skipSubBlocks()) break;
-        } else {
-            break;  // the trailer, or damage: what follows is not read
-        }
-    }
-    return outline;
-}
-
-// Every LZW code takes at least 3 bits and stands for at most 4096 pixels, so a file can
-// describe no more pixels than this per byte. A screen beyond that is a hostile header
-// (animations draw their frames over the screen they declare): refuse it before it is
-// allocated and filled.
-void CheckScreen(int width, int height, size_t dataSize) {
-    if (width == 0 || height == 0) RaiseError(ERR_BAD_DATA, FormatText("GIF decoder: the screen of %d x %d pixels is empty.", width, height));
-    constexpr uint64_t kMaxPixelsPerByte = 4096 * 8 / 3;
-    if (uint64_t{static_cast<uint32_t>(width)} * static_cast<uint32_t>(height) > kMaxPixelsPerByte * dataSize)
-        RaiseError(ERR_BAD_DATA, FormatText("GIF decoder: a screen of %d x %d pixels is more than the file's data can fill.",
-                                            width, height));
+    ReadImageRows(image, readRow, [&](int y, const GifPixelType* row) {
+        if (image.top + y >= screen.Height() || visible == 0) return;
+        if (colours > 0 && std::any_of(row, row + visible, [colours](GifPixelType index) { return index >= colours; }))
+            RaiseError(ERR_BAD_DATA, "GIF decoder: a pixel refers to a colour beyond the colour map.");
+        std::copy(row, row + visible, screen.Line(image.top + y) + image.left);
+    });
 }
 
 }  // namespace
@@ -246,13 +107,14 @@ void CGIFDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     const bool ownLzw = !empty && NeedsOwnLzw(raw);
     if (!empty && !ownLzw && DGifGetImageDesc(gif) != GIF_OK) Fail(input, gif->Error);
 
-    CheckScreen(gif->SWidth, gif->SHeight, source.DataSize());
+    const GifCanvas canvas = CanvasFor(gif->SWidth, gif->SHeight, raw.placement);
+    CheckGifCanvas(gif->SWidth, gif->SHeight, canvas, source.DataSize());
     depth = depth == 32 ? 32 : 8;
     // At 32 bits the picture is built at 8 and converted: refuse it before either exists.
-    if (depth == 32) CheckBitmapStorage(gif->SWidth, gif->SHeight, 32, PaddedLineBytes(gif->SWidth, 32));
+    if (depth == 32) CheckBitmapStorage(canvas.width, canvas.height, 32, PaddedLineBytes(canvas.width, 32));
     CMemBitmap indexed;
     CImageBitmap& screen = depth == 32 ? indexed : bitmap;
-    screen.Create(gif->SWidth, gif->SHeight, 8, false);
+    screen.Create(canvas.width, canvas.height, 8, false);
 
     // The image's own colour map, else the global one; without either the grey ramp stays.
     std::vector<GifColorType> colours;
@@ -284,18 +146,27 @@ void CGIFDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     }
     for (int i = 0; i < std::min(static_cast<int>(colours.size()), 256); ++i)
         screen.Palette()[i] = OpaqueColour(colours[i].Red, colours[i].Green, colours[i].Blue);
-    if (depth == 32) bitmap.CopyFrom(indexed, 32);
-    bitmap.Metadata().frameCount = std::max(1, WalkBlocks(start, size).images);
+    const GifOutline outline = WalkGifBlocks(start, size);
+    if (depth == 32) {
+        // The transparent colour of the first image's graphic control extension: its pixels,
+        // and the background where it is that colour, show what lies behind the picture.
+        const int transparent = outline.frames.empty() ? -1 : outline.frames.front().transparentIndex;
+        if (transparent >= 0) indexed.Palette()[transparent].a = 0;
+        bitmap.CopyFrom(indexed, 32);
+        bitmap.SetHasAlpha(transparent >= 0);
+    }
+    bitmap.Metadata().frameCount = std::max(1, outline.images);
 }
 
 void CGIFDecoder::ProbeSource(CByteSource& source, ImageInfo& info) {
-    const GifOutline outline = WalkBlocks(source.RemainingData(), source.Available());
+    const GifOutline outline = WalkGifBlocks(source.RemainingData(), source.Available());
     if (!outline.signature) Fail(GifInput{}, D_GIF_ERR_NOT_GIF_FILE);
     if (!outline.screen) throw CTextException(ERR_END_OF_DATA, "End of file reached while decoding.\n");
     if (outline.images == 0) RaiseError(ERR_BAD_DATA, "GIF decoder: the file holds no image.");
-    CheckScreen(outline.width, outline.height, source.DataSize());
-    info.width = outline.width;
-    info.height = outline.height;
+    const GifCanvas canvas = CanvasFor(outline.width, outline.height, outline.frames.front().placement);
+    CheckGifCanvas(outline.width, outline.height, canvas, source.DataSize());
+    info.width = canvas.width;
+    info.height = canvas.height;
     info.bitsPerPixel = outline.firstImageBits;
     info.hasAlpha = outline.firstImageTransparent;
     info.frameCount = outline.images;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "codecs/auto_decoder.h"
+#include "imagelib/animation_reader.h"
+#include "imagelib/decode_context.h"
 #include "imagelib/image_decoder.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/storage_limit.h"
@@ -10,6 +12,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 // The fuzz target, as the host program, owns the application object that serves metafile
 // text its fonts (offscreen: no display).
@@ -46,6 +50,25 @@ int FuzzDecoder(const uint8_t* data, size_t size, Args... args) {
     CMemBitmap bitmap;
     try {
         autoDecoder.DecodeMemory(data, size, bitmap, 32);
+    } catch (const CTextException&) {
+    }
+    return 0;
+}
+
+// Opens the input as an animation with the format's factory and reads every frame, twice
+// around (a rewind in between), as a player does.
+inline int FuzzAnimation(std::unique_ptr<CAnimationReader> (*open)(std::vector<uint8_t>, const CDecodeContext&),
+                         const uint8_t* data, size_t size) {
+    CDecodeContext context;
+    context.storageLimit = uint64_t{32} << 20;
+    try {
+        const std::unique_ptr<CAnimationReader> reader = open(std::vector<uint8_t>(data, data + size), context);
+        CMemBitmap frame;
+        for (int loop = 0; loop < 2; ++loop) {
+            while (reader->ReadFrame(frame) >= 0) {
+            }
+            reader->Rewind();
+        }
     } catch (const CTextException&) {
     }
     return 0;

@@ -1,5 +1,6 @@
 #include "codecs/gif_decoder.h"
 #include "decode_test_helpers.h"
+#include "gif_builder.h"
 
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/text_exception.h"
@@ -13,54 +14,7 @@
 
 namespace {
 
-using Map = std::vector<GifColorType>;
-
-struct GifImage {
-    int left = 0, top = 0, width = 0, height = 0;
-    bool interlaced = false;
-    Map localMap;
-    std::function<int(int x, int y)> pixel;
-    int transparentIndex = -1;  // written in a graphic control extension before the image
-};
-
-// Writes a GIF with giflib's own encoder; images are given row by row from the top.
-std::vector<uint8_t> EncodeGif(int width, int height, int background, const Map& globalMap,
-                               const std::vector<GifImage>& images) {
-    std::vector<uint8_t> out;
-    int error = 0;
-    GifFileType* gif = EGifOpen(&out, [](GifFileType* g, const GifByteType* data, int n) {
-        auto* bytes = static_cast<std::vector<uint8_t>*>(g->UserData);
-        bytes->insert(bytes->end(), data, data + n);
-        return n;
-    }, &error);
-    auto makeMap = [](const Map& map) {
-        return map.empty() ? nullptr : GifMakeMapObject(static_cast<int>(map.size()), map.data());
-    };
-    ColorMapObject* global = makeMap(globalMap);
-    EGifPutScreenDesc(gif, width, height, 8, background, global);
-    for (const GifImage& image : images) {
-        ColorMapObject* local = makeMap(image.localMap);
-        if (image.transparentIndex >= 0) {
-            const GifByteType control[4] = {1, 0, 0, static_cast<GifByteType>(image.transparentIndex)};
-            EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, control);
-        }
-        EGifPutImageDesc(gif, image.left, image.top, image.width, image.height, image.interlaced, local);
-        std::vector<int> order;
-        const int passes[4][2] = {{0, 8}, {4, 8}, {2, 4}, {1, 2}};
-        for (int pass = 0; pass < (image.interlaced ? 4 : 1); ++pass)
-            for (int y = image.interlaced ? passes[pass][0] : 0; y < image.height; y += image.interlaced ? passes[pass][1] : 1)
-                order.push_back(y);
-        std::vector<GifPixelType> row(static_cast<size_t>(image.width));
-        for (int y : order) {
-            for (int x = 0; x < image.width; ++x) row[static_cast<size_t>(x)] = static_cast<GifPixelType>(image.pixel(x, y));
-            EGifPutLine(gif, row.data(), image.width);
-        }
-        GifFreeMapObject(local);
-    }
-    EGifCloseFile(gif, &error);
-    GifFreeMapObject(global);
-    return out;
-}
+using Map = GifMap;
 
 const Map kGlobal = {{0, 0, 0}, {255, 255, 255}, {255, 0, 0}, {0, 0, 255}};
 const Map kLocal = {{10, 20, 30}, {40, 50, 60}};
@@ -142,18 +96,23 @@ TEST(GifDecoderTest, InterlacedImageDecodesLikeItsPlainTwin) {
     EXPECT_TRUE(SamePixels(plain, interlaced, &why)) << why;
 }
 
-TEST(GifDecoderTest, ImageReachingOutsideTheScreenIsClippedToIt) {
+// The canvas grows to the right and down to hold a first image that reaches outside the
+// logical screen, as browsers show such files; the probe reports the grown size.
+TEST(GifDecoderTest, FirstImageReachingOutsideTheScreenGrowsTheCanvas) {
     GifImage image = Checker(3, 2, 6, 5);
     image.pixel = [](int x, int y) { return x == 0 && y == 0 ? 3 : 2; };
+    const auto bytes = EncodeGif(5, 4, 0, kGlobal, {image});
     CGIFDecoder decoder;
     CMemBitmap bitmap;
     int depth = 0;
-    DecodeBytes(decoder, EncodeGif(5, 4, 0, kGlobal, {image}), bitmap, depth);
-    ASSERT_EQ(bitmap.Size(), std::make_pair(5, 4));
+    DecodeBytes(decoder, bytes, bitmap, depth);
+    ASSERT_EQ(bitmap.Size(), std::make_pair(9, 7));
     EXPECT_EQ(bitmap.Line(2)[3], 3);
-    EXPECT_EQ(bitmap.Line(3)[4], 2);
-    EXPECT_EQ(bitmap.Line(1)[4], 0);
-    EXPECT_EQ(bitmap.Line(3)[2], 0);
+    EXPECT_EQ(bitmap.Line(6)[8], 2);
+    EXPECT_EQ(bitmap.Line(1)[8], 0);
+    EXPECT_EQ(bitmap.Line(6)[2], 0);
+    const ImageInfo info = decoder.ProbeMemory(bytes.data(), bytes.size());
+    EXPECT_EQ(std::make_pair(info.width, info.height), std::make_pair(9, 7));
 }
 
 TEST(GifDecoderTest, BrokenFilesFailWithACodeAndText) {
@@ -342,20 +301,21 @@ TEST(GifDecoderTest, ScreenBeyondWhatTheDataCanFillIsRefused) {
     EXPECT_EQ(bitmap.Line(199)[299], 1);
 }
 
-// Every row of the first image is decoded, inside the screen or not: an image of 17
-// million pixels over a screen of one ends once it has used up the decode's work budget.
-TEST(GifDecoderTest, ImageFarLargerThanItsScreenRunsOutOfWork) {
-    const GifImage wide{0, 0, 65535, 260, false, {}, [](int, int) { return 2; }};
+// The canvas grows to hold the first image, so an image descriptor may claim a picture of
+// any size over a few bytes: one beyond what its data could fill is refused before the
+// canvas is allocated, by the decode and the probe alike.
+TEST(GifDecoderTest, FirstImageBeyondWhatTheDataCanFillIsRefused) {
+    auto bytes = EncodeGif(1, 1, 0, kGlobal, {Checker(0, 0, 2, 2)});
+    const size_t descriptor = 13 + 12;
+    ASSERT_EQ(bytes[descriptor], ',');
+    for (size_t at : {descriptor + 5, descriptor + 6, descriptor + 7, descriptor + 8}) bytes[at] = 0xFF;
     CGIFDecoder decoder;
-    CMemBitmap bitmap;
-    const auto bomb = EncodeGif(1, 1, 0, kGlobal, {wide});
-    try {
-        decoder.DecodeMemory(bomb.data(), bomb.size(), bitmap);
-        ADD_FAILURE() << "the decode ended normally";
-    } catch (const CTextException& e) {
-        EXPECT_EQ(e.Code(), ERR_BAD_DATA);
-        EXPECT_EQ(e.Text(), "Decoder error: the file asks for far more work than its picture needs.\n");
+    std::string text;
+    for (int depth : {0, 32}) {
+        EXPECT_EQ(DecodeError(decoder, bytes, &text, depth), ERR_BAD_DATA);
+        EXPECT_EQ(text, "Decoder error: GIF decoder: a screen of 65535 x 65535 pixels is more than the file's data can fill.\n");
     }
+    EXPECT_THROW(decoder.ProbeMemory(bytes.data(), bytes.size()), CTextException);
 }
 
 // Images after the first are not decoded but counted, by their blocks alone.
