@@ -3,7 +3,10 @@
 #include <cstddef>
 
 // The formats the library knows; the codecs' format registry describes each one.
-enum class ImageFormat { None, BMP, PICT, TGA, TIFF, JPEG, PNG, EPS, WMF, EMF, PCX, PGM, GIF };
+enum class ImageFormat { None, BMP, PICT, TGA, TIFF, JPEG, PNG, EPS, WMF, EMF, PCX, PGM, GIF, AVIF, HEIF };
+
+// Values of ImageFormat, None included: the size of tables indexed by format.
+constexpr size_t kImageFormatCount = static_cast<size_t>(ImageFormat::HEIF) + 1;
 
 // Bytes a signature test may look at. A PICT file's version opcode sits at bytes 522 to
 // 525, after its 512-byte preamble.
