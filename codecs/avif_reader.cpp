@@ -28,6 +28,9 @@ namespace {
         code = ERR_FEATURE_UNAVAILABLE;
         break;
     default:
+        // libavif 0.11 tells its size and dimension limits, which come from the storage
+        // limit, only in its diagnostics.
+        if (std::strstr(decoder.diag.error, "dimensions are too large") != nullptr) code = ERR_OUT_OF_MEMORY;
         break;
     }
     const char* detail = decoder.diag.error[0] != '\0' ? decoder.diag.error : avifResultToString(result);
@@ -120,8 +123,9 @@ CAvifReader::CAvifReader(std::span<const uint8_t> data) : decoder_(avifDecoderCr
     const uint64_t storageLimit = context != nullptr ? context->storageLimit : BitmapStorageLimit();
     avifDecoder& decoder = *decoder_;
     decoder.maxThreads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    // A 32-bit pixel for each counted pixel, and a single row as long as the limit allows.
-    decoder.imageSizeLimit = LimitFromStorage(storageLimit / 4);
+    // A 32-bit pixel for each counted pixel (libavif takes no more than its default), and a
+    // single row as long as the limit allows.
+    decoder.imageSizeLimit = std::min<uint32_t>(LimitFromStorage(storageLimit / 4), AVIF_DEFAULT_IMAGE_SIZE_LIMIT);
     decoder.imageDimensionLimit = LimitFromStorage(storageLimit / 4);
     decoder.strictFlags = AVIF_STRICT_DISABLED;
     decoder.ignoreExif = AVIF_TRUE;

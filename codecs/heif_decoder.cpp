@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -40,8 +41,11 @@ void Check(const heif_error& error, const char* step) {
     else if (error.code == heif_error_Unsupported_feature || error.code == heif_error_Unsupported_filetype ||
              error.code == heif_error_Plugin_loading_error)
         code = ERR_FEATURE_UNAVAILABLE;
-    const char* message = error.message != nullptr && error.message[0] != '\0' ? error.message : "unknown error";
-    RaiseError(code, FormatText("HEIF decoder: %s failed: %s.", step, message));
+    std::string message = error.message != nullptr && error.message[0] != '\0' ? error.message : "unknown error";
+    // libheif ends some messages with a line break.
+    while (!message.empty() && (message.back() == '\n' || message.back() == '.' || message.back() == ' '))
+        message.pop_back();
+    RaiseError(code, FormatText("HEIF decoder: %s failed: %s.", step, message.c_str()));
 }
 
 // libheif counts its users; the library's decoders keep it for the program's life.
