@@ -20,6 +20,8 @@ using Bytes = std::vector<uint8_t>;
 struct HeifOptions {
     heif_compression_format coding = heif_compression_HEVC;
     bool withAlpha = false;
+    // The picture's colours are multiplied by its alpha before they are stored.
+    bool premultiplied = false;
     heif_orientation orientation = heif_orientation_normal;
     Bytes icc;
 };
@@ -61,7 +63,9 @@ Bytes EncodeHeif(const SourcePicture& picture, const HeifOptions& o) {
     for (int y = 0; y < picture.height; ++y)
         for (int x = 0; x < picture.width; ++x)
             for (int c = 0; c < channels; ++c)
-                rows[static_cast<size_t>(y) * stride + x * channels + c] = static_cast<uint8_t>(picture.At(x, y)[c]);
+                rows[static_cast<size_t>(y) * stride + x * channels + c] = static_cast<uint8_t>(
+                    o.premultiplied && c < 3 ? (picture.At(x, y)[c] * picture.At(x, y)[3] + 127) / 255 : picture.At(x, y)[c]);
+    heif_image_set_premultiplied_alpha(image.get(), o.premultiplied ? 1 : 0);
     if (!o.icc.empty()) heif_image_set_raw_color_profile(image.get(), "prof", o.icc.data(), o.icc.size());
     const std::unique_ptr<heif_encoding_options, OptionsDeleter> options(heif_encoding_options_alloc());
     options->image_orientation = o.orientation;
@@ -111,6 +115,17 @@ TEST(HeifDecoderTest, HevcPicturesDecodeClose) {
         EXPECT_EQ(info.bitsPerPixel, withAlpha ? 32 : 24);
         EXPECT_EQ(info.orientation, 1);
     }
+}
+
+// Premultiplied files come back with straight colours.
+TEST(HeifDecoderTest, PremultipliedAlphaIsUndone) {
+    const SourcePicture source = MakePicture(64, 48, [](int x, int y, int c) {
+        return c == 3 ? 128 + (x + y) * 127 / 110 : c == 0 ? 220 : c == 1 ? 60 + x * 2 : 140 + y;
+    });
+    const Bytes file = EncodeHeif(source, {.withAlpha = true, .premultiplied = true});
+    CMemBitmap bitmap;
+    ASSERT_EQ(DecodeWith(file, StoredPictureContext(), bitmap), 0);
+    EXPECT_GE(Psnr(bitmap, source, true), 30.0);
 }
 
 // AV1-coded HEIF carries the avif brand, so the AVIF decoder takes it; the HEIF decoder
