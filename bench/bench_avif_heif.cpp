@@ -178,9 +178,13 @@ int main(int argc, char** argv) {
         ourHeic.push_back(Milliseconds([&] { OurDecode<CHEIFDecoder>(heic); }));
     }
     std::printf("12 MP, %d threads, median ms over %d rounds (checksum %u)\n", Threads(), rounds, checksum);
-    std::printf("AVIF: ours %.1f, libavif to RGBA %.1f, ratio %.3f (target: at most 1.15)\n", Median(ourAvif),
-                Median(libAvif), Median(ourAvif) / Median(libAvif));
-    std::printf("HEIC: ours %.1f, libheif to RGBA %.1f, ratio %.3f (target: at most 1.15)\n", Median(ourHeic),
-                Median(libHeic), Median(ourHeic) / Median(libHeic));
+    // The fastest runs as well: on a busy machine they show what the code costs.
+    const auto best = [](const std::vector<double>& times) { return *std::min_element(times.begin(), times.end()); };
+    std::printf("AVIF: ours %.1f, libavif to RGBA %.1f, ratio %.3f (fastest %.1f / %.1f = %.3f) (target: at most 1.15)\n",
+                Median(ourAvif), Median(libAvif), Median(ourAvif) / Median(libAvif), best(ourAvif), best(libAvif),
+                best(ourAvif) / best(libAvif));
+    std::printf("HEIC: ours %.1f, libheif to RGBA %.1f, ratio %.3f (fastest %.1f / %.1f = %.3f) (target: at most 1.15)\n",
+                Median(ourHeic), Median(libHeic), Median(ourHeic) / Median(libHeic), best(ourHeic), best(libHeic),
+                best(ourHeic) / best(libHeic));
     return 0;
 }
