@@ -1,6 +1,13 @@
 #include "format_registry.h"
 
 #include "bmp_decoder.h"
+#ifdef VT_HAVE_AVIF
+#include "avif_animation.h"
+#include "avif_decoder.h"
+#endif
+#ifdef VT_HAVE_HEIF
+#include "heif_decoder.h"
+#endif
 #include "eps_decoder.h"
 #include "gif_animation.h"
 #include "gif_decoder.h"
@@ -65,10 +72,50 @@ bool IsTga(const uint8_t* b, size_t) {
 bool IsPcx(const uint8_t* b, size_t) { return b[0] == 0x0A && b[2] == 0x01; }
 bool IsPgm(const uint8_t* b, size_t) { return b[0] == 'P' && (b[1] == '2' || b[1] == '5'); }
 
+// The brands of an ISO base media file's leading ftyp box: the major brand, then the
+// compatible brands up to the box's end (within the detection header).
+std::vector<std::string_view> FtypBrands(const uint8_t* b, size_t size) {
+    if (size < 16 || !StartsWith(b + 4, {'f', 't', 'y', 'p'})) return {};
+    const size_t boxSize = size_t{b[0]} << 24 | size_t{b[1]} << 16 | size_t{b[2]} << 8 | b[3];
+    if (boxSize < 16 || boxSize % 4 != 0) return {};
+    const size_t end = std::min({boxSize, size, kDetectionHeaderSize});
+    const auto brand = [b](size_t at) { return std::string_view(reinterpret_cast<const char*>(b + at), 4); };
+    std::vector<std::string_view> brands{brand(8)};
+    for (size_t at = 16; at + 4 <= end; at += 4) brands.push_back(brand(at));
+    return brands;
+}
+bool HasBrand(const std::vector<std::string_view>& brands, std::initializer_list<std::string_view> wanted) {
+    return std::any_of(brands.begin(), brands.end(), [&](std::string_view brand) {
+        return std::find(wanted.begin(), wanted.end(), brand) != wanted.end();
+    });
+}
+bool IsAvif(const uint8_t* b, size_t size) { return HasBrand(FtypBrands(b, size), {"avif", "avis"}); }
+// HEVC-coded HEIF, or the structural brands with AV1 coding that is not AVIF.
+bool IsHeif(const uint8_t* b, size_t size) {
+    const std::vector<std::string_view> brands = FtypBrands(b, size);
+    return HasBrand(brands, {"heic", "heix", "hevc", "hevx", "heim", "heis", "hevm", "hevs", "mif1", "msf1"}) &&
+           !HasBrand(brands, {"avif", "avis"});
+}
+
 template <typename Decoder>
 std::unique_ptr<CImageDecoder> Make() {
     return std::make_unique<Decoder>();
 }
+
+constexpr char kAvifName[] = "AVIF";
+constexpr char kHeifName[] = "HEIF";
+#ifdef VT_HAVE_AVIF
+constexpr auto MakeAvifDecoder = Make<CAVIFDecoder>;
+constexpr auto OpenAvifFrames = OpenAvifAnimation;
+#else
+std::unique_ptr<CImageDecoder> MakeAvifDecoder() { return std::make_unique<CUnavailableDecoder>(kAvifName); }
+constexpr std::unique_ptr<CAnimationReader> (*OpenAvifFrames)(std::vector<uint8_t>, const CDecodeContext&) = nullptr;
+#endif
+#ifdef VT_HAVE_HEIF
+constexpr auto MakeHeifDecoder = Make<CHEIFDecoder>;
+#else
+std::unique_ptr<CImageDecoder> MakeHeifDecoder() { return std::make_unique<CUnavailableDecoder>(kHeifName); }
+#endif
 
 // A PICT decoder with the JPEG decoder its QuickTime pictures need.
 struct JpegForPict {
@@ -89,6 +136,11 @@ constexpr std::unique_ptr<CAnimationReader> (*kOpenWebPAnimation)(std::vector<ui
 
 const std::vector<FormatEntry>& Registry() {
     static const std::vector<FormatEntry> registry = {
+        {ImageFormat::AVIF, kAvifName, "AVIF file recognized.\n", IsAvif, {"avif"}, {"image/avif"}, MakeAvifDecoder,
+         kCarriesAlpha | kCarriesFrames | kCarriesOrientation | kCarriesColourProfile, OpenAvifFrames},
+        {ImageFormat::HEIF, kHeifName, "HEIF file recognized.\n", IsHeif, {"heic", "heif", "hif"},
+         {"image/heic", "image/heif"}, MakeHeifDecoder,
+         kCarriesAlpha | kCarriesColourProfile},
         {ImageFormat::PNG, "PNG", "PNG file recognized.\n", IsPng, {"png"}, {"image/png"}, Make<CPNGDecoder>,
          kCarriesAlpha | kCarriesOrientation | kCarriesColourProfile},
         {ImageFormat::GIF, "GIF", "GIF file recognized.\n", IsGif, {"gif"}, {"image/gif"}, Make<CGIFDecoder>,

@@ -1,6 +1,9 @@
 #include "codecs/auto_decoder.h"
 #include "codecs/bmp_decoder.h"
 #include "codecs/gif_decoder.h"
+#ifdef VT_HAVE_HEIF
+#include "codecs/heif_decoder.h"
+#endif
 #include "codecs/jpeg_decoder.h"
 #include "codecs/metafile_decoder.h"
 #include "codecs/pcx_decoder.h"
@@ -25,6 +28,9 @@ namespace {
 std::unique_ptr<CImageDecoder> DecoderFor(const std::string& format, CJPEGDecoder& jpeg) {
     if (format == "bmp") return std::make_unique<CBMPDecoder>();
     if (format == "gif") return std::make_unique<CGIFDecoder>();
+#ifdef VT_HAVE_HEIF
+    if (format == "heif") return std::make_unique<CHEIFDecoder>();
+#endif
     if (format == "jpeg") return std::make_unique<CJPEGDecoder>();
     if (format == "metafile") return std::make_unique<CMetafileDecoder>();  // the file's name gives the kind
     if (format == "pcx") return std::make_unique<CPCXDecoder>();
