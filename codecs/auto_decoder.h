@@ -26,6 +26,6 @@ public:
 private:
     CImageDecoder& Recognise(CByteSource& source);
 
-    std::array<std::unique_ptr<CImageDecoder>, static_cast<size_t>(ImageFormat::GIF) + 1> decoders_;
+    std::array<std::unique_ptr<CImageDecoder>, kImageFormatCount> decoders_;
     ImageFormat lastFormat_ = ImageFormat::None;
 };
