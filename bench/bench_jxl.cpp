@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -43,8 +44,10 @@ JxlPicture Photograph() {
     return picture;
 }
 
-// libjxl alone: the whole file to an RGBA buffer, on two threads.
-void LibjxlDecode(const std::vector<uint8_t>& data, std::vector<uint8_t>& rgba) {
+// libjxl alone: the whole file to a new RGBA buffer (as a decode makes its picture anew), on
+// two threads.
+std::unique_ptr<uint8_t[]> LibjxlDecode(const std::vector<uint8_t>& data) {
+    std::unique_ptr<uint8_t[]> rgba;
     JxlDecoder* decoder = JxlDecoderCreate(nullptr);
     void* runner = JxlResizableParallelRunnerCreate(nullptr);
     JxlDecoderSetParallelRunner(decoder, JxlResizableParallelRunner, runner);
@@ -62,8 +65,8 @@ void LibjxlDecode(const std::vector<uint8_t>& data, std::vector<uint8_t>& rgba) 
         } else if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
             size_t size = 0;
             JxlDecoderImageOutBufferSize(decoder, &format, &size);
-            rgba.resize(size);
-            JxlDecoderSetImageOutBuffer(decoder, &format, rgba.data(), rgba.size());
+            rgba.reset(new uint8_t[size]);
+            JxlDecoderSetImageOutBuffer(decoder, &format, rgba.get(), size);
         } else if (status == JXL_DEC_FULL_IMAGE) {
             break;
         } else if (status != JXL_DEC_COLOR_ENCODING) {
@@ -72,6 +75,7 @@ void LibjxlDecode(const std::vector<uint8_t>& data, std::vector<uint8_t>& rgba) 
     }
     JxlDecoderDestroy(decoder);
     JxlResizableParallelRunnerDestroy(runner);
+    return rgba;
 }
 
 }  // namespace
@@ -91,14 +95,13 @@ int main(int argc, char** argv) {
     const std::vector<uint8_t> data = ReadBytes(argv[1]);
     const int rounds = std::atoi(argv[2]);
     std::vector<double> ours, theirs;
-    std::vector<uint8_t> rgba;
     for (int round = 0; round < rounds; ++round) {
         CMemBitmap bitmap;
         ours.push_back(Milliseconds([&] {
             CJXLDecoder decoder;
             decoder.DecodeMemory(data.data(), data.size(), bitmap);
         }));
-        theirs.push_back(Milliseconds([&] { LibjxlDecode(data, rgba); }));
+        theirs.push_back(Milliseconds([&] { LibjxlDecode(data); }));
     }
     std::printf("%.1f %.1f\n", Median(ours), Median(theirs));
     return 0;

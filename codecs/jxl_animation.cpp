@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -38,7 +39,24 @@ public:
 
 protected:
     int ComposeFrame(int index, CImageBitmap& bitmap) override {
-        if (!reader_) reader_ = std::make_unique<CJxlReader>(data_, JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE);
+        try {
+            return Compose(index, bitmap);
+        } catch (...) {
+            // libjxl may hold the rows of the caller's bitmap: the next frame starts afresh.
+            reader_.reset();
+            throw;
+        }
+    }
+
+    void RestartFrames() override { reader_.reset(); }
+
+private:
+    int Compose(int index, CImageBitmap& bitmap) {
+        if (!reader_) {
+            reader_ = std::make_unique<CJxlReader>(data_, JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE);
+            if (index > 0) JxlDecoderSkipFrames(reader_->Handle(), static_cast<size_t>(index));
+        }
+        std::optional<CBitmapLock> lock;
         for (;;) {
             switch (reader_->Next()) {
                 case JXL_DEC_COLOR_ENCODING:
@@ -46,9 +64,10 @@ protected:
                     break;
                 case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
                     reader_->WriteInto(bitmap);
+                    lock.emplace(bitmap, false, true);
                     break;
                 case JXL_DEC_FULL_IMAGE:
-                    bitmap.SetHasAlpha(reader_->FrameHasTransparency());
+                    bitmap.SetHasAlpha(reader_->FinishFrame());
                     bitmap.Metadata().iccProfile = profile_;
                     bitmap.Metadata().orientation = 1;
                     return delays_[static_cast<size_t>(index)];
@@ -60,9 +79,6 @@ protected:
         }
     }
 
-    void RestartFrames() override { reader_.reset(); }
-
-private:
     std::vector<uint8_t> data_;
     std::vector<int> delays_;
     std::vector<uint8_t> profile_;

@@ -7,6 +7,7 @@
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
 
+#include <optional>
 #include <span>
 
 namespace {
@@ -34,6 +35,7 @@ void CJXLDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     const std::span<const uint8_t> data = WholeInput(source);
     CJxlReader reader(data, JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE);
     std::vector<uint8_t> profile;
+    std::optional<CBitmapLock> lock;
     for (;;) {
         switch (reader.Next()) {
             case JXL_DEC_BASIC_INFO:
@@ -44,10 +46,11 @@ void CJXLDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
                 break;
             case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
                 reader.WriteInto(bitmap);
+                lock.emplace(bitmap, false, true);
                 break;
             case JXL_DEC_FULL_IMAGE: {
                 depth = 32;
-                bitmap.SetHasAlpha(reader.FrameHasTransparency());
+                bitmap.SetHasAlpha(reader.FinishFrame());
                 ImageMetadata& metadata = bitmap.Metadata();
                 metadata.iccProfile = std::move(profile);
                 metadata.orientation = 1;

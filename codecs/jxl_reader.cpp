@@ -151,19 +151,29 @@ JxlFrameHeader CJxlReader::FrameHeader() const {
 
 void CJxlReader::WriteInto(CImageBitmap& bitmap) {
     bitmap.Create(width_, height_, 32, StoresAlpha());
-    // Samples of more than 8 bits come rounded to the nearest 8-bit level from libjxl.
+    // Samples of more than 8 bits and floats come rounded to the nearest 8-bit level.
     const JxlPixelFormat format = {4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+    const size_t rowBytes = static_cast<size_t>(width_) * 4;
     size_t bytes = 0;
-    if (!IsOk(JxlDecoderImageOutBufferSize(decoder_, &format, &bytes)) ||
-        bytes != static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4)
+    if (!IsOk(JxlDecoderImageOutBufferSize(decoder_, &format, &bytes)) || bytes != rowBytes * static_cast<size_t>(height_))
         RaiseError(ERR_BAD_DATA, "JPEG XL decoder: libjxl's frame does not fit the picture.");
     opaque_->store(255, std::memory_order_relaxed);
+    const bool oneBlock = bitmap.Line(height_ - 1) == bitmap.Line(0) + rowBytes * static_cast<size_t>(height_ - 1) &&
+                          (height_ == 1 || bitmap.Line(1) == bitmap.Line(0) + rowBytes);
+    block_ = oneBlock ? &bitmap : nullptr;
     output_ = Output{bitmap.Lines(), opaque_.get()};
-    if (!IsOk(JxlDecoderSetImageOutCallback(decoder_, &format, WriteRun, &output_)))
-        RaiseError(ERR_BAD_DATA, "JPEG XL decoder: libjxl refused the output rows.");
+    const JxlDecoderStatus status = oneBlock ? JxlDecoderSetImageOutBuffer(decoder_, &format, bitmap.Line(0), bytes)
+                                             : JxlDecoderSetImageOutCallback(decoder_, &format, WriteRun, &output_);
+    if (!IsOk(status)) RaiseError(ERR_BAD_DATA, "JPEG XL decoder: libjxl refused the output rows.");
 }
 
-bool CJxlReader::FrameHasTransparency() const {
+bool CJxlReader::FinishFrame() {
+    if (block_ != nullptr) {
+        uint8_t* pixels = block_->Line(0);
+        uint8_t alpha = RgbaToBgra(pixels, pixels, static_cast<size_t>(width_) * static_cast<size_t>(height_));
+        opaque_->store(alpha, std::memory_order_relaxed);
+        block_ = nullptr;
+    }
     return StoresAlpha() && opaque_->load(std::memory_order_relaxed) != 255;
 }
 

@@ -31,6 +31,7 @@ public:
     JxlDecoderStatus Next();
 
     const JxlBasicInfo& BasicInfo() const { return info_; }
+    JxlDecoder* Handle() const { return decoder_; }
     // The picture as delivered: the stored size with the orientation applied.
     int Width() const { return width_; }
     int Height() const { return height_; }
@@ -47,8 +48,9 @@ public:
     // At JXL_DEC_NEED_IMAGE_OUT_BUFFER: makes bitmap a 32-bit picture of the delivered size
     // and has libjxl write the frame's pixels into its rows.
     void WriteInto(CImageBitmap& bitmap);
-    // After JXL_DEC_FULL_IMAGE: whether some pixel of the frame written is not opaque.
-    bool FrameHasTransparency() const;
+    // At JXL_DEC_FULL_IMAGE: puts the frame's pixels in BGRA order and returns whether some
+    // pixel is not opaque.
+    bool FinishFrame();
 
     // Where the row callback writes.
     struct Output {
@@ -65,6 +67,9 @@ private:
     int width_ = 0;
     int height_ = 0;
     Output output_;
+    // The frame went to one block of the bitmap's rows in libjxl's RGBA order: libjxl
+    // fills a plain buffer much faster than it hands rows to a callback.
+    CImageBitmap* block_ = nullptr;
     std::unique_ptr<std::atomic<unsigned>> opaque_;
 };
 

@@ -147,6 +147,23 @@ TEST(JxlDecoder, AlphaOnlyWhenSomePixelIsTransparent) {
     EXPECT_EQ(Mismatches(bitmap, opaque), 0);
 }
 
+TEST(JxlDecoder, ThePixelsProfileGoesToTheColourConversion) {
+    // Linear-light samples: mid grey there is a much lighter grey in sRGB.
+    JxlPicture picture{4, 4, 3, 8, {std::vector<uint16_t>(48, 128)}};
+    const Bytes bytes = EncodeJxl(picture, {.linear = true});
+    CDecodeContext asStored;
+    asStored.colourManagement = false;
+    CMemBitmap stored;
+    Decode(bytes, stored, asStored);
+    EXPECT_FALSE(stored.Metadata().iccProfile.empty());
+    EXPECT_EQ(stored.PixelLine(2)[2].g, 128);
+    CMemBitmap converted;
+    Decode(bytes, converted);
+    EXPECT_NEAR(converted.PixelLine(2)[2].g, 188, 2);
+    CJXLDecoder decoder;
+    EXPECT_TRUE(decoder.ProbeMemory(bytes.data(), bytes.size()).hasColourProfile);
+}
+
 TEST(JxlDecoder, SixteenBitSamplesRoundToTheNearestLevel) {
     JxlPicture picture = Pattern(50, 20, 4, 16);
     // Samples at and around the halfway points between 8-bit levels.

@@ -39,9 +39,12 @@ std::vector<uint8_t> EncodeJxl(const JxlPicture& picture, const JxlWriting& writ
             info.animation.num_loops = writing.loops;
         }
         Check(JxlEncoderSetBasicInfo(encoder, &info), "the basic info");
-        JxlColorEncoding srgb;
-        JxlColorEncodingSetToSRGB(&srgb, JXL_FALSE);
-        Check(JxlEncoderSetColorEncoding(encoder, &srgb), "the colours");
+        JxlColorEncoding colours;
+        if (writing.linear)
+            JxlColorEncodingSetToLinearSRGB(&colours, JXL_FALSE);
+        else
+            JxlColorEncodingSetToSRGB(&colours, JXL_FALSE);
+        Check(JxlEncoderSetColorEncoding(encoder, &colours), "the colours");
         JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(encoder, nullptr);
         Check(JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT, writing.effort), "the effort");
         if (writing.lossless)

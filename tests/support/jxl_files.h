@@ -18,6 +18,7 @@ struct JxlWriting {
     float distance = 1.0f;  // lossy quality: 1 is visually lossless
     bool container = false;
     int orientation = 1;
+    bool linear = false;  // sRGB primaries with a linear tone curve instead of sRGB's
     int effort = 3;
     int threads = 2;
     // An animation: ticks per second (0: a still picture), loops, and each frame's ticks.
