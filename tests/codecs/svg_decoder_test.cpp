@@ -184,7 +184,7 @@ TEST(SvgDecoder, RecognisedByItsRootElement) {
 }
 
 TEST(SvgDecoder, BrokenDocumentsFailCleanly) {
-    for (const std::string text : {std::string("<svg xmlns='http://www.w3.org/2000/svg' width='4' height='4'><rect"),
+    for (const std::string& text : {std::string("<svg xmlns='http://www.w3.org/2000/svg' width='4' height='4'><rect"),
                                    std::string("<html xmlns='http://www.w3.org/1999/xhtml'/>"), std::string("")}) {
         SCOPED_TRACE(text);
         CMemBitmap bitmap;
