@@ -75,23 +75,21 @@ struct CJxlReader::Runner {
 CJxlReader::CJxlReader(std::span<const uint8_t> data, int events)
     : decoder_(JxlDecoderCreate(nullptr)), runner_(std::make_unique<Runner>()),
       opaque_(std::make_unique<std::atomic<unsigned>>(255)) {
-    if (decoder_ == nullptr || runner_->pool == nullptr)
+    if (!decoder_ || runner_->pool == nullptr)
         RaiseError(ERR_OUT_OF_MEMORY, "Out of memory creating the JPEG XL decoder.");
-    if (!IsOk(JxlDecoderSubscribeEvents(decoder_, events | JXL_DEC_BASIC_INFO)) ||
-        !IsOk(JxlDecoderSetParallelRunner(decoder_, Runner::Run, runner_.get())) ||
-        !IsOk(JxlDecoderSetUnpremultiplyAlpha(decoder_, JXL_TRUE)) ||
-        !IsOk(JxlDecoderSetInput(decoder_, data.data(), data.size())))
+    if (!IsOk(JxlDecoderSubscribeEvents(decoder_.get(), events | JXL_DEC_BASIC_INFO)) ||
+        !IsOk(JxlDecoderSetParallelRunner(decoder_.get(), Runner::Run, runner_.get())) ||
+        !IsOk(JxlDecoderSetUnpremultiplyAlpha(decoder_.get(), JXL_TRUE)) ||
+        !IsOk(JxlDecoderSetInput(decoder_.get(), data.data(), data.size())))
         RaiseError(ERR_FEATURE_UNAVAILABLE, "JPEG XL decoder: libjxl refused its settings.");
-    JxlDecoderCloseInput(decoder_);
+    JxlDecoderCloseInput(decoder_.get());
 }
 
-CJxlReader::~CJxlReader() {
-    if (decoder_ != nullptr) JxlDecoderDestroy(decoder_);
-}
+CJxlReader::~CJxlReader() = default;
 
 JxlDecoderStatus CJxlReader::Next() {
     CheckDecodeCancelled();
-    const JxlDecoderStatus status = JxlDecoderProcessInput(decoder_);
+    const JxlDecoderStatus status = JxlDecoderProcessInput(decoder_.get());
     switch (status) {
         case JXL_DEC_ERROR:
             // The runner's gate fails libjxl's work when the decode was cancelled.
@@ -100,7 +98,7 @@ JxlDecoderStatus CJxlReader::Next() {
         case JXL_DEC_NEED_MORE_INPUT:
             RaiseError(ERR_END_OF_DATA, "JPEG XL decoder: the data ends before the picture does.");
         case JXL_DEC_BASIC_INFO: {
-            if (!IsOk(JxlDecoderGetBasicInfo(decoder_, &info_)))
+            if (!IsOk(JxlDecoderGetBasicInfo(decoder_.get(), &info_)))
                 RaiseError(ERR_BAD_DATA, "JPEG XL decoder: libjxl could not read the header.");
             const bool turned = info_.orientation >= JXL_ORIENT_TRANSPOSE;
             const uint32_t width = turned ? info_.ysize : info_.xsize;
@@ -129,22 +127,22 @@ std::vector<uint8_t> CJxlReader::PixelProfile() {
     if (!info_.uses_original_profile) {
         JxlColorEncoding srgb;
         JxlColorEncodingSetToSRGB(&srgb, info_.num_color_channels == 1 ? JXL_TRUE : JXL_FALSE);
-        JxlDecoderSetPreferredColorProfile(decoder_, &srgb);
+        JxlDecoderSetPreferredColorProfile(decoder_.get(), &srgb);
     }
     size_t size = 0;
-    if (!IsOk(JxlDecoderGetICCProfileSize(decoder_, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size)) || size == 0) {
+    if (!IsOk(JxlDecoderGetICCProfileSize(decoder_.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size)) || size == 0) {
         Trace(2, "JPEG XL decoder: libjxl describes the pixels by no ICC profile; taken as sRGB.\n");
         return {};
     }
     std::vector<uint8_t> profile(size);
-    if (!IsOk(JxlDecoderGetColorAsICCProfile(decoder_, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, profile.data(), size)))
+    if (!IsOk(JxlDecoderGetColorAsICCProfile(decoder_.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA, profile.data(), size)))
         return {};
     return profile;
 }
 
 JxlFrameHeader CJxlReader::FrameHeader() const {
     JxlFrameHeader header{};
-    if (!IsOk(JxlDecoderGetFrameHeader(decoder_, &header)))
+    if (!IsOk(JxlDecoderGetFrameHeader(decoder_.get(), &header)))
         RaiseError(ERR_BAD_DATA, "JPEG XL decoder: libjxl could not read a frame header.");
     return header;
 }
@@ -155,15 +153,15 @@ void CJxlReader::WriteInto(CImageBitmap& bitmap) {
     const JxlPixelFormat format = {4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
     const size_t rowBytes = static_cast<size_t>(width_) * 4;
     size_t bytes = 0;
-    if (!IsOk(JxlDecoderImageOutBufferSize(decoder_, &format, &bytes)) || bytes != rowBytes * static_cast<size_t>(height_))
+    if (!IsOk(JxlDecoderImageOutBufferSize(decoder_.get(), &format, &bytes)) || bytes != rowBytes * static_cast<size_t>(height_))
         RaiseError(ERR_BAD_DATA, "JPEG XL decoder: libjxl's frame does not fit the picture.");
     opaque_->store(255, std::memory_order_relaxed);
     const bool oneBlock = bitmap.Line(height_ - 1) == bitmap.Line(0) + rowBytes * static_cast<size_t>(height_ - 1) &&
                           (height_ == 1 || bitmap.Line(1) == bitmap.Line(0) + rowBytes);
     block_ = oneBlock ? &bitmap : nullptr;
     output_ = Output{bitmap.Lines(), opaque_.get()};
-    const JxlDecoderStatus status = oneBlock ? JxlDecoderSetImageOutBuffer(decoder_, &format, bitmap.Line(0), bytes)
-                                             : JxlDecoderSetImageOutCallback(decoder_, &format, WriteRun, &output_);
+    const JxlDecoderStatus status = oneBlock ? JxlDecoderSetImageOutBuffer(decoder_.get(), &format, bitmap.Line(0), bytes)
+                                             : JxlDecoderSetImageOutCallback(decoder_.get(), &format, WriteRun, &output_);
     if (!IsOk(status)) RaiseError(ERR_BAD_DATA, "JPEG XL decoder: libjxl refused the output rows.");
 }
 

@@ -31,7 +31,7 @@ public:
     JxlDecoderStatus Next();
 
     const JxlBasicInfo& BasicInfo() const { return info_; }
-    JxlDecoder* Handle() const { return decoder_; }
+    JxlDecoder* Handle() const { return decoder_.get(); }
     // The picture as delivered: the stored size with the orientation applied.
     int Width() const { return width_; }
     int Height() const { return height_; }
@@ -60,8 +60,11 @@ public:
 
 private:
     struct Runner;
+    struct DecoderDestroy {
+        void operator()(JxlDecoder* decoder) const { JxlDecoderDestroy(decoder); }
+    };
 
-    JxlDecoder* decoder_ = nullptr;
+    std::unique_ptr<JxlDecoder, DecoderDestroy> decoder_;
     std::unique_ptr<Runner> runner_;
     JxlBasicInfo info_{};
     int width_ = 0;
