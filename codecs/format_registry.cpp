@@ -17,12 +17,24 @@
 #include "pgm_decoder.h"
 #include "pict_decoder.h"
 #include "png_decoder.h"
+#include "svg_signature.h"
 #include "tga_decoder.h"
 #include "tiff_decoder.h"
 #include "unavailable_decoder.h"
 #ifdef VT_HAVE_WEBP
 #include "webp_animation.h"
 #include "webp_decoder.h"
+#endif
+
+#include "imagelib/text_exception.h"
+#include "imagelib/trace.h"
+
+#ifdef VT_HAVE_JXL
+#include "jxl_animation.h"
+#include "jxl_decoder.h"
+#endif
+#ifdef VT_HAVE_SVG
+#include "svg_decoder.h"
 #endif
 
 #include <algorithm>
@@ -71,6 +83,12 @@ bool IsTga(const uint8_t* b, size_t) {
 }
 bool IsPcx(const uint8_t* b, size_t) { return b[0] == 0x0A && b[2] == 0x01; }
 bool IsPgm(const uint8_t* b, size_t) { return b[0] == 'P' && (b[1] == '2' || b[1] == '5'); }
+// A bare codestream or the ISO-BMFF container's signature box.
+bool IsJxl(const uint8_t* b, size_t) {
+    return StartsWith(b, {0xFF, 0x0A}) ||
+           StartsWith(b, {0x00, 0x00, 0x00, 0x0C, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A});
+}
+bool IsSvg(const uint8_t* b, size_t size) { return LooksLikeSvg(b, std::min(size, kDetectionHeaderSize)); }
 
 // The brands of an ISO base media file's leading ftyp box: the major brand, then the
 // compatible brands up to the box's end (within the detection header).
@@ -133,6 +151,18 @@ constexpr auto kOpenWebPAnimation = OpenWebPAnimation;
 std::unique_ptr<CImageDecoder> MakeWebPDecoder() { return std::make_unique<CUnavailableDecoder>("WebP"); }
 constexpr std::unique_ptr<CAnimationReader> (*kOpenWebPAnimation)(std::vector<uint8_t>, const CDecodeContext&) = nullptr;
 #endif
+#ifdef VT_HAVE_JXL
+constexpr auto MakeJxlDecoder = Make<CJXLDecoder>;
+constexpr auto OpenJxlFrames = OpenJXLAnimation;
+#else
+std::unique_ptr<CImageDecoder> MakeJxlDecoder() { return std::make_unique<CUnavailableDecoder>("JPEG XL"); }
+constexpr decltype(FormatEntry::openAnimation) OpenJxlFrames = nullptr;
+#endif
+#ifdef VT_HAVE_SVG
+constexpr auto MakeSvgDecoder = Make<CSVGDecoder>;
+#else
+std::unique_ptr<CImageDecoder> MakeSvgDecoder() { return std::make_unique<CUnavailableDecoder>("SVG"); }
+#endif
 
 const std::vector<FormatEntry>& Registry() {
     static const std::vector<FormatEntry> registry = {
@@ -151,6 +181,8 @@ const std::vector<FormatEntry>& Registry() {
          Make<CTIFFDecoder>, kCarriesAlpha | kCarriesFrames | kCarriesOrientation | kCarriesColourProfile},
         {ImageFormat::JPEG, "JPEG", "JPEG file recognized.\n", IsJpeg, {"jpg", "jpeg", "jpe"}, {"image/jpeg"},
          Make<CJPEGDecoder>, kCarriesOrientation | kCarriesColourProfile},
+        {ImageFormat::JXL, "JXL", "JPEG XL file recognized.\n", IsJxl, {"jxl"}, {"image/jxl"}, MakeJxlDecoder,
+         kCarriesAlpha | kCarriesFrames | kCarriesColourProfile, OpenJxlFrames},
         {ImageFormat::EMF, "EMF", "EMF file recognized.\n", IsEmf, {"emf"}, {"image/emf", "image/x-emf"},
          Make<CMetafileDecoder>, kDrawsText},
         {ImageFormat::WMF, "WMF", "WMF file recognized.\n", IsPlaceableWmf, {"wmf"}, {"image/wmf", "image/x-wmf"},
@@ -159,6 +191,8 @@ const std::vector<FormatEntry>& Registry() {
          Make<CEPSDecoder>, kCarriesAlpha | kCarriesOrientation | kCarriesColourProfile},
         {ImageFormat::PICT, "PICT", "Mac PICT recognized.\n", IsPict, {"pct", "pict"}, {"image/x-pict"},
          Make<CPICTWithJPEGDecoder>, kDrawsText},
+        {ImageFormat::SVG, "SVG", "SVG file recognized.\n", IsSvg, {"svg", "svgz"}, {"image/svg+xml"}, MakeSvgDecoder,
+         kCarriesAlpha},
         {ImageFormat::BMP, "BMP", "Windows bitmap recognized.\n", IsBmp, {"bmp", "dib"},
          {"image/bmp", "image/x-bmp", "image/x-ms-bmp"}, Make<CBMPDecoder>, kCarriesAlpha},
         {ImageFormat::TGA, "TGA", "TGA file recognized.\n", IsTga, {"tga"}, {"image/x-tga", "image/x-targa"},
@@ -222,6 +256,10 @@ ImageFormat DetectFormat(const uint8_t* header, size_t size, std::string_view fi
     // Only a 16-bit metafile without placeable header lacks a signature, whatever its name
     // says: an enhanced metafile would have matched its own, so ".emf" here holds a 16-bit one.
     if (extension == "wmf" || extension == "emf") return ImageFormat::WMF;
+    // Compressed SVG is known by its name, gzip's signature saying nothing of the content;
+    // so is SVG whose root comes after long comments (librsvg refuses what is not SVG).
+    if (extension == "svgz" && size >= 2 && header[0] == 0x1F && header[1] == 0x8B) return ImageFormat::SVG;
+    if (extension == "svg") return ImageFormat::SVG;
     return ImageFormat::None;
 }
 

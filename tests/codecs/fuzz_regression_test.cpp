@@ -12,6 +12,12 @@
 #include "codecs/png_decoder.h"
 #include "codecs/tga_decoder.h"
 #include "codecs/tiff_decoder.h"
+#ifdef VT_HAVE_JXL
+#include "codecs/jxl_decoder.h"
+#endif
+#ifdef VT_HAVE_SVG
+#include "codecs/svg_decoder.h"
+#endif
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
@@ -39,6 +45,12 @@ std::unique_ptr<CImageDecoder> DecoderFor(const std::string& format, CJPEGDecode
     if (format == "png") return std::make_unique<CPNGDecoder>();
     if (format == "tga") return std::make_unique<CTGADecoder>();
     if (format == "tiff") return std::make_unique<CTIFFDecoder>();
+#ifdef VT_HAVE_JXL
+    if (format == "jxl") return std::make_unique<CJXLDecoder>();
+#endif
+#ifdef VT_HAVE_SVG
+    if (format == "svg") return std::make_unique<CSVGDecoder>();
+#endif
     return nullptr;
 }
 

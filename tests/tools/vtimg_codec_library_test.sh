@@ -34,3 +34,12 @@ msg=$("$vtimg" convert "$dir/cut.png" "$dir/cut.bmp" 2>&1 >/dev/null); status=$?
 set -e
 [ $status -eq 1 ] || fail "convert of a cut PNG exited $status"
 case $msg in *"code 11: End of file reached while decoding."*) ;; *) fail "cut PNG message: $msg" ;; esac
+
+# An SVG written here: rendered without the application object that metafile text needs.
+printf '%s' "<svg xmlns='http://www.w3.org/2000/svg' width='37' height='23'><rect width='37' height='23' fill='#0a0'/></svg>" >"$dir/box.svg"
+if ! "$vtimg" info "$dir/box.svg" 2>&1 | grep -q "no decoder for them"; then
+    line=$("$vtimg" info "$dir/box.svg") || fail "info of an SVG failed"
+    [ "$line" = "$dir/box.svg: SVG 37 x 23, 32 bits per pixel, alpha" ] || fail "info printed: $line"
+    "$vtimg" convert "$dir/box.svg" "$dir/box.bmp" || fail "convert of an SVG failed"
+    [ "$(wc -c <"$dir/box.bmp")" -eq $((54 + 112 * 23)) ] || fail "convert of an SVG wrote $(wc -c <"$dir/box.bmp") bytes"
+fi
