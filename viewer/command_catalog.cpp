@@ -43,6 +43,7 @@ constexpr std::array kCommands = {
     CommandInfo{ID_DELAY_20, "20 Seconds", "20 Seconds delay between image display", nullptr, nullptr},
     CommandInfo{ID_DELAY_30, "30 Seconds", "30 Seconds delay between image display", nullptr, nullptr},
     CommandInfo{ID_REFRESH, "&Refresh\tF5", "Read the folder and the folder tree again\nRefresh", "view-refresh", nullptr},
+    CommandInfo{ID_PAUSE_ANIMATION, "Pause Animation\tP", "Pause or resume the animated picture\nPause Animation", "media-playback-pause", nullptr},
     CommandInfo{ID_COLOUR_MANAGEMENT, "Colour Management", "Convert colours from the picture's profile to the screen's", nullptr, nullptr},
     CommandInfo{ID_DEFAULT_BARS, "Default View Settings", "Reset Directory and File Bars to original settings \nReset to Default Settings", nullptr, nullptr},
     // Zoom menu
@@ -106,6 +107,7 @@ std::span<const Accelerator> Accelerators() {
         {QKeySequence(Qt::CTRL | Qt::Key_S), ID_STRETCH_TO_FILL},
         {QKeySequence(Qt::Key_F1), ID_HELP_CONTENTS},
         {QKeySequence(Qt::Key_F5), ID_REFRESH},
+        {QKeySequence(Qt::Key_P), ID_PAUSE_ANIMATION},
     };
     return table;
 }

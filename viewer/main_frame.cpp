@@ -197,6 +197,7 @@ void CMainFrame::CreateMenus() {
         AddMenuItem(delay, id);
     view->addSeparator();
     AddMenuItem(view, ID_REFRESH);
+    AddMenuItem(view, ID_PAUSE_ANIMATION);
     view->addSeparator();
     AddMenuItem(view, ID_COLOUR_MANAGEMENT);
     view->addSeparator();

@@ -21,6 +21,13 @@ CTest11Doc::CTest11Doc(CViewerModel& model, QObject* parent) : QObject(parent), 
             [this](const QString& path, const CPictureLoader::Picture& picture, int errorCode, const QString&) {
                 OnLoaded(path, picture, errorCode);
             });
+    connect(&animation_, &CAnimationPlayer::FrameShown, this, [this](const CAnimationPlayer::Frame& frame) {
+        const QImage handle = frame->BitmapHandle();
+        if (handle.isNull() || !model_.g_bImageLoaded) return;
+        frame_ = frame;
+        bitmap_ = handle;
+        UpdateAllViews();
+    });
     connect(&mail_, &CMailClient::Failed, this, [](const QString& message) {
         ViewerMessageBox(message, QMessageBox::Ok, QMessageBox::Warning);
     });
@@ -74,7 +81,7 @@ void CTest11Doc::StopWaitCursor() {
     waitCursorShown_ = false;
 }
 
-void CTest11Doc::OnLoaded(const QString&, const CPictureLoader::Picture& picture, int) {
+void CTest11Doc::OnLoaded(const QString& path, const CPictureLoader::Picture& picture, int) {
     StopWaitCursor();
     QImage handle;
     if (picture) {
@@ -91,6 +98,11 @@ void CTest11Doc::OnLoaded(const QString&, const CPictureLoader::Picture& picture
         ViewerMessageBox(QStringLiteral("This file has invalid data."));
     }
     model_.g_bImageLoaded = !handle.isNull();
+    frame_.reset();
+    if (model_.g_bImageLoaded && picture->Metadata().frameCount > 1)
+        animation_.Play(path);
+    else
+        animation_.Stop();
     // The old picture's memory goes back as soon as the view lets go of it.
     bitmap_ = handle;
     current_ = model_.g_bImageLoaded ? picture : std::make_shared<CDIBSectionBitmap>();
@@ -106,6 +118,11 @@ void CTest11Doc::RegisterCommands(CCommandTable& commands) {
     const auto imageLoaded = [this](CCmdUI& ui) { ui.Enable(model_.g_bImageLoaded); };
     commands.SetHandler(ID_EDIT_COPY, [this] { OnEditCopy(); });
     commands.SetUpdateRule(ID_EDIT_COPY, imageLoaded);
+    commands.SetHandler(ID_PAUSE_ANIMATION, [this] { animation_.SetPaused(!animation_.IsPaused()); });
+    commands.SetUpdateRule(ID_PAUSE_ANIMATION, [this](CCmdUI& ui) {
+        ui.Enable(animation_.IsActive());
+        ui.SetCheck(animation_.IsPaused());
+    });
     commands.SetHandler(ID_FILE_SEND_MAIL, [this] { OnFileSendMail(); });
     commands.SetUpdateRule(ID_FILE_SEND_MAIL, imageLoaded);
     // Printing is the view's; whether there is anything to print is decided here.

@@ -2,6 +2,7 @@
 
 #include "imagelib/dib_section_bitmap.h"
 #include "platform/mail_client.h"
+#include "viewer/animation_player.h"
 #include "viewer/picture_loader.h"
 
 #include <QImage>
@@ -48,6 +49,8 @@ public:
     // An open has not finished yet.
     bool IsLoading() const { return loader_.IsLoading(); }
     CPictureLoader& Loader() { return loader_; }
+    // Plays the frames of an animated picture in the current bitmap's place.
+    CAnimationPlayer& Animation() { return animation_; }
     // Drops the reference to the current bitmap's pixels (the bitmap keeps them).
     void DeleteContents();
 
@@ -80,6 +83,9 @@ private:
     CViewerModel& model_;
     std::shared_ptr<CDIBSectionBitmap> current_ = std::make_shared<CDIBSectionBitmap>();
     CPictureLoader loader_;
+    CAnimationPlayer animation_;
+    // The frame of an animation that shows, whose pixels bitmap_ refers to.
+    CAnimationPlayer::Frame frame_;
     QTimer waitCursorTimer_;
     bool waitCursorShown_ = false;
     QImage bitmap_;

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "imagelib/animation_reader.h"
+
+#include <QObject>
+#include <QString>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <deque>
+#include <memory>
+
+class CDIBSectionBitmap;
+
+// Plays an animated picture for the document: the frames are read on a worker thread a few
+// ahead of the one showing (at most kFramesAhead, and at most kBytesAhead bytes of them;
+// older frames are let go and read again on the next loop), and each is shown for the
+// delay the file gives it, looping as the file says. The user-interface thread only swaps
+// finished frames in, so a slow frame makes the animation wait, never the window.
+class CAnimationPlayer : public QObject {
+    Q_OBJECT
+public:
+    using Frame = std::shared_ptr<CDIBSectionBitmap>;
+    static constexpr int kFramesAhead = 3;
+    static constexpr qint64 kBytesAhead = qint64{256} << 20;
+
+    explicit CAnimationPlayer(QObject* parent = nullptr);
+    // Stops and waits for the frame being read.
+    ~CAnimationPlayer() override;
+
+    // Plays the animation of path from its first frame; a still picture, or a file that
+    // cannot be read as an animation, plays nothing (the document shows its decode).
+    void Play(const QString& path);
+    void Stop();
+    // While paused the frame showing stays; resuming goes on from it.
+    void SetPaused(bool paused);
+    bool IsPaused() const { return paused_; }
+    // An animation is open (playing or paused).
+    bool IsActive() const { return static_cast<bool>(reader_); }
+
+signals:
+    // The next frame of the animation is to be shown now.
+    void FrameShown(const CAnimationPlayer::Frame& frame);
+
+private:
+    struct Decoded {
+        Frame bitmap;
+        int delay = 0;
+        bool startsLoop = false;  // the first frame of a loop after the first
+    };
+
+    void Opened(quint64 session, const std::shared_ptr<CAnimationReader>& reader);
+    void ReadAhead();
+    void FrameRead(quint64 session, const Decoded& frame);
+    void ShowNext();
+    qint64 BytesAhead() const;
+
+    std::shared_ptr<CAnimationReader> reader_;
+    quint64 session_ = 0;
+    bool reading_ = false;
+    bool waiting_ = false;  // the delay ran out before the next frame was read
+    bool paused_ = false;
+    int loopsStarted_ = 0;
+    int currentDelay_ = 0;
+    std::deque<Decoded> ahead_;
+    QTimer timer_;
+    QThreadPool worker_;
+};
