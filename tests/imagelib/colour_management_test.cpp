@@ -57,35 +57,11 @@ Bytes LinearGrey() {
 // An RGB profile of lookup tables (as printer and some camera profiles are): a 17-point
 // grid from RGB to the Lab connection space, sampled from sRGB with red and green exchanged.
 Bytes SwappedRedGreenTable() {
-    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
-    cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_16, lab, TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
-    cmsCloseProfile(srgb);
-    cmsCloseProfile(lab);
-    cmsStage* grid = cmsStageAllocCLut16bit(nullptr, 17, 3, 3, nullptr);
-    cmsStageSampleCLut16bit(
-        grid,
-        [](const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) -> cmsInt32Number {
-            const cmsUInt16Number swapped[3] = {in[1], in[0], in[2]};
-            cmsDoTransform(static_cast<cmsHTRANSFORM>(cargo), swapped, out, 1);
-            return 1;
-        },
-        toLab, 0);
-    cmsDeleteTransform(toLab);
-    cmsPipeline* table = cmsPipelineAlloc(nullptr, 3, 3);
-    // The lutAtoBType layout: curves, grid, curves.
-    cmsPipelineInsertStage(table, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
-    cmsPipelineInsertStage(table, cmsAT_END, grid);
-    cmsPipelineInsertStage(table, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
-    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
-    cmsSetProfileVersion(profile, 4.3);
-    cmsSetDeviceClass(profile, cmsSigInputClass);
-    cmsSetColorSpace(profile, cmsSigRgbData);
-    cmsSetPCS(profile, cmsSigLabData);
-    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
-    cmsWriteTag(profile, cmsSigAToB0Tag, table);
-    cmsPipelineFree(table);
-    return SavedProfile(profile);
+    return TableProfile(cmsSigRgbData, cmsSigInputClass, 3, 17, [](const cmsUInt16Number in[], cmsUInt16Number rgb[]) {
+        rgb[0] = in[1];
+        rgb[1] = in[0];
+        rgb[2] = in[2];
+    });
 }
 
 BGRA Rgba(int r, int g, int b, int a = 255) {

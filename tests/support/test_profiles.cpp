@@ -29,37 +29,51 @@ std::vector<uint8_t> SwappedRedGreenProfile() {
     return bytes;
 }
 
-std::vector<uint8_t> SwappedInksProfile() {
+std::vector<uint8_t> TableProfile(cmsColorSpaceSignature space, cmsProfileClassSignature deviceClass, int channels,
+                                  int gridPoints, DeviceToRgb toRgb) {
     cmsHPROFILE srgb = cmsCreate_sRGBProfile();
     cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
-    cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_16, lab, TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
+    struct Cargo {
+        cmsHTRANSFORM toLab;
+        DeviceToRgb toRgb;
+    } cargo{cmsCreateTransform(srgb, TYPE_RGB_16, lab, TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0), toRgb};
     cmsCloseProfile(srgb);
     cmsCloseProfile(lab);
-    cmsStage* grid = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
+    cmsStage* grid = cmsStageAllocCLut16bit(nullptr, gridPoints, channels, 3, nullptr);
     cmsStageSampleCLut16bit(
         grid,
-        [](const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) -> cmsInt32Number {
-            const auto left = [](cmsUInt16Number ink, cmsUInt16Number black) {
-                return static_cast<cmsUInt16Number>((65535 - ink) * (65535.0 - black) / 65535 + 0.5);
-            };
-            const cmsUInt16Number rgb[3] = {left(in[1], in[3]), left(in[0], in[3]), left(in[2], in[3])};
-            cmsDoTransform(static_cast<cmsHTRANSFORM>(cargo), rgb, out, 1);
+        [](const cmsUInt16Number in[], cmsUInt16Number out[], void* data) -> cmsInt32Number {
+            const auto* cargo = static_cast<const Cargo*>(data);
+            cmsUInt16Number rgb[3];
+            cargo->toRgb(in, rgb);
+            cmsDoTransform(cargo->toLab, rgb, out, 1);
             return 1;
         },
-        toLab, 0);
-    cmsDeleteTransform(toLab);
-    cmsPipeline* table = cmsPipelineAlloc(nullptr, 4, 3);
+        &cargo, 0);
+    cmsDeleteTransform(cargo.toLab);
+    cmsPipeline* table = cmsPipelineAlloc(nullptr, channels, 3);
     // The lutAtoBType layout: curves, grid, curves.
-    cmsPipelineInsertStage(table, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
+    cmsPipelineInsertStage(table, cmsAT_END, cmsStageAllocToneCurves(nullptr, channels, nullptr));
     cmsPipelineInsertStage(table, cmsAT_END, grid);
     cmsPipelineInsertStage(table, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
     cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
     cmsSetProfileVersion(profile, 4.3);
-    cmsSetDeviceClass(profile, cmsSigOutputClass);
-    cmsSetColorSpace(profile, cmsSigCmykData);
+    cmsSetDeviceClass(profile, deviceClass);
+    cmsSetColorSpace(profile, space);
     cmsSetPCS(profile, cmsSigLabData);
     cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
     cmsWriteTag(profile, cmsSigAToB0Tag, table);
     cmsPipelineFree(table);
     return SavedProfile(profile);
+}
+
+std::vector<uint8_t> SwappedInksProfile() {
+    return TableProfile(cmsSigCmykData, cmsSigOutputClass, 4, 9, [](const cmsUInt16Number in[], cmsUInt16Number rgb[]) {
+        const auto left = [](cmsUInt16Number ink, cmsUInt16Number black) {
+            return static_cast<cmsUInt16Number>((65535 - ink) * (65535.0 - black) / 65535 + 0.5);
+        };
+        rgb[0] = left(in[1], in[3]);
+        rgb[1] = left(in[0], in[3]);
+        rgb[2] = left(in[2], in[3]);
+    });
 }
