@@ -1,5 +1,7 @@
 #include "viewer/scaled_picture_cache.h"
 
+#include <QPainter>
+
 namespace {
 
 constexpr QRgb kAlpha = 0xFF000000u;
@@ -25,17 +27,39 @@ QImage MadeOpaque(const QImage& picture) {
 
 }  // namespace
 
-const QImage& CScaledPictureCache::Opaque(const QImage& picture) {
+QImage FlattenedPicture(const QImage& picture, QColor background) {
+    QImage flat(picture.size(), QImage::Format_RGB32);
+    if (background.isValid()) {
+        flat.fill(background);
+    } else {
+        const int side = CScaledPictureCache::kCheckerSquare;
+        for (int y = 0; y < flat.height(); ++y) {
+            auto* row = reinterpret_cast<QRgb*>(flat.scanLine(y));
+            for (int x = 0; x < flat.width(); ++x) row[x] = ((x / side + y / side) & 1) ? 0xFFCCCCCCu : 0xFFFFFFFFu;
+        }
+    }
+    // The same rows read with their alpha, which the window-system format leaves out.
+    const QImage straight(picture.constBits(), picture.width(), picture.height(), picture.bytesPerLine(),
+                          QImage::Format_ARGB32);
+    QPainter painter(&flat);
+    painter.drawImage(0, 0, straight);
+    return flat;
+}
+
+const QImage& CScaledPictureCache::Opaque(const QImage& picture, bool transparent) {
     if (picture.cacheKey() == pictureKey_) return opaque_;
     Clear();
     pictureKey_ = picture.cacheKey();
     const bool rgb32 = picture.format() == QImage::Format_RGB32 || picture.format() == QImage::Format_ARGB32;
-    opaque_ = rgb32 && !IsOpaque(picture) ? MadeOpaque(picture) : picture;
+    if (rgb32 && transparent)
+        opaque_ = FlattenedPicture(picture);
+    else
+        opaque_ = rgb32 && !IsOpaque(picture) ? MadeOpaque(picture) : picture;
     return opaque_;
 }
 
-const QImage& CScaledPictureCache::Scaled(const QImage& picture, QSize size) {
-    const QImage& opaque = Opaque(picture);
+const QImage& CScaledPictureCache::Scaled(const QImage& picture, bool transparent, QSize size) {
+    const QImage& opaque = Opaque(picture, transparent);
     if (size == size_) return scaled_;
     size_ = size;
     scaled_ = QImage();

@@ -1,22 +1,30 @@
 #pragma once
 
 #include <QImage>
+#include <QColor>
 #include <QSize>
 
-// The pictures the view draws, prepared once per image: the picture made opaque (a copy
-// only when some alpha byte is not 255, since the view ignores alpha as a block copy does)
-// and that picture smoothly scaled to the size shown, kept until the image or the size
-// changes, so that a repaint is a single copy.
+// The picture (32 bits, its alpha straight) laid over background, or over the light grey
+// checkerboard the view shows transparency on when background is invalid.
+QImage FlattenedPicture(const QImage& picture, QColor background = QColor());
+
+// The pictures the view draws, prepared once per image: the picture made opaque and that
+// picture smoothly scaled to the size shown, kept until the image or the size changes, so
+// that a repaint is a single copy. A picture with transparency (as its decoder says) is
+// laid over a checkerboard, as viewers show transparency; any other picture is drawn as if
+// every alpha byte were 255 (a copy only when some is not, as 32-bit files often store 0).
 class CScaledPictureCache {
 public:
     // Scaled copies larger than this are not kept (a deep zoom of a large picture); the
     // view then scales only the part it paints.
     static constexpr qint64 kLargestCachedPixels = qint64{32} * 1024 * 1024;
 
-    // The picture with every alpha byte 255.
-    const QImage& Opaque(const QImage& picture);
+    static constexpr int kCheckerSquare = 8;
+
+    // The picture with every alpha byte 255; transparent: laid over the checkerboard.
+    const QImage& Opaque(const QImage& picture, bool transparent);
     // The opaque picture scaled to size; a null image when such a copy is too large to keep.
-    const QImage& Scaled(const QImage& picture, QSize size);
+    const QImage& Scaled(const QImage& picture, bool transparent, QSize size);
     void Clear();
 
 private:

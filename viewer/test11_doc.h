@@ -56,6 +56,8 @@ public:
 
     // The pixels of the current bitmap; null when the document holds none.
     const QImage& Bitmap() const { return bitmap_; }
+    // Some pixel of that picture is not opaque, as its decoder says.
+    bool HasAlpha() const { return frame_ ? frame_->HasAlpha() : current_->HasAlpha(); }
     // The opened file and the name shown in the title ("" before the first file).
     const QString& PathName() const { return path_; }
     QString Title() const;

@@ -184,7 +184,7 @@ void CTest11View::OnDraw(QPainter& painter, const QRect& clip) {
 
 void CTest11View::DrawPicture(QPainter& painter, const QImage& source, const QRect& clip) {
     // The picture is drawn opaque whatever its alpha bytes hold, as a block copy would.
-    const QImage& picture = cache_.Opaque(source);
+    const QImage& picture = cache_.Opaque(source, document_.HasAlpha());
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     const QRect& target = layout_.target;
     if (layout_.tiled) {
@@ -202,7 +202,7 @@ void CTest11View::DrawPicture(QPainter& painter, const QImage& source, const QRe
         painter.drawImage(visible.topLeft(), picture, visible.translated(-target.topLeft()));
         return;
     }
-    const QImage& scaled = cache_.Scaled(source, target.size());
+    const QImage& scaled = cache_.Scaled(source, document_.HasAlpha(), target.size());
     if (!scaled.isNull()) {
         const QRect visible = target.intersected(clip);
         painter.drawImage(visible.topLeft(), scaled, visible.translated(-target.topLeft()));
@@ -215,7 +215,11 @@ void CTest11View::DrawPicture(QPainter& painter, const QImage& source, const QRe
 
 void CTest11View::OnPrint(QPainter& painter, const QRect& page) {
     pageRect_ = page;
-    const QImage picture = Model().g_bImageLoaded ? cache_.Opaque(document_.Bitmap()) : QImage();
+    // On paper, transparency is the paper's white.
+    QImage picture;
+    if (Model().g_bImageLoaded)
+        picture = document_.HasAlpha() ? FlattenedPicture(document_.Bitmap(), Qt::white)
+                                       : cache_.Opaque(document_.Bitmap(), false);
     const QString webAddress = Profile::GetString(QStringLiteral("Settings"), QStringLiteral("MakerWebAddress"),
                                                   QString::fromLatin1(AppInfo::kMakerWebAddress));
     DrawPrintedPage(painter, ComputePrintLayout(pageRect_, picture.size(), Model().StretchState), picture,

@@ -168,6 +168,28 @@ TEST_F(ViewDisplay, PictureIsDrawnOpaqueWhateverItsAlphaBytesHold) {
     }
 }
 
+TEST_F(ViewDisplay, TransparencyShowsTheCheckerboardAndHalfTransparencyBlendsWithIt) {
+    // Left third clear, middle third half-transparent red, right third opaque red; the clear
+    // pixels store black, which must not show.
+    QImage picture(96, 48, QImage::Format_ARGB32);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 96; ++x) picture.setPixel(x, y, x < 32 ? 0x00000000u : x < 64 ? 0x80FF0000u : 0xFFFF0000u);
+    const QString path = QString::fromStdString(dir.File("clear.png"));
+    ASSERT_TRUE(picture.save(path, "PNG"));
+    ASSERT_TRUE(OpenAndWait(document, path));
+    ASSERT_TRUE(document.HasAlpha());
+    Run(ID_ORIGINAL_SIZE);
+    const QImage shown = RenderViewport(view);
+    const QPoint origin = view.Layout().target.topLeft();
+    // The checkerboard's first square is white, the next one light grey.
+    EXPECT_EQ(shown.pixel(origin + QPoint(1, 1)), 0xFFFFFFFFu);
+    EXPECT_EQ(shown.pixel(origin + QPoint(9, 1)), 0xFFCCCCCCu);
+    const QRgb blended = shown.pixel(origin + QPoint(33, 1));
+    EXPECT_EQ(qRed(blended), 255);
+    EXPECT_NEAR(qGreen(blended), 127, 2) << "half of the white square shows through";
+    EXPECT_EQ(shown.pixel(origin + QPoint(80, 20)), 0xFFFF0000u);
+}
+
 TEST_F(ViewDisplay, WithoutAnImageTheViewIsWhiteAndZoomIsDisabled) {
     EXPECT_TRUE(AllWhite(RenderViewport(view)));
     EXPECT_EQ(view.ScrollSizes(), QSize(1, 1));
