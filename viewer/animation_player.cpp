@@ -3,6 +3,7 @@
 #include "codecs/animation_source.h"
 #include "imagelib/dib_section_bitmap.h"
 #include "imagelib/text_exception.h"
+#include "viewer/picture_loader.h"
 
 #include <QFile>
 
@@ -85,6 +86,7 @@ void CAnimationPlayer::ReadAhead() {
                 frame.startsLoop = true;
                 frame.delay = reader->ReadFrame(*frame.bitmap);
             }
+            MakeOpaque(*frame.bitmap);
         } catch (const CTextException&) {
             frame.bitmap.reset();
         }

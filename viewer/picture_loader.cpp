@@ -23,6 +23,14 @@ qint64 BytesOf(const CPictureLoader::Picture& picture) {
 
 }  // namespace
 
+void MakeOpaque(CImageBitmap& picture) {
+    if (picture.BitsPerPixel() != 32 || picture.HasAlpha()) return;
+    for (int y = 0; y < picture.Height(); ++y) {
+        BGRA* row = picture.PixelLine(y);
+        for (int x = 0; x < picture.Width(); ++x) row[x].a = 255;
+    }
+}
+
 CPictureLoader::CPictureLoader(qint64 preloadBudget, QObject* parent)
     : QObject(parent), preloadBudget_(preloadBudget) {
     pool_.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
@@ -86,6 +94,7 @@ void CPictureLoader::Start(const QString& path, int priority) {
             try {
                 CAutoDecoder decoder;
                 decoder.DecodeFile(QFile::encodeName(path).toStdString(), *picture, context, 32);
+                MakeOpaque(*picture);
             } catch (const CTextException& failure) {
                 errorCode = failure.Code();
                 error = QString::fromLocal8Bit(failure.what());

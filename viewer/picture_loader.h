@@ -12,6 +12,11 @@
 #include <memory>
 
 class CDIBSectionBitmap;
+class CImageBitmap;
+
+// Sets every alpha byte of a 32-bit picture without transparency to 255 (32-bit files often
+// store 0 there), so that it can be drawn as it is. Run on the worker that decoded it.
+void MakeOpaque(CImageBitmap& picture);
 
 // Decodes the document's pictures on worker threads: the picture to show, and ahead of it
 // the pictures the user is likely to ask for next, so that they show at once.

@@ -4,27 +4,6 @@
 
 namespace {
 
-constexpr QRgb kAlpha = 0xFF000000u;
-
-bool IsOpaque(const QImage& picture) {
-    for (int y = 0; y < picture.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
-        QRgb all = kAlpha;
-        for (int x = 0; x < picture.width(); ++x) all &= row[x];
-        if (all != kAlpha) return false;
-    }
-    return true;
-}
-
-QImage MadeOpaque(const QImage& picture) {
-    QImage opaque = picture.copy();
-    for (int y = 0; y < opaque.height(); ++y) {
-        auto* row = reinterpret_cast<QRgb*>(opaque.scanLine(y));
-        for (int x = 0; x < opaque.width(); ++x) row[x] |= kAlpha;
-    }
-    return opaque;
-}
-
 }  // namespace
 
 QImage FlattenedPicture(const QImage& picture, QColor background) {
@@ -51,10 +30,7 @@ const QImage& CScaledPictureCache::Opaque(const QImage& picture, bool transparen
     Clear();
     pictureKey_ = picture.cacheKey();
     const bool rgb32 = picture.format() == QImage::Format_RGB32 || picture.format() == QImage::Format_ARGB32;
-    if (rgb32 && transparent)
-        opaque_ = FlattenedPicture(picture);
-    else
-        opaque_ = rgb32 && !IsOpaque(picture) ? MadeOpaque(picture) : picture;
+    opaque_ = rgb32 && transparent ? FlattenedPicture(picture) : picture;
     return opaque_;
 }
 

@@ -11,8 +11,8 @@ QImage FlattenedPicture(const QImage& picture, QColor background = QColor());
 // The pictures the view draws, prepared once per image: the picture made opaque and that
 // picture smoothly scaled to the size shown, kept until the image or the size changes, so
 // that a repaint is a single copy. A picture with transparency (as its decoder says) is
-// laid over a checkerboard, as viewers show transparency; any other picture is drawn as if
-// every alpha byte were 255 (a copy only when some is not, as 32-bit files often store 0).
+// laid over a checkerboard, as viewers show transparency; any other picture is drawn as it
+// is, its alpha bytes 255 (the document's decodes make them so).
 class CScaledPictureCache {
 public:
     // Scaled copies larger than this are not kept (a deep zoom of a large picture); the
@@ -21,7 +21,7 @@ public:
 
     static constexpr int kCheckerSquare = 8;
 
-    // The picture with every alpha byte 255; transparent: laid over the checkerboard.
+    // The picture as it is, or, transparent, laid over the checkerboard.
     const QImage& Opaque(const QImage& picture, bool transparent);
     // The opaque picture scaled to size; a null image when such a copy is too large to keep.
     const QImage& Scaled(const QImage& picture, bool transparent, QSize size);
