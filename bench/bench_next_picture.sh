@@ -1,0 +1,44 @@
+#!/bin/sh
+# Next picture, preloaded: the viewer on a folder of 24 MP JPEGs under Xvfb, the Down key
+# pressed ten times in the Names list, each time after the neighbours had 1.5 s to be
+# decoded ahead; a small X client (screen_watch) polls the middle of the view every
+# millisecond and reports key press to changed pixels (median), in natural size and in
+# proportional stretch.
+# Usage: bench_next_picture.sh BUILD_DIR
+set -eu
+build=$(cd "${1:-build}" && pwd)
+if [ -z "${VT_BENCH_UNDER_XVFB:-}" ]; then
+    VT_BENCH_UNDER_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$build"
+fi
+out=$(cd "$(dirname "$0")" && pwd)/out
+pictures=$out/next-picture
+mkdir -p "$out"
+if [ "$(ls "$pictures" 2>/dev/null | wc -l)" -ne 12 ]; then
+    echo "making 12 photos of 6000 x 4000 in $pictures (once)"
+    rm -rf "$pictures" && mkdir -p "$pictures"
+    convert -seed 3 -size 1500x1000 plasma:fractal -resize '6000x4000!' "$out/next-base.ppm"
+    i=0
+    for colour in red green blue yellow cyan magenta red green blue yellow cyan magenta; do
+        convert "$out/next-base.ppm" -fill "$colour" -colorize 85 -quality 90 "$pictures/p$(printf %02d $i).jpg"
+        i=$((i + 1))
+    done
+fi
+
+for mode in 0 2; do
+    home=$(mktemp -d)
+    mkdir -p "$home/config/Vantoro Software 500"
+    printf '[Settings]\nLastDirectoryUsed=%s\nStretchState=%s\n' "$pictures" "$mode" \
+        > "$home/config/Vantoro Software 500/Vantoro Software Image Viewer.ini"
+    XDG_CONFIG_HOME=$home/config XDG_CACHE_HOME=$home/cache "$build/viewer/vtview" --no-splash 2>/dev/null &
+    viewer=$!
+    sleep 4
+    # The first picture shows, then ten steps; the view's middle lies right of the docked bars.
+    xdotool key Down
+    name=natural
+    [ "$mode" = 2 ] && name=proportional
+    printf '%s: ' "$name"
+    "$build/bench/screen_watch" 760 420 Down 10 1500 | tail -1
+    kill "$viewer"
+    wait "$viewer" 2>/dev/null || true
+    rm -rf "$home"
+done
