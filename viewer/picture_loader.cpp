@@ -3,6 +3,7 @@
 #include "codecs/auto_decoder.h"
 #include "imagelib/dib_section_bitmap.h"
 #include "imagelib/text_exception.h"
+#include "viewer/display_layout.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -67,6 +68,11 @@ void CPictureLoader::Preload(const QStringList& paths) {
     }
 }
 
+void CPictureLoader::SetFitSize(QSize client, int stretchState) {
+    fitClient_ = client;
+    fitState_ = stretchState;
+}
+
 void CPictureLoader::Forget() {
     for (auto entry = entries_.begin(); entry != entries_.end();) Drop(entry++);
 }
@@ -86,8 +92,12 @@ void CPictureLoader::Start(const QString& path, int priority) {
     entry.size = info.size();
     const CDecodeContext context = entry.context;
     const quint64 generation = entry.generation;
+    const bool fit = fitState_ == STRETCH_FILL || fitState_ == STRETCH_PROPORTIONAL;
+    const QSize client = fitClient_;
+    const int stretchState = fitState_;
     pool_.start(
-        [this, path, generation, context] {
+        [this, path, generation, context, fit, client, stretchState] {
+            QImage scaled;
             auto picture = std::make_shared<CDIBSectionBitmap>();
             int errorCode = 0;
             QString error;
@@ -95,6 +105,13 @@ void CPictureLoader::Start(const QString& path, int priority) {
                 CAutoDecoder decoder;
                 decoder.DecodeFile(QFile::encodeName(path).toStdString(), *picture, context, 32);
                 MakeOpaque(*picture);
+                // The view's scaled copy, ready before the picture is asked for.
+                if (fit && !picture->HasAlpha()) {
+                    const QSize target =
+                        ComputeDisplayLayout(QSize(picture->Width(), picture->Height()), client, stretchState).target.size();
+                    if (!target.isEmpty() && target != QSize(picture->Width(), picture->Height()))
+                        scaled = picture->BitmapHandle().scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                }
             } catch (const CTextException& failure) {
                 errorCode = failure.Code();
                 error = QString::fromLocal8Bit(failure.what());
@@ -105,20 +122,24 @@ void CPictureLoader::Start(const QString& path, int priority) {
             }
             if (errorCode != 0) picture.reset();
             QMetaObject::invokeMethod(
-                this, [this, path, generation, picture, errorCode, error] { Finished(path, generation, picture, errorCode, error); },
+                this,
+                [this, path, generation, picture, scaled, errorCode, error] {
+                    Finished(path, generation, picture, scaled, errorCode, error);
+                },
                 Qt::QueuedConnection);
         },
         priority);
 }
 
-void CPictureLoader::Finished(const QString& path, quint64 generation, const Picture& picture, int errorCode,
-                              const QString& error) {
+void CPictureLoader::Finished(const QString& path, quint64 generation, const Picture& picture, const QImage& scaled,
+                              int errorCode, const QString& error) {
     const auto found = entries_.find(path);
     // A decode that was dropped meanwhile, or replaced by a newer one of the same file.
     if (found == entries_.end() || found->second.generation != generation) return;
     Entry& entry = found->second;
     entry.done = true;
     entry.picture = picture;
+    entry.scaled = scaled;
     entry.errorCode = errorCode;
     entry.error = error;
     if (path == wanted_) {
@@ -136,9 +157,10 @@ void CPictureLoader::Answer(const QString& path, const Entry& entry) {
     preloads_.removeAll(path);
     // Copies: a slot may call Load again, which can drop the entry.
     const Picture picture = entry.picture;
+    const QImage scaled = entry.scaled;
     const int errorCode = entry.errorCode;
     const QString error = entry.error;
-    emit Loaded(path, picture, errorCode, error);
+    emit Loaded(path, picture, scaled, errorCode, error);
 }
 
 void CPictureLoader::Trim() {

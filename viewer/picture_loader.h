@@ -3,7 +3,9 @@
 #include "imagelib/decode_context.h"
 
 #include <QDateTime>
+#include <QImage>
 #include <QObject>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QThreadPool>
@@ -40,6 +42,9 @@ public:
 
     void Load(const QString& path);
     void Preload(const QStringList& paths);
+    // The view's client size and display mode: pictures decoded from now on in a stretch
+    // mode come with their copy scaled to the size they will show at, made on the worker.
+    void SetFitSize(QSize client, int stretchState);
     // Forgets every decoded picture (the colour settings changed).
     void Forget();
     // A Load has not been answered yet.
@@ -49,7 +54,8 @@ public:
 
 signals:
     // The picture Load asked for: decoded, or null with the library's error code and text.
-    void Loaded(const QString& path, const CPictureLoader::Picture& picture, int errorCode, const QString& error);
+    void Loaded(const QString& path, const CPictureLoader::Picture& picture, const QImage& scaled, int errorCode,
+                const QString& error);
     // A decode Preload asked for ended: the picture is kept if the budget allows, and a
     // failure is kept for Load to report at once.
     void Preloaded(const QString& path);
@@ -60,6 +66,7 @@ private:
         quint64 generation = 0;
         bool done = false;
         Picture picture;
+        QImage scaled;  // the picture at the size it shows at in a stretch mode, or null
         int errorCode = 0;
         QString error;
         QDateTime modified;  // of the file when the decode started
@@ -67,7 +74,8 @@ private:
     };
 
     void Start(const QString& path, int priority);
-    void Finished(const QString& path, quint64 generation, const Picture& picture, int errorCode, const QString& error);
+    void Finished(const QString& path, quint64 generation, const Picture& picture, const QImage& scaled, int errorCode,
+                  const QString& error);
     // Drops the entries neither shown nor preloaded, cancelling their decodes, then the
     // preloaded pictures beyond the budget (the last named first).
     void Trim();
@@ -81,5 +89,7 @@ private:
     QStringList preloads_;
     quint64 generation_ = 0;
     const qint64 preloadBudget_;
+    QSize fitClient_;
+    int fitState_ = 0;
     QThreadPool pool_;
 };

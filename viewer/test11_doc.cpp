@@ -18,14 +18,14 @@ CTest11Doc::CTest11Doc(CViewerModel& model, QObject* parent) : QObject(parent), 
         waitCursorShown_ = true;
     });
     connect(&loader_, &CPictureLoader::Loaded, this,
-            [this](const QString& path, const CPictureLoader::Picture& picture, int errorCode, const QString&) {
-                OnLoaded(path, picture, errorCode);
-            });
+            [this](const QString& path, const CPictureLoader::Picture& picture, const QImage& scaled, int,
+                   const QString&) { OnLoaded(path, picture, scaled); });
     connect(&animation_, &CAnimationPlayer::FrameShown, this, [this](const CAnimationPlayer::Frame& frame) {
         const QImage handle = frame->BitmapHandle();
         if (handle.isNull() || !model_.g_bImageLoaded) return;
         frame_ = frame;
         bitmap_ = handle;
+        scaled_ = QImage();
         UpdateAllViews();
     });
     connect(&mail_, &CMailClient::Failed, this, [](const QString& message) {
@@ -81,7 +81,7 @@ void CTest11Doc::StopWaitCursor() {
     waitCursorShown_ = false;
 }
 
-void CTest11Doc::OnLoaded(const QString& path, const CPictureLoader::Picture& picture, int) {
+void CTest11Doc::OnLoaded(const QString& path, const CPictureLoader::Picture& picture, const QImage& scaled) {
     StopWaitCursor();
     QImage handle;
     if (picture) {
@@ -105,6 +105,7 @@ void CTest11Doc::OnLoaded(const QString& path, const CPictureLoader::Picture& pi
         animation_.Stop();
     // The old picture's memory goes back as soon as the view lets go of it.
     bitmap_ = handle;
+    scaled_ = model_.g_bImageLoaded ? scaled : QImage();
     current_ = model_.g_bImageLoaded ? picture : std::make_shared<CDIBSectionBitmap>();
     UpdateAllViews();
     emit LoadFinished(model_.g_bImageLoaded);

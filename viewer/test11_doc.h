@@ -56,6 +56,9 @@ public:
 
     // The pixels of the current bitmap; null when the document holds none.
     const QImage& Bitmap() const { return bitmap_; }
+    // That picture already scaled to the size a stretch mode shows it at (made while it
+    // was decoded), or null.
+    const QImage& ScaledBitmap() const { return scaled_; }
     // Some pixel of that picture is not opaque, as its decoder says.
     bool HasAlpha() const { return frame_ ? frame_->HasAlpha() : current_->HasAlpha(); }
     // The opened file and the name shown in the title ("" before the first file).
@@ -77,7 +80,7 @@ signals:
 
 private:
     bool OpenForReading(const QString& path);
-    void OnLoaded(const QString& path, const CPictureLoader::Picture& picture, int errorCode);
+    void OnLoaded(const QString& path, const CPictureLoader::Picture& picture, const QImage& scaled);
     void StopWaitCursor();
     void OnEditCopy();
     void OnFileSendMail();
@@ -91,6 +94,7 @@ private:
     QTimer waitCursorTimer_;
     bool waitCursorShown_ = false;
     QImage bitmap_;
+    QImage scaled_;
     QString path_;
     CMailClient mail_;
 };

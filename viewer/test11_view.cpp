@@ -137,6 +137,7 @@ void CTest11View::UpdateLayout() {
     }
     if (picture.isNull()) return;
     layout_ = ComputeDisplayLayout(picture.size(), viewport()->size(), Model().StretchState);
+    document_.Loader().SetFitSize(viewport()->size(), Model().StretchState);
     SetScrollSizes(layout_.scrollSize);
 }
 
@@ -202,7 +203,10 @@ void CTest11View::DrawPicture(QPainter& painter, const QImage& source, const QRe
         painter.drawImage(visible.topLeft(), picture, visible.translated(-target.topLeft()));
         return;
     }
-    const QImage& scaled = cache_.Scaled(source, document_.HasAlpha(), target.size());
+    // A copy made while the picture was decoded saves the scaling here.
+    const QImage& prepared = document_.ScaledBitmap();
+    const QImage& scaled =
+        prepared.size() == target.size() ? prepared : cache_.Scaled(source, document_.HasAlpha(), target.size());
     if (!scaled.isNull()) {
         const QRect visible = target.intersected(clip);
         painter.drawImage(visible.topLeft(), scaled, visible.translated(-target.topLeft()));

@@ -81,7 +81,7 @@ TEST_F(PictureLoader, PreloadedPicturesAnswerAtOnceUnlessTheirFileChanged) {
     loader.Load(broken);
     ASSERT_EQ(loaded.size(), 2) << "so is a file whose preload failed";
     EXPECT_FALSE(loaded[1][1].value<CPictureLoader::Picture>());
-    EXPECT_NE(loaded[1][2].toInt(), 0);
+    EXPECT_NE(loaded[1][3].toInt(), 0);
 
     // Another program rewrites the preloaded file: the new pixels show.
     loader.Preload({next});
@@ -115,6 +115,27 @@ TEST_F(PictureLoader, PreloadsBeyondTheBudgetAreLetGoAndDecodedAgainWhenAskedFor
         ASSERT_TRUE(loaded.wait(20000));
     }
     EXPECT_EQ(CornerOf(loaded.last()[1].value<CPictureLoader::Picture>()), qRgb(4, 5, 6));
+}
+
+TEST_F(PictureLoader, InAStretchModeTheScaledCopyIsMadeWithThePicture) {
+    QImage stored(400, 100, QImage::Format_RGB32);
+    stored.fill(qRgb(0, 90, 180));
+    const QString wide = QString::fromStdString(dir.File("wide.png"));
+    ASSERT_TRUE(stored.save(wide, "PNG"));
+    CPictureLoader loader;
+    QSignalSpy loaded(&loader, &CPictureLoader::Loaded);
+    loader.SetFitSize(QSize(200, 200), 2);
+    loader.Load(wide);
+    ASSERT_TRUE(loaded.wait(20000));
+    const QImage scaled = loaded[0][2].value<QImage>();
+    EXPECT_EQ(scaled.size(), QSize(200, 50)) << "proportionally fitted";
+    EXPECT_EQ(scaled.pixel(100, 25), qRgb(0, 90, 180));
+
+    loader.SetFitSize(QSize(200, 200), 0);
+    loader.Forget();
+    loader.Load(wide);
+    ASSERT_TRUE(loaded.wait(20000));
+    EXPECT_TRUE(loaded[1][2].value<QImage>().isNull()) << "natural size needs no copy";
 }
 
 TEST_F(PictureLoader, GoingAwayCancelsWhatRunsWithoutAnswering) {
