@@ -5,11 +5,14 @@
 # millisecond and reports key press to changed pixels (median), in natural size and in
 # proportional stretch. Then the memory a shown picture costs: the viewer's resident size
 # before and after a lone 24 MP picture shows (nothing to preload), against its 96 MB.
-# Usage: bench_next_picture.sh BUILD_DIR
+# And launch to pixels: the viewer started on one of the 24 MP pictures until its colour
+# shows in the view's middle (median of 5), beside the viewer of OLD_BUILD_DIR when given.
+# Usage: bench_next_picture.sh BUILD_DIR [OLD_BUILD_DIR]
 set -eu
 build=$(cd "${1:-build}" && pwd)
+old=${2:+$(cd "$2" && pwd)}
 if [ -z "${VT_BENCH_UNDER_XVFB:-}" ]; then
-    VT_BENCH_UNDER_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$build"
+    VT_BENCH_UNDER_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$build" $old
 fi
 out=$(cd "$(dirname "$0")" && pwd)/out
 pictures=$out/next-picture
@@ -61,3 +64,21 @@ kill "$viewer"
 wait "$viewer" 2>/dev/null || true
 rm -rf "$home"
 awk -v b="$before" -v a="$after" 'BEGIN { printf "memory: %.1f MB more resident for a 96.0 MB picture: %.2f x\n", (a - b) / 1024, (a - b) / 1024 / 96 }'
+
+# Launch to pixels: p02 is tinted blue.
+launch() {
+    times=""
+    for run in 1 2 3 4 5; do
+        home=$(mktemp -d)
+        result=$(XDG_CONFIG_HOME=$home/config XDG_CACHE_HOME=$home/cache \
+            "$build/bench/screen_watch" launch 640 420 0x3030ff "$1/viewer/vtview" --no-splash "$pictures/p02.jpg" 2>/dev/null)
+        kill "${result#* }" 2>/dev/null || true
+        while kill -0 "${result#* }" 2>/dev/null; do sleep 0.1; done
+        times="$times ${result% *}"
+        rm -rf "$home"
+    done
+    echo "$times" | tr ' ' '\n' | sed '/^$/d' | sort -n | sed -n 3p
+}
+printf 'launch to pixels: %s ms' "$(launch "$build")"
+[ -n "$old" ] && printf ', before: %s ms' "$(launch "$old")"
+echo
