@@ -17,7 +17,7 @@ constexpr std::array kCommands = {
     CommandInfo{ID_FILE_PRINT_PREVIEW, "Print Pre&view", "Display full pages\nPrint Preview", "document-print-preview", "print-preview"},
     CommandInfo{ID_FILE_PRINT_SETUP, "P&rint Setup...", "Change the printer and printing options\nPrint Setup", nullptr, nullptr},
     CommandInfo{ID_DELETE_FILE, "Delete File ...", "Delete displayed image from disk \nDelete image", "edit-delete", "delete"},
-    CommandInfo{ID_FILE_PROPERTIES, "Properties ...", "Show Properites of File", nullptr, nullptr},
+    CommandInfo{ID_FILE_PROPERTIES, "Properties ...", "Show Properties of File", nullptr, nullptr},
     CommandInfo{ID_FILE_SEND_MAIL, "E-mail Image ...", "E-mail current image as attachment \nE-mail Image", "mail-message-new", "mail"},
     CommandInfo{ID_APP_EXIT, "E&xit", "Quit the application\nExit", nullptr, nullptr},
     // Edit menu
@@ -58,7 +58,7 @@ constexpr std::array kCommands = {
     // Context menu, toolbar and accelerator only
     CommandInfo{ID_ORIGINAL_SIZE, "", "", nullptr, nullptr},
     CommandInfo{ID_NEXT_IMAGE, "", "Show next image in file list \nShow next image", "go-next", "next"},
-    CommandInfo{ID_PREVIOUS_IMAGE, "", "Show previous mage in file list \nShow previous image", "go-previous", "previous"},
+    CommandInfo{ID_PREVIOUS_IMAGE, "", "Show previous image in file list \nShow previous image", "go-previous", "previous"},
     CommandInfo{ID_STOP_SLIDE_SHOW, "", "Stop Slide Show \nStop Slide Show", "media-playback-stop", "stop"},
     CommandInfo{ID_FOLDER_PROPERTIES, "", "", nullptr, nullptr},
     CommandInfo{ID_EDIT_CUT, "", "Cut the selection and put it on the Clipboard\nCut", nullptr, nullptr},

@@ -35,6 +35,8 @@ CTest11App::~CTest11App() {
 }
 
 bool CTest11App::InitInstance(const QStringList& arguments) {
+    // --version prints it.
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(AppInfo::kVersion));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Vantoro Image Viewer"));
     parser.addHelpOption();
@@ -57,7 +59,6 @@ bool CTest11App::InitInstance(const QStringList& arguments) {
 
     QCoreApplication::setOrganizationName(QString::fromLatin1(Profile::kOrganization));
     QCoreApplication::setApplicationName(QString::fromLatin1(Profile::kApplication));
-    QCoreApplication::setApplicationVersion(QString::fromLatin1(AppInfo::kVersion));
     QGuiApplication::setDesktopFileName(QString::fromLatin1(AppInfo::kDesktopName));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/vtview.png")));
     // The library reads no screen: metafiles are drawn at the resolution the program gives.
