@@ -3,6 +3,7 @@
 #include "imagelib/byte_source.h"
 #include "imagelib/decode_context.h"
 #include "imagelib/image_bitmap.h"
+#include "imagelib/premultiplied_alpha.h"
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
@@ -114,18 +115,6 @@ uint8_t SwapRow(BGRA* out, const uint8_t* in, int width) noexcept {
     return static_cast<uint8_t>(std::endian::native == std::endian::little ? all >> 24 : all);
 }
 
-// Premultiplied colours divided by their alpha, in place.
-void UnpremultiplyRow(BGRA* row, int width) noexcept {
-    for (int x = 0; x < width; ++x) {
-        BGRA& p = row[x];
-        if (p.a == 255) continue;
-        const auto divide = [a = p.a](uint8_t c) {
-            return a == 0 ? uint8_t{0} : static_cast<uint8_t>(std::min(255, (c * 255 + a / 2) / a));
-        };
-        p = BGRA{divide(p.b), divide(p.g), divide(p.r), p.a};
-    }
-}
-
 }  // namespace
 
 void CHEIFDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, CByteSource& source) {
@@ -161,7 +150,7 @@ void CHEIFDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, 
     for (int y = 0; y < height; ++y) {
         BGRA* row = bitmap.PixelLine(y);
         opaque &= SwapRow(row, pixels + static_cast<size_t>(stride) * y, width);
-        if (premultiplied) UnpremultiplyRow(row, width);
+        if (premultiplied) Unpremultiply(row, static_cast<size_t>(width));
     }
     bitmap.SetHasAlpha(alpha && opaque != 255);
     depth = 32;

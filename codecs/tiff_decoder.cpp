@@ -6,6 +6,7 @@
 #include "imagelib/colour_management.h"
 #include "imagelib/decode_context.h"
 #include "imagelib/image_bitmap.h"
+#include "imagelib/premultiplied_alpha.h"
 #include "imagelib/row_bands.h"
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
@@ -167,18 +168,6 @@ uint32_t BandRows(TIFF* tiff, uint32_t height) {
     else
         TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rows);
     return rows == 0 || rows > height ? height : rows;
-}
-
-// Straight colours from premultiplied ones, rounded to the nearest level.
-void Unpremultiply(BGRA* pixels, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        BGRA& p = pixels[i];
-        if (p.a == 255 || p.a == 0) continue;
-        const auto straight = [a = unsigned{p.a}](uint8_t c) { return static_cast<uint8_t>(std::min(255u, (c * 255u + a / 2) / a)); };
-        p.b = straight(p.b);
-        p.g = straight(p.g);
-        p.r = straight(p.r);
-    }
 }
 
 // The RGBA interface delivers the rows as stored, top row first (its requested orientation

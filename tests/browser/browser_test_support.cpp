@@ -1,5 +1,6 @@
 #include "browser_test_support.h"
 
+#include "platform/profile.h"
 #include "viewer/test11_doc.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QSettings>
 #include <QSignalSpy>
 
 QMessageBox::StandardButton CScriptedSeam::MessageBox(QWidget*, const QString& text,
@@ -39,6 +41,12 @@ QString WriteJunk(const QString& path) {
 }
 
 QColor CentreColour(const QImage& image) { return image.pixelColor(image.width() / 2, image.height() / 2); }
+
+void RemoveSettings() {
+    QFile::remove(QSettings(QSettings::IniFormat, QSettings::UserScope, QString::fromLatin1(Profile::kOrganization),
+                            QString::fromLatin1(Profile::kApplication))
+                      .fileName());
+}
 
 void Settle() {
     for (int i = 0; i < 3; ++i) QApplication::processEvents();

@@ -42,6 +42,8 @@ QString WritePicture(const QString& path, int width = 40, int height = 30, QColo
 QString WriteJunk(const QString& path);
 // The colour at the centre of an image.
 QColor CentreColour(const QImage& image);
+// Removes the program's settings file: the next start is a first run.
+void RemoveSettings();
 // Processes pending events a few times over.
 void Settle();
 // Settles, then waits (at most 20 s) until the document's open has finished; false when it

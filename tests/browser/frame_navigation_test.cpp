@@ -72,9 +72,7 @@ QAction* ItemOf(const QMenu& menu, int id) {
 class FrameNavigation : public ::testing::Test {
 protected:
     void SetUp() override {
-        QFile::remove(QSettings(QSettings::IniFormat, QSettings::UserScope, QString::fromLatin1(Profile::kOrganization),
-                                QString::fromLatin1(Profile::kApplication))
-                          .fileName());
+        RemoveSettings();
         root = Q(dir.Path());
         photos = root + QStringLiteral("/albums/2024/photos");
         QDir().mkpath(photos);

@@ -78,9 +78,7 @@ std::vector<std::pair<QString, QByteArray>> HostileHeaders() {
 class HostileFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        QFile::remove(QSettings(QSettings::IniFormat, QSettings::UserScope, QString::fromLatin1(Profile::kOrganization),
-                                QString::fromLatin1(Profile::kApplication))
-                          .fileName());
+        RemoveSettings();
         folder = Q(dir.Path()) + QStringLiteral("/mixed");
         QDir().mkpath(folder);
     }

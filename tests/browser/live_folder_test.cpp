@@ -39,9 +39,7 @@ QStringList ChildNames(const QTreeWidgetItem* node) {
 class LiveFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        QFile::remove(QSettings(QSettings::IniFormat, QSettings::UserScope, QString::fromLatin1(Profile::kOrganization),
-                                QString::fromLatin1(Profile::kApplication))
-                          .fileName());
+        RemoveSettings();
         root = Q(dir.Path());
         photos = root + QStringLiteral("/photos");
         QDir().mkpath(photos + QStringLiteral("/old trip"));
