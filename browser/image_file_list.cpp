@@ -9,7 +9,10 @@ namespace {
 class CImageFileItem : public QListWidgetItem {
 public:
     CImageFileItem(CNamespaceItem record, const QIcon& icon)
-        : QListWidgetItem(icon, record.displayName), record_(std::move(record)) {}
+        : QListWidgetItem(icon, record.displayName), record_(std::move(record)) {
+        // A name wider than the bar shows whole when the pointer rests on it.
+        setToolTip(text());
+    }
     const CNamespaceItem& Record() const { return record_; }
 
 private:
@@ -55,8 +58,8 @@ bool CImageFileList::SetFolder(const QString& path) {
     if (!absolute) return false;
 
     std::vector<CNamespaceItem> files;
-    for (CNamespaceItem& item : namespace_.Enumerate(folder, CNamespaceAccess::ENUM_NONFOLDERS |
-                                                                 CNamespaceAccess::ENUM_INCLUDEHIDDEN)) {
+    const unsigned hidden = showHidden_ ? CNamespaceAccess::ENUM_INCLUDEHIDDEN : 0u;
+    for (CNamespaceItem& item : namespace_.Enumerate(folder, CNamespaceAccess::ENUM_NONFOLDERS | hidden)) {
         if (!item.Is(NS_FILESYSTEM) || item.Is(NS_FOLDER)) continue;
         if (!MatchesFilter(CNamespaceAccess::PathOf(item.AbsoluteId())) || !AcceptItem(item)) continue;
         files.push_back(std::move(item));

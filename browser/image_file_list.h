@@ -29,8 +29,13 @@ public:
     // one) is one of the list's, whatever the letter case.
     virtual bool MatchesFilter(const QString& path) const;
 
+    // Whether SetFolder lists hidden files (names starting with a dot); they are listed
+    // unless the user turned them off.
+    void SetShowHidden(bool show) { showHidden_ = show; }
+    bool ShowsHidden() const { return showHidden_; }
+
     // Refills the list with the image files of the folder at path (the empty path: the
-    // desktop), hidden ones included, folders never. A path that is not a folder lists the
+    // desktop), hidden ones included as ShowsHidden says, folders never. A path that is not a folder lists the
     // desktop's files instead; a path that does not exist returns false and leaves the
     // rows as they were.
     bool SetFolder(const QString& path);
@@ -53,5 +58,6 @@ private:
     QStringList extensions_;
     std::optional<CItemId> currentFolder_;
     CNamespaceAccess namespace_;
+    bool showHidden_ = true;
     QHash<QString, QIcon> icons_;
 };

@@ -67,9 +67,13 @@ bool CNamespaceTree::ResetRoot() {
     return true;
 }
 
+unsigned CNamespaceTree::FolderFlags() const {
+    return CNamespaceAccess::ENUM_FOLDERS | (showHidden_ ? CNamespaceAccess::ENUM_INCLUDEHIDDEN : 0u);
+}
+
 bool CNamespaceTree::FillChildren(QTreeWidgetItem* node, const CItemId& folder) {
     std::vector<CNamespaceItem> items =
-        namespace_.Enumerate(folder, CNamespaceAccess::ENUM_FOLDERS | CNamespaceAccess::ENUM_INCLUDEHIDDEN);
+        namespace_.Enumerate(folder, FolderFlags());
     // The root's entries keep the order the namespace gives them; folders go by name.
     if (!folder.isEmpty()) namespace_.Sort(items);
     for (CNamespaceItem& item : items)
@@ -120,7 +124,7 @@ void CNamespaceTree::RefreshFolder(const QString& folder) {
     if (!record) return;
     const CItemId id = record->AbsoluteId();
     std::vector<CNamespaceItem> items =
-        namespace_.Enumerate(id, CNamespaceAccess::ENUM_FOLDERS | CNamespaceAccess::ENUM_INCLUDEHIDDEN);
+        namespace_.Enumerate(id, FolderFlags());
     namespace_.Sort(items);
 
     QTreeWidgetItem* const current = currentItem();

@@ -33,6 +33,10 @@ public:
     // succeeds; a path that does not exist or cannot be reached selects nothing and fails.
     bool SelectPath(const QString& path, bool expand);
 
+    // Whether folders whose names start with a dot are shown (they are, unless the user
+    // turned them off); takes effect as folders are read.
+    void SetShowHidden(bool show) { showHidden_ = show; }
+
     // The folders of the expanded nodes whose children were read: those to watch.
     QStringList ExpandedFolders() const;
     // Reads the children of the node of folder again: new folders appear in their place,
@@ -66,6 +70,9 @@ private:
     // The read node whose folder is path, below node.
     QTreeWidgetItem* FindFilledNode(QTreeWidgetItem* node, const QString& path) const;
 
+    unsigned FolderFlags() const;
+
     CNamespaceAccess namespace_;
     QHash<QString, QIcon> icons_;
+    bool showHidden_ = true;
 };

@@ -2,11 +2,24 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QWidget>
 
 namespace {
 
 const char* const kMessageTitle = "Vantoro Software Image Viewer";
+
+// A short message makes a narrow box whose title the window manager cuts; the box is made
+// wide enough for the title and the title bar's buttons.
+void KeepTitleWhole(QMessageBox& box) {
+    constexpr int kTitleBarButtons = 120;
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid) return;
+    const int width = box.fontMetrics().horizontalAdvance(box.windowTitle()) + kTitleBarButtons;
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+}
 
 class CScreenSeam final : public CModalSeam {
 public:
@@ -14,6 +27,7 @@ public:
                                            QMessageBox::StandardButtons buttons,
                                            QMessageBox::Icon icon) override {
         QMessageBox box(icon, QString::fromLatin1(kMessageTitle), text, buttons, parent);
+        KeepTitleWhole(box);
         return static_cast<QMessageBox::StandardButton>(box.exec());
     }
 

@@ -54,11 +54,9 @@ QStringList RecentFiles() {
     return files;
 }
 
-void AddRecentFile(const QString& path) {
-    const QString full = QFileInfo(path).absoluteFilePath();
-    QStringList files = RecentFiles();
-    files.removeAll(full);
-    files.prepend(full);
+namespace {
+
+void WriteRecentFiles(const QStringList& files) {
     QSettings store = Store();
     for (int i = 0; i < kRecentFileCount; ++i) {
         const QString key = Key(QString::fromLatin1(kRecentSection), RecentEntry(i));
@@ -68,5 +66,17 @@ void AddRecentFile(const QString& path) {
             store.remove(key);
     }
 }
+
+}  // namespace
+
+void AddRecentFile(const QString& path) {
+    const QString full = QFileInfo(path).absoluteFilePath();
+    QStringList files = RecentFiles();
+    files.removeAll(full);
+    files.prepend(full);
+    WriteRecentFiles(files);
+}
+
+void ClearRecentFiles() { WriteRecentFiles({}); }
 
 }  // namespace Profile

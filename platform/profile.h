@@ -24,5 +24,6 @@ void WriteBinary(const QString& section, const QString& entry, const QByteArray&
 inline constexpr int kRecentFileCount = 4;
 QStringList RecentFiles();
 void AddRecentFile(const QString& path);
+void ClearRecentFiles();
 
 }  // namespace Profile

@@ -13,6 +13,8 @@ namespace {
 // clang-format off
 constexpr std::array kCommands = {
     // File menu
+    CommandInfo{ID_FILE_OPEN, "&Open...\tCtrl+O", "Open a picture, its folder listed around it\nOpen", "document-open", nullptr},
+    CommandInfo{ID_CLEAR_RECENT_FILES, "Clear", "Forget the recently opened pictures\nClear Recent", nullptr, nullptr},
     CommandInfo{ID_FILE_PRINT, "&Print...\tCtrl+P", "Print the active document\nPrint", "document-print", "print"},
     CommandInfo{ID_FILE_PRINT_PREVIEW, "Print Pre&view", "Display full pages\nPrint Preview", "document-print-preview", "print-preview"},
     CommandInfo{ID_FILE_PRINT_SETUP, "P&rint Setup...", "Change the printer and printing options\nPrint Setup", nullptr, nullptr},
@@ -42,6 +44,8 @@ constexpr std::array kCommands = {
     CommandInfo{ID_DELAY_15, "15 Seconds", "15 Seconds delay between image display", nullptr, nullptr},
     CommandInfo{ID_DELAY_20, "20 Seconds", "20 Seconds delay between image display", nullptr, nullptr},
     CommandInfo{ID_DELAY_30, "30 Seconds", "30 Seconds delay between image display", nullptr, nullptr},
+    CommandInfo{ID_FULL_SCREEN, "Full Screen\tF11", "Show the picture alone on the whole screen\nFull Screen", "view-fullscreen", nullptr},
+    CommandInfo{ID_SHOW_HIDDEN_FILES, "Show Hidden Files", "List files and folders whose names start with a dot\nShow Hidden Files", nullptr, nullptr},
     CommandInfo{ID_REFRESH, "&Refresh\tF5", "Read the folder and the folder tree again\nRefresh", "view-refresh", nullptr},
     CommandInfo{ID_PAUSE_ANIMATION, "Pause Animation\tP", "Pause or resume the animated picture\nPause Animation", "media-playback-pause", nullptr},
     CommandInfo{ID_COLOUR_MANAGEMENT, "Colour Management", "Convert colours from the picture's profile to the screen's", nullptr, nullptr},
@@ -108,6 +112,8 @@ std::span<const Accelerator> Accelerators() {
         {QKeySequence(Qt::Key_F1), ID_HELP_CONTENTS},
         {QKeySequence(Qt::Key_F5), ID_REFRESH},
         {QKeySequence(Qt::Key_P), ID_PAUSE_ANIMATION},
+        {QKeySequence(Qt::CTRL | Qt::Key_O), ID_FILE_OPEN},
+        {QKeySequence(Qt::Key_F11), ID_FULL_SCREEN},
     };
     return table;
 }

@@ -11,6 +11,7 @@
 #include "codecs/format_registry.h"
 #include "platform/help_window.h"
 #include "platform/lock_keys.h"
+#include "platform/modal_seam.h"
 #include "platform/profile.h"
 #include "viewer/app_info.h"
 #include "viewer/command_catalog.h"
@@ -21,12 +22,17 @@
 #include "viewer/splash_wnd.h"
 #include "viewer/wallpaper.h"
 
+#include <QAbstractScrollArea>
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
@@ -41,6 +47,34 @@ QString ImageExtensionFilter() {
     QStringList extensions;
     for (const std::string& extension : AllImageExtensions()) extensions << QString::fromStdString(extension);
     return extensions.join(QLatin1Char('|'));
+}
+
+// The open dialog's filters: every picture first, then one line per format, then anything.
+QStringList OpenDialogFilters() {
+    QStringList all;
+    QStringList perFormat;
+    for (const FormatEntry& entry : FormatRegistry()) {
+        QStringList patterns;
+        for (const std::string_view extension : entry.extensions)
+            patterns << QStringLiteral("*.") + QString::fromLatin1(extension.data(), static_cast<int>(extension.size()));
+        if (patterns.isEmpty()) continue;
+        all << patterns;
+        // Names on disk are case-sensitive here: a camera's "IMG_0001.JPG" is a picture too.
+        for (const QString& pattern : std::as_const(patterns)) all << pattern.toUpper();
+        perFormat << QStringLiteral("%1 (%2)").arg(QString::fromLatin1(entry.name), patterns.join(QLatin1Char(' ')));
+    }
+    all.removeDuplicates();
+    QStringList filters{QStringLiteral("All pictures (%1)").arg(all.join(QLatin1Char(' ')))};
+    filters << perFormat << QStringLiteral("All files (*)");
+    return filters;
+}
+
+// The first local file or folder among dropped URLs.
+QString DroppedPath(const QMimeData* data) {
+    if (!data || !data->hasUrls()) return {};
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) return url.toLocalFile();
+    return {};
 }
 
 constexpr QSize kBarMinimum{100, 100};
@@ -73,6 +107,7 @@ private:
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), commands_(this) {
     setObjectName(QStringLiteral("MainFrame"));
+    setAcceptDrops(true);
     SetDocumentTitle({});
     CreateActions();
 }
@@ -85,7 +120,7 @@ CMainFrame::~CMainFrame() {
 }
 
 bool CMainFrame::LoadFrame(QWidget* view) {
-    PlaceOnWorkArea();
+    RestoreGeometry();
     if (view) setCentralWidget(view);
 
     CreateMenus();
@@ -93,7 +128,7 @@ bool CMainFrame::LoadFrame(QWidget* view) {
     CreateStatusBar();
     setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks | QMainWindow::AllowTabbedDocks);
     if (!CreateSizingBars()) return false;
-    slideShow_ = new CSlideShow(*this);
+    slideShow_ = new CSlideShow(*this, this);
     slideShowList_ = std::make_unique<CNamesSlideShowList>(*fileList_);
     slideShow_->SetList(slideShowList_.get());
     RegisterCommands();
@@ -101,7 +136,6 @@ bool CMainFrame::LoadFrame(QWidget* view) {
     fileList_->NamesList()->setFont(directoryTree_->Tree()->font());
 
     LoadBarState();
-    CSplashWnd::ShowSplashScreen(this);
     // Whatever was saved, both bars are there after start-up.
     if (directoryBar_->isHidden()) DockBarLeft(directoryBar_);
     if (fileListBar_->isHidden()) DockBarLeft(fileListBar_);
@@ -118,6 +152,32 @@ bool CMainFrame::LoadFrame(QWidget* view) {
 }
 
 void CMainFrame::SelectLastDirectory() { directoryTree_->Tree()->SelectPath(model_.g_strLastDirectory, false); }
+
+void CMainFrame::RestoreGeometry() {
+    const QString section = QString::fromLatin1(kSettings);
+    const QByteArray saved = Profile::GetBinary(section, QStringLiteral("WindowGeometry"));
+    if (saved.isEmpty() || !restoreGeometry(saved)) {
+        // The first start fills the work area.
+        PlaceOnWorkArea();
+        return;
+    }
+    // A screen that shrank or went away since must still show the whole title bar.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        QRect frame = frameGeometry();
+        frame.setSize(frame.size().boundedTo(area.size()));
+        frame.moveLeft(std::clamp(frame.left(), area.left(), area.right() - frame.width() + 1));
+        frame.moveTop(std::clamp(frame.top(), area.top(), area.bottom() - frame.height() + 1));
+        if (frame != frameGeometry()) {
+            const QMargins border(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                                  frameGeometry().right() - geometry().right(),
+                                  frameGeometry().bottom() - geometry().bottom());
+            setGeometry(frame.marginsRemoved(border));
+        }
+    }
+    if (Profile::GetInt(section, QStringLiteral("WindowMaximized"), 0) != 0) setWindowState(Qt::WindowMaximized);
+    restoredGeometry_ = true;
+}
 
 void CMainFrame::PlaceOnWorkArea() {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -169,6 +229,18 @@ void CMainFrame::CreateMenus() {
 
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
     commands_.WatchMenu(file);
+    AddMenuItem(file, ID_FILE_OPEN);
+    recentMenu_ = addMenu(file, "Open &Recent");
+    for (int id = ID_FILE_MRU_FIRST; id < ID_FILE_MRU_FIRST + Profile::kRecentFileCount; ++id) {
+        auto* action = new QAction(recentMenu_);
+        commands_.AddAction(id, action);
+        recentMenu_->addAction(action);
+    }
+    recentMenu_->addSeparator();
+    AddMenuItem(recentMenu_, ID_CLEAR_RECENT_FILES);
+    connect(recentMenu_, &QMenu::aboutToShow, this, &CMainFrame::FillRecentMenu);
+    FillRecentMenu();
+    file->addSeparator();
     for (int id : {ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_SETUP}) AddMenuItem(file, id);
     file->addSeparator();
     for (int id : {ID_DELETE_FILE, ID_FILE_PROPERTIES}) AddMenuItem(file, id);
@@ -191,12 +263,13 @@ void CMainFrame::CreateMenus() {
     view->addSeparator();
     for (int id : {ID_LIST_BY_NAMES, ID_THUMBNAILS}) AddMenuItem(view, id);
     view->addSeparator();
-    for (int id : {ID_SLIDE_SHOW, ID_SLIDE_SHOW_FULL_SCREEN}) AddMenuItem(view, id);
+    for (int id : {ID_SLIDE_SHOW, ID_SLIDE_SHOW_FULL_SCREEN, ID_FULL_SCREEN}) AddMenuItem(view, id);
     QMenu* delay = addMenu(view, "Slide Show Time Delay");
     for (int id : {ID_DELAY_1, ID_DELAY_2, ID_DELAY_5, ID_DELAY_10, ID_DELAY_15, ID_DELAY_20, ID_DELAY_30})
         AddMenuItem(delay, id);
     view->addSeparator();
     AddMenuItem(view, ID_REFRESH);
+    AddMenuItem(view, ID_SHOW_HIDDEN_FILES);
     AddMenuItem(view, ID_PAUSE_ANIMATION);
     view->addSeparator();
     AddMenuItem(view, ID_COLOUR_MANAGEMENT);
@@ -335,7 +408,9 @@ void CMainFrame::OnFolderChanged() {
     names->SetFolder(path);
     if (names->count() > 0) {
         names->setEnabled(true);
-        if (ready_) {
+        if (ready_ && !pendingFile_.isEmpty()) {
+            SelectFileRow(pendingFile_);
+        } else if (ready_) {
             // The folder's first image shows without a click, a lone image too.
             if (names->count() > 1)
                 slideShow_->Step();
@@ -356,9 +431,14 @@ void CMainFrame::OnFolderChanged() {
         fileList_->BuildThumbnails();
         if (names->count() > 0) {
             fileList_->ThumbnailList()->setFocus();
-            fileList_->SelectFirstReadableRow();
+            const int opened = pendingFile_.isEmpty() ? -1 : names->SelectedIndex();
+            if (opened >= 0)
+                fileList_->ThumbnailList()->SelectRow(opened);
+            else
+                fileList_->SelectFirstReadableRow();
         }
     }
+    pendingFile_.clear();
 }
 
 void CMainFrame::OnImageSelected(int, int row, int newState) {
@@ -372,6 +452,176 @@ void CMainFrame::OnImageSelected(int, int row, int newState) {
     if (model_.StretchState > 10) model_.StretchState = STRETCH_NATURAL;
     emit OpenDocumentRequested(path);
     model_.g_strCurrentFile = path;
+}
+
+bool CMainFrame::OpenPath(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        ViewerMessageBox(QStringLiteral("Cannot open %1:\nNo such file or folder.").arg(info.absoluteFilePath()),
+                         QMessageBox::Ok, QMessageBox::Warning);
+        return false;
+    }
+    const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+    pendingFile_ = info.isDir() ? QString() : info.absoluteFilePath();
+    CNamespaceTree* tree = directoryTree_->Tree();
+    if (QDir(tree->PathOf(tree->currentItem())) == QDir(folder)) {
+        // Listed already: only the row changes (a folder shows its first picture again).
+        if (pendingFile_.isEmpty())
+            OnFolderChanged();
+        else
+            SelectFileRow(pendingFile_);
+        pendingFile_.clear();
+        return true;
+    }
+    if (!tree->SelectPath(folder, false)) {
+        // A folder the tree cannot reach: the picture still shows, without its neighbours.
+        const QString file = pendingFile_;
+        pendingFile_.clear();
+        if (file.isEmpty()) {
+            ViewerMessageBox(QStringLiteral("Cannot open %1:\nThe folder cannot be listed.").arg(folder),
+                             QMessageBox::Ok, QMessageBox::Warning);
+            return false;
+        }
+        emit OpenDocumentRequested(file);
+        model_.g_strCurrentFile = file;
+        return true;
+    }
+    // Selecting the folder listed it (OnFolderChanged), which selected the picture.
+    pendingFile_.clear();
+    return true;
+}
+
+bool CMainFrame::ReopenLastPicture() {
+    const QString last = Profile::GetString(QString::fromLatin1(kSettings), QStringLiteral("LastPicture"));
+    if (last.isEmpty() || !QFileInfo(last).isFile()) return false;
+    return OpenPath(last);
+}
+
+void CMainFrame::SelectFileRow(const QString& path) {
+    CImageFileList* names = fileList_->NamesList();
+    int row = -1;
+    for (int i = 0; i < names->count() && row < 0; ++i)
+        if (QFileInfo(names->PathAt(i)) == QFileInfo(path)) row = i;
+    if (row < 0 || row == names->SelectedIndex()) {
+        // Not listed (a name the list leaves out), or selected already: opened directly.
+        emit OpenDocumentRequested(path);
+        model_.g_strCurrentFile = path;
+        return;
+    }
+    names->setFocus();
+    names->SelectRow(row);
+    if (fileList_->ThumbnailsActive()) fileList_->ThumbnailList()->SelectRow(row);
+}
+
+void CMainFrame::OpenFileDialog() {
+    QFileDialog dialog(this, QStringLiteral("Open"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(OpenDialogFilters());
+    const QString current = model_.g_strCurrentFile;
+    dialog.setDirectory(current.isEmpty() ? model_.g_strLastDirectory : QFileInfo(current).absolutePath());
+    if (!current.isEmpty()) dialog.selectFile(QFileInfo(current).fileName());
+    if (ModalSeam().RunDialog(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    OpenPath(dialog.selectedFiles().front());
+}
+
+void CMainFrame::FillRecentMenu() {
+    const QStringList files = Profile::RecentFiles();
+    for (int i = 0; i < Profile::kRecentFileCount; ++i) {
+        QAction* action = commands_.Action(ID_FILE_MRU_FIRST + i);
+        if (!action) continue;
+        action->setVisible(i < files.size());
+        // "&1 name", as recent files have always been numbered; the whole path as the tip.
+        if (i < files.size()) {
+            QString name = QFileInfo(files[i]).fileName();
+            action->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(name.replace(QLatin1Char('&'), QStringLiteral("&&"))));
+            action->setStatusTip(files[i]);
+        }
+    }
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedPath(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    const QString path = DroppedPath(event->mimeData());
+    if (path.isEmpty()) return;
+    event->acceptProposedAction();
+    // After the drop has finished: opening may show a message box.
+    QTimer::singleShot(0, this, [this, path] { OpenPath(path); });
+}
+
+void CMainFrame::EnterFullScreen() {
+    if (fullScreen_.active) return;
+    fullScreen_.active = true;
+    QWidget* bars[4] = {directoryBar_, fileListBar_, toolBar_, statusBar()};
+    for (int i = 0; i < 4; ++i) {
+        fullScreen_.barsShown[i] = !bars[i]->isHidden();
+        bars[i]->hide();
+    }
+    fullScreen_.windowState = windowState();
+    // The picture on black, edge to edge.
+    if (auto* view = qobject_cast<QAbstractScrollArea*>(centralWidget())) {
+        fullScreen_.viewPalette = view->palette();
+        fullScreen_.viewFrameShape = view->frameShape();
+        QPalette black = view->palette();
+        black.setColor(QPalette::Base, Qt::black);
+        black.setColor(QPalette::Window, Qt::black);
+        view->setPalette(black);
+        view->setFrameShape(QFrame::NoFrame);
+        view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
+    showFullScreen();
+    menuBar()->hide();
+    update();
+}
+
+void CMainFrame::LeaveFullScreen() {
+    if (!fullScreen_.active) return;
+    fullScreen_.active = false;
+    fullScreenView_ = false;
+    leaveFullScreen_->setEnabled(false);
+    QWidget* bars[4] = {directoryBar_, fileListBar_, toolBar_, statusBar()};
+    for (int i = 0; i < 4; ++i)
+        if (fullScreen_.barsShown[i]) bars[i]->show();
+    if (auto* view = qobject_cast<QAbstractScrollArea*>(centralWidget())) {
+        view->setPalette(fullScreen_.viewPalette);
+        view->setFrameShape(static_cast<QFrame::Shape>(fullScreen_.viewFrameShape));
+        view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    }
+    if (fullScreen_.windowState & Qt::WindowMaximized)
+        showMaximized();
+    else
+        showNormal();
+    menuBar()->show();
+    RecalcLayout();
+}
+
+void CMainFrame::ToggleFullScreenView() {
+    // F11 during a full-screen show ends the show, which leaves full screen.
+    if (model_.g_bSlideShowFullScreen) {
+        slideShow_->ToggleFullScreen();
+        return;
+    }
+    if (fullScreenView_) {
+        LeaveFullScreen();
+        if (fileList_) fileList_->ActiveList()->setFocus();
+        return;
+    }
+    if (model_.g_bSlideShowInFrame) slideShow_->ToggleInFrame();
+    EnterFullScreen();
+    fullScreenView_ = true;
+    leaveFullScreen_->setEnabled(true);
+    // The keys step through the pictures from the view now that the lists are hidden.
+    if (centralWidget()) centralWidget()->setFocus();
+}
+
+void CMainFrame::ShowDirectoryBar() {
+    if (!directoryBar_->isHidden()) return;
+    DockBarLeft(directoryBar_);
+    RecalcLayout();
 }
 
 void CMainFrame::WatchShownFolders() {
@@ -468,17 +718,56 @@ void CMainFrame::RegisterCommands() {
     commands_.SetHandler(ID_HELP_CONTENTS, [this] { ShowHelpContents(); });
     commands_.SetHandler(ID_REFRESH, [this] { Refresh(); });
 
-    const auto imageLoaded = [this](CCmdUI& ui) { ui.Enable(model_.g_bImageLoaded); };
+    // Stepping works whenever the list has rows, also after a picture failed to decode.
+    const auto listHasRows = [this](CCmdUI& ui) { ui.Enable(fileList_->ActiveList()->count() > 0); };
     // Next and previous go as the arrow keys go in the active page's list: no wrapping.
     commands_.SetHandler(ID_NEXT_IMAGE, [this] { fileList_->ActiveList()->SelectNextRow(); });
-    commands_.SetUpdateRule(ID_NEXT_IMAGE, imageLoaded);
+    commands_.SetUpdateRule(ID_NEXT_IMAGE, listHasRows);
     commands_.SetHandler(ID_PREVIOUS_IMAGE, [this] { fileList_->ActiveList()->SelectPreviousRow(); });
-    commands_.SetUpdateRule(ID_PREVIOUS_IMAGE, imageLoaded);
+    commands_.SetUpdateRule(ID_PREVIOUS_IMAGE, listHasRows);
+    commands_.SetHandler(ID_FIRST_IMAGE, [this] { fileList_->ActiveList()->SelectRow(0); });
+    commands_.SetUpdateRule(ID_FIRST_IMAGE, listHasRows);
+    commands_.SetHandler(ID_LAST_IMAGE, [this] {
+        CListControl* list = fileList_->ActiveList();
+        list->SelectRow(list->count() - 1);
+    });
+    commands_.SetUpdateRule(ID_LAST_IMAGE, listHasRows);
+    // Delete and Properties act on the selected file, whether or not it decoded: a broken
+    // file can be looked at and thrown away from here.
+    const auto fileSelected = [this](CCmdUI& ui) { ui.Enable(fileList_->SelectedIndex() != -1); };
     commands_.SetHandler(ID_DELETE_FILE, [this] { fileList_->DeleteSelected(); });
-    commands_.SetUpdateRule(ID_DELETE_FILE,
-                            [this](CCmdUI& ui) { ui.Enable(model_.g_bImageLoaded && fileList_->SelectedIndex() != -1); });
+    commands_.SetUpdateRule(ID_DELETE_FILE, fileSelected);
     commands_.SetHandler(ID_FILE_PROPERTIES, [this] { fileList_->ShowFileProperties(); });
-    commands_.SetUpdateRule(ID_FILE_PROPERTIES, imageLoaded);
+    commands_.SetUpdateRule(ID_FILE_PROPERTIES, fileSelected);
+
+    commands_.SetHandler(ID_FILE_OPEN, [this] { OpenFileDialog(); });
+    for (int i = 0; i < Profile::kRecentFileCount; ++i) {
+        commands_.SetHandler(ID_FILE_MRU_FIRST + i, [this, i] {
+            const QString path = Profile::RecentFiles().value(i);
+            if (!path.isEmpty()) OpenPath(path);
+        });
+        commands_.SetUpdateRule(ID_FILE_MRU_FIRST + i,
+                                [i](CCmdUI& ui) { ui.Enable(i < Profile::RecentFiles().size()); });
+    }
+    commands_.SetHandler(ID_CLEAR_RECENT_FILES, [this] {
+        Profile::ClearRecentFiles();
+        FillRecentMenu();
+    });
+    commands_.SetUpdateRule(ID_CLEAR_RECENT_FILES, [](CCmdUI& ui) { ui.Enable(!Profile::RecentFiles().isEmpty()); });
+    commands_.SetHandler(ID_FULL_SCREEN, [this] { ToggleFullScreenView(); });
+    commands_.SetUpdateRule(ID_FULL_SCREEN, [this](CCmdUI& ui) { ui.SetCheck(fullScreenView_); });
+    // Escape leaves full screen; it is left to the widgets otherwise.
+    leaveFullScreen_ = new QAction(this);
+    leaveFullScreen_->setShortcut(QKeySequence(Qt::Key_Escape));
+    leaveFullScreen_->setShortcutContext(Qt::WindowShortcut);
+    leaveFullScreen_->setEnabled(false);
+    addAction(leaveFullScreen_);
+    connect(leaveFullScreen_, &QAction::triggered, this, [this] {
+        if (fullScreenView_) ToggleFullScreenView();
+    });
+    commands_.SetHandler(ID_SHOW_HIDDEN_FILES, [this] { SetShowHiddenFiles(!fileList_->NamesList()->ShowsHidden()); });
+    commands_.SetUpdateRule(ID_SHOW_HIDDEN_FILES,
+                            [this](CCmdUI& ui) { ui.SetCheck(fileList_->NamesList()->ShowsHidden()); });
     commands_.SetHandler(ID_FOLDER_PROPERTIES, [this] { directoryTree_->ShowFolderProperties(); });
     commands_.SetHandler(ID_LIST_BY_NAMES, [this] {
         if (fileList_->Tabs()->CurrentPageIndex() != 0) fileList_->Tabs()->ActivatePage(0);
@@ -510,9 +799,21 @@ void CMainFrame::SaveBarState() {
     Profile::WriteInt(section, QStringLiteral("StatusBar"), statusBar()->isVisible() ? 1 : 0);
 }
 
+void CMainFrame::SetShowHiddenFiles(bool show) {
+    fileList_->NamesList()->SetShowHidden(show);
+    directoryTree_->Tree()->SetShowHidden(show);
+    Refresh();
+}
+
 void CMainFrame::ReadSettings() {
     const QString section = QString::fromLatin1(kSettings);
     model_.g_strLastDirectory = Profile::GetString(section, QStringLiteral("LastDirectoryUsed"));
+    const bool hidden = Profile::GetInt(section, QStringLiteral("ShowHiddenFiles"), 1) != 0;
+    fileList_->NamesList()->SetShowHidden(hidden);
+    directoryTree_->Tree()->SetShowHidden(hidden);
+    // The page the user left the list on (before the folder is listed, so thumbnails
+    // are built for it once).
+    if (Profile::GetInt(section, QStringLiteral("ActivePage"), 0) == 1) fileList_->Tabs()->ActivatePage(1);
     const int mode = Profile::GetInt(section, QStringLiteral("StretchState"), STRETCH_NATURAL);
     // A damaged value must not become an absurd zoom.
     model_.StretchState = IsValidStretchState(mode) ? mode : STRETCH_NATURAL;
@@ -522,16 +823,22 @@ void CMainFrame::WriteSettings() {
     const QString section = QString::fromLatin1(kSettings);
     Profile::WriteString(section, QStringLiteral("LastDirectoryUsed"), model_.g_strLastDirectory);
     Profile::WriteInt(section, QStringLiteral("StretchState"), model_.StretchState);
+    Profile::WriteInt(section, QStringLiteral("ShowHiddenFiles"), fileList_->NamesList()->ShowsHidden() ? 1 : 0);
+    Profile::WriteInt(section, QStringLiteral("ActivePage"), fileList_->Tabs()->CurrentPageIndex() == 1 ? 1 : 0);
+    // A picture that did not decode is not worth showing again at the next start.
+    Profile::WriteString(section, QStringLiteral("LastPicture"), model_.g_bImageLoaded ? model_.g_strCurrentFile : QString());
 }
 
 void CMainFrame::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (laidOut_) return;
     laidOut_ = true;
+    // Above the window it belongs to, now that the window is there.
+    CSplashWnd::ShowSplashScreen(this);
     // The stored sizes apply once the window has its size; only what happens afterwards
     // changes them.
     QTimer::singleShot(0, this, [this] {
-        PlaceOnWorkArea();
+        if (!restoredGeometry_) PlaceOnWorkArea();
         RecalcLayout();
         for (CSizingControlBar* bar : {directoryBar_, fileListBar_}) bar->SetTrackSizes(true);
     });
@@ -540,7 +847,11 @@ void CMainFrame::showEvent(QShowEvent* event) {
 void CMainFrame::closeEvent(QCloseEvent* event) {
     // The layout saved is the window's own, not the bare full-screen one.
     if (model_.g_bSlideShowFullScreen) slideShow_->ToggleFullScreen();
+    if (fullScreenView_) ToggleFullScreenView();
     SaveBarState();
+    const QString section = QString::fromLatin1(kSettings);
+    Profile::WriteBinary(section, QStringLiteral("WindowGeometry"), saveGeometry());
+    Profile::WriteInt(section, QStringLiteral("WindowMaximized"), isMaximized() ? 1 : 0);
     if (helpWindow_) helpWindow_->close();
     event->accept();
 }

@@ -2,8 +2,10 @@
 
 #include "browser/viewer_model.h"
 #include "viewer/command_table.h"
+#include "viewer/slide_show_host.h"
 
 #include <QMainWindow>
+#include <QPalette>
 #include <QStringList>
 #include <QTimer>
 
@@ -16,19 +18,21 @@ class CHelpWindow;
 class CSizingControlBar;
 class CSlideShow;
 class CSlideShowList;
+class QAction;
 class QLabel;
 class QMenu;
 class QToolBar;
 
 // The single top-level window: menus, toolbar, status bar, the two sizing bars docked at
 // the left ("Directory" and "File List") and the image view in the middle. It routes every
-// command id through its command table and runs the bar, layout, slide show and help
-// commands itself.
-class CMainFrame : public QMainWindow {
+// command id through its command table and runs the bar, layout, slide show, full-screen,
+// opening and help commands itself.
+class CMainFrame : public QMainWindow, public CSlideShowHost {
     Q_OBJECT
 public:
     explicit CMainFrame(QWidget* parent = nullptr);
-    // Writes "Settings": the last folder and the display mode.
+    // Writes "Settings": the last folder and picture, the display mode, the window's place
+    // and the active page.
     ~CMainFrame() override;
 
     // Builds the window around view (which becomes the central widget): placement on the
@@ -38,7 +42,7 @@ public:
 
     CCommandTable& Commands() { return commands_; }
     // The state the view and the browser share.
-    CViewerModel& Model() { return model_; }
+    CViewerModel& Model() override { return model_; }
     QToolBar* ToolBar() const { return toolBar_; }
     CSizingControlBar* DirectoryBar() const { return directoryBar_; }
     CSizingControlBar* FileListBar() const { return fileListBar_; }
@@ -73,6 +77,23 @@ public:
     // Reads the listed folder and the folder tree's open folders again (F5, or when they
     // changed on disk).
     void Refresh();
+
+    // Opens a picture or a folder, however the user asked for it (the command line, Open...,
+    // Open Recent, a drop): its folder becomes the current one, selected in the tree and
+    // listed, with the picture's row selected and shown. A folder shows its first picture.
+    // False, after telling the user, when path is neither.
+    bool OpenPath(const QString& path);
+    // The picture shown when the program last ended, when no file was given to open: the
+    // folder it lies in is listed and the picture shown again. False when there is none.
+    bool ReopenLastPicture();
+    // The picture alone on the screen, on black (F11), without a slide show.
+    bool IsFullScreenView() const { return fullScreenView_; }
+
+    // The slide show's window.
+    void EnterFullScreen() override;
+    void LeaveFullScreen() override;
+    void ShowDirectoryBar() override;
+    QWidget* PictureWidget() override { return centralWidget(); }
     CFolderWatcher& FolderWatcher() const { return *watcher_; }
 
 signals:
@@ -84,9 +105,17 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void PlaceOnWorkArea();
+    void RestoreGeometry();
+    void OpenFileDialog();
+    void FillRecentMenu();
+    void ToggleFullScreenView();
+    void SelectFileRow(const QString& path);
+    void SetShowHiddenFiles(bool show);
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();
@@ -122,6 +151,22 @@ private:
     CHelpWindow* helpWindow_ = nullptr;
     CFolderWatcher* watcher_ = nullptr;
     QTimer indicatorTimer_;
+    QMenu* recentMenu_ = nullptr;
+    QAction* leaveFullScreen_ = nullptr;
+    // The picture to select once its folder is listed, instead of the folder's first.
+    QString pendingFile_;
+    // What full screen hid or changed, given back when it ends: the directory, file list,
+    // tool and status bars, the window's state and the view's looks.
+    struct FullScreenState {
+        bool active = false;
+        bool barsShown[4] = {};
+        Qt::WindowStates windowState;
+        QPalette viewPalette;
+        int viewFrameShape = 0;
+    } fullScreen_;
+    bool fullScreenView_ = false;
+    // The window has the place and size it had last time, which showing it must keep.
+    bool restoredGeometry_ = false;
     bool ready_ = false;
     bool laidOut_ = false;
 };

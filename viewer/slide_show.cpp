@@ -4,14 +4,12 @@
 #include "platform/profile.h"
 #include "viewer/command_ids.h"
 #include "viewer/command_table.h"
-#include "viewer/main_frame.h"
-#include "viewer/sizing_control_bar.h"
+#include "viewer/slide_show_host.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
-#include <QMenuBar>
+#include <QKeyEvent>
 #include <QMouseEvent>
-#include <QStatusBar>
-#include <QToolBar>
 
 #include <array>
 #include <utility>
@@ -32,17 +30,15 @@ const char* const kInhibitReason = "Slide show";
 
 }  // namespace
 
-CSlideShow::CSlideShow(CMainFrame& frame)
-    : QObject(&frame), frame_(frame), screenSaver_(QString::fromLatin1(Profile::kApplication)) {
+CSlideShow::CSlideShow(CSlideShowHost& host, QObject* parent)
+    : QObject(parent), host_(host), screenSaver_(QString::fromLatin1(Profile::kApplication)) {
     connect(&timer_, &QTimer::timeout, this, &CSlideShow::Step);
 }
 
 CSlideShow::~CSlideShow() {
     // The cursor and the event filter are the whole application's.
-    if (Model().g_bSlideShowFullScreen) {
-        qApp->removeEventFilter(this);
-        QApplication::restoreOverrideCursor();
-    }
+    WatchPresses(false);
+    if (Model().g_bSlideShowFullScreen) QApplication::restoreOverrideCursor();
     Model().g_bSlideShowInFrame = false;
     Model().g_bSlideShowFullScreen = false;
 }
@@ -83,31 +79,32 @@ void CSlideShow::StopShow() {
 void CSlideShow::ToggleInFrame() {
     if (Model().g_bSlideShowFullScreen) ToggleFullScreen();
     Model().g_bSlideShowInFrame = !Model().g_bSlideShowInFrame;
+    WatchPresses(Model().g_bSlideShowInFrame);
     if (Model().g_bSlideShowInFrame) {
         StartShow();
         return;
     }
     StopShow();
-    if (frame_.DirectoryBar()->isHidden()) {
-        frame_.DockBarLeft(frame_.DirectoryBar());
-        frame_.RecalcLayout();
-    }
+    host_.ShowDirectoryBar();
 }
 
 void CSlideShow::ToggleFullScreen() {
     if (Model().g_bSlideShowInFrame) ToggleInFrame();
     Model().g_bSlideShowFullScreen = !Model().g_bSlideShowFullScreen;
     if (Model().g_bSlideShowFullScreen) {
-        EnterFullScreen();
+        host_.EnterFullScreen();
+        QApplication::setOverrideCursor(Qt::BlankCursor);
+        WatchPresses(true);
         StartShow();
         return;
     }
     StopShow();
-    LeaveFullScreen();
-    if (frame_.DirectoryBar()->isHidden()) {
-        frame_.DockBarLeft(frame_.DirectoryBar());
-        frame_.RecalcLayout();
-    }
+    WatchPresses(false);
+    QApplication::restoreOverrideCursor();
+    host_.LeaveFullScreen();
+    // The keyboard belongs to the list again, as every step left it.
+    if (list_) list_->Focus();
+    host_.ShowDirectoryBar();
 }
 
 void CSlideShow::PictureShown() {
@@ -129,37 +126,32 @@ void CSlideShow::Step() {
     list_->FollowOnThumbnails(position_);
 }
 
-void CSlideShow::EnterFullScreen() {
-    QWidget* bars[4] = {frame_.DirectoryBar(), frame_.FileListBar(), frame_.ToolBar(), frame_.statusBar()};
-    for (int i = 0; i < 4; ++i) {
-        barsShown_[i] = !bars[i]->isHidden();
-        bars[i]->hide();
-    }
-    QApplication::setOverrideCursor(Qt::BlankCursor);
-    windowState_ = frame_.windowState();
-    frame_.showFullScreen();
-    frame_.menuBar()->hide();
-    frame_.update();
-    qApp->installEventFilter(this);
-}
-
-void CSlideShow::LeaveFullScreen() {
-    qApp->removeEventFilter(this);
-    QWidget* bars[4] = {frame_.DirectoryBar(), frame_.FileListBar(), frame_.ToolBar(), frame_.statusBar()};
-    for (int i = 0; i < 4; ++i)
-        if (barsShown_[i]) bars[i]->show();
-    if (windowState_ & Qt::WindowMaximized)
-        frame_.showMaximized();
+void CSlideShow::WatchPresses(bool watch) {
+    if (watch == watchingPresses_) return;
+    watchingPresses_ = watch;
+    if (watch)
+        qApp->installEventFilter(this);
     else
-        frame_.showNormal();
-    frame_.menuBar()->show();
-    QApplication::restoreOverrideCursor();
-    frame_.RecalcLayout();
-    // The keyboard belongs to the list again, as every step left it.
-    if (list_) list_->Focus();
+        qApp->removeEventFilter(this);
 }
 
-bool CSlideShow::eventFilter(QObject*, QEvent* event) {
+bool CSlideShow::EndsInFrameShow(QObject* watched, const QEvent& event) const {
+    if (event.type() == QEvent::KeyPress) return static_cast<const QKeyEvent&>(event).key() == Qt::Key_Escape;
+    if (event.type() != QEvent::MouseButtonPress) return false;
+    // Clicks on the lists and bars keep working while the show runs in the window.
+    QWidget* picture = host_.PictureWidget();
+    if (!picture) return false;
+    const auto* scrollArea = qobject_cast<QAbstractScrollArea*>(picture);
+    return watched == picture || (scrollArea && watched == scrollArea->viewport());
+}
+
+bool CSlideShow::eventFilter(QObject* watched, QEvent* event) {
+    if (Model().g_bSlideShowInFrame) {
+        if (!EndsInFrameShow(watched, *event)) return false;
+        ToggleInFrame();
+        // Escape has done its work; the click still reaches the picture.
+        return event->type() == QEvent::KeyPress;
+    }
     if (!Model().g_bSlideShowFullScreen) return false;
     switch (event->type()) {
     case QEvent::ShortcutOverride:
@@ -179,4 +171,4 @@ bool CSlideShow::eventFilter(QObject*, QEvent* event) {
     }
 }
 
-CViewerModel& CSlideShow::Model() const { return frame_.Model(); }
+CViewerModel& CSlideShow::Model() const { return host_.Model(); }

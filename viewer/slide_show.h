@@ -6,7 +6,7 @@
 #include <QTimer>
 
 class CCommandTable;
-class CMainFrame;
+class CSlideShowHost;
 struct CViewerModel;
 
 // What a slide show steps through: the Names list of the current folder. Selecting a row
@@ -28,14 +28,15 @@ public:
 
 // The slide show of the main frame: the folder's images one after another at a fixed delay,
 // from the last back to the first, inside the frame or with the frame full screen (no bars,
-// menu or mouse cursor; any key or mouse press ends it and then acts as usual). The screen
-// saver is kept away while a show runs.
+// menu or mouse cursor; any key or mouse press ends it and then acts as usual). Inside the
+// frame, Escape or a click on the picture ends it. The screen saver is kept away while a
+// show runs.
 class CSlideShow : public QObject {
     Q_OBJECT
 public:
     static constexpr int kDefaultDelay = 2;
 
-    explicit CSlideShow(CMainFrame& frame);
+    explicit CSlideShow(CSlideShowHost& host, QObject* parent = nullptr);
     // Leaves full screen and lets the screen saver back.
     ~CSlideShow() override;
 
@@ -64,7 +65,8 @@ public:
     const CScreenSaverInhibitor& ScreenSaver() const { return screenSaver_; }
 
 protected:
-    // While full screen: the presses that end it.
+    // The presses that end a show: any while full screen, Escape or a click on the picture
+    // inside the frame.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -72,16 +74,14 @@ private:
     void StartTimer();
     void StartShow();
     void StopShow();
-    void EnterFullScreen();
-    void LeaveFullScreen();
+    void WatchPresses(bool watch);
+    bool EndsInFrameShow(QObject* watched, const QEvent& event) const;
 
-    CMainFrame& frame_;
+    CSlideShowHost& host_;
     CSlideShowList* list_ = nullptr;
     int delay_ = kDefaultDelay;
     int position_ = 0;
     QTimer timer_;
     CScreenSaverInhibitor screenSaver_;
-    // The bars shown before full screen: directory, file list, toolbar, status bar.
-    bool barsShown_[4] = {};
-    Qt::WindowStates windowState_;
+    bool watchingPresses_ = false;
 };

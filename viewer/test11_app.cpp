@@ -43,7 +43,10 @@ bool CTest11App::InitInstance(const QStringList& arguments) {
     parser.addVersionOption();
     const QCommandLineOption noSplash(QStringLiteral("no-splash"), QStringLiteral("Start without the splash window."));
     parser.addOption(noSplash);
-    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("Image file to open."), QStringLiteral("[FILE]"));
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("Picture to show, or folder whose pictures to list. Without one, the "
+                                                "picture shown last time shows again."),
+                                 QStringLiteral("[FILE|FOLDER]"));
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));
         return false;
@@ -52,7 +55,7 @@ bool CTest11App::InitInstance(const QStringList& arguments) {
     if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1) {
-        std::fprintf(stderr, "vtview: one file at most\n");
+        std::fprintf(stderr, "vtview: one file or folder at most\n");
         return false;
     }
     CSplashWnd::EnableSplashScreen(!parser.isSet(noSplash));
@@ -84,7 +87,11 @@ bool CTest11App::InitInstance(const QStringList& arguments) {
     });
     if (!frame_->LoadFrame(view_)) return false;
 
-    if (!files.isEmpty() && !OpenDocumentFile(files.front())) return false;
+    // A file given opens with its folder listed around it; without one, the last picture.
+    if (files.isEmpty())
+        frame_->ReopenLastPicture();
+    else if (!frame_->OpenPath(files.front()))
+        return false;
     frame_->show();
     return true;
 }

@@ -7,6 +7,7 @@
 #include "viewer/command_table.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -95,7 +96,8 @@ void CTest11Doc::OnLoaded(const QString& path, const CPictureLoader::Picture& pi
             handle = QImage();
         }
     } else if (!model_.g_bSlideShowInFrame && !model_.g_bSlideShowFullScreen) {
-        ViewerMessageBox(QStringLiteral("This file has invalid data."));
+        // The message names the file: a folder may hold many that look alike.
+        ViewerMessageBox(QStringLiteral("This file has invalid data.\n%1").arg(QDir::toNativeSeparators(path)));
     }
     model_.g_bImageLoaded = !handle.isNull();
     frame_.reset();

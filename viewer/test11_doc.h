@@ -38,7 +38,7 @@ public:
     // Opens path: false when the file cannot be opened (after the open-failure message;
     // nothing changes then). Otherwise its decode starts and the picture shown so far stays
     // until LoadFinished: the wait cursor shows if that takes longer than kWaitCursorDelay.
-    // A file that does not decode gives "This file has invalid data." (not during a slide
+    // A file that does not decode gives "This file has invalid data." and its path (not during a slide
     // show, and not for a file a newer open replaced) and clears g_bImageLoaded, so the
     // view turns white.
     bool OnOpenDocument(const QString& path);

@@ -90,7 +90,8 @@ TEST_F(Document, CorruptFileSaysSoOnceAndLeavesTheViewWhite) {
     QSignalSpy updates(&document, &CTest11Doc::Updated);
 
     EXPECT_TRUE(OpenAndWait(document, corrupt));
-    EXPECT_EQ(seam.messages, QStringList{kInvalidData});
+    EXPECT_EQ(seam.messages, QStringList{kInvalidData + QLatin1Char('\n') + corrupt})
+        << "the message names the file on a line of its own";
     EXPECT_FALSE(model.g_bImageLoaded);
     EXPECT_TRUE(document.Bitmap().isNull());
     EXPECT_EQ(updates.count(), 1) << "the views repaint after a failed decode too";
