@@ -597,6 +597,9 @@ void CMainFrame::LeaveFullScreen() {
         showNormal();
     menuBar()->show();
     RecalcLayout();
+    // Hidden lists lose their scroll position: the current folder and file come back in view.
+    if (QTreeWidgetItem* folder = directoryTree_->Tree()->currentItem()) directoryTree_->Tree()->scrollToItem(folder);
+    if (QListWidgetItem* file = fileList_->NamesList()->currentItem()) fileList_->NamesList()->scrollToItem(file);
 }
 
 void CMainFrame::ToggleFullScreenView() {
