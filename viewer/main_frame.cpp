@@ -157,8 +157,10 @@ void CMainFrame::RestoreGeometry() {
     const QString section = QString::fromLatin1(kSettings);
     const QByteArray saved = Profile::GetBinary(section, QStringLiteral("WindowGeometry"));
     if (saved.isEmpty() || !restoreGeometry(saved)) {
-        // The first start fills the work area.
+        // The first start fills the work area. Maximised, the window manager keeps the
+        // title bar on the screen, whatever frame it draws around the window.
         PlaceOnWorkArea();
+        setWindowState(Qt::WindowMaximized);
         return;
     }
     // A screen that shrank or went away since must still show the whole title bar.
