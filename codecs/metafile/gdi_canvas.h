@@ -41,7 +41,10 @@ struct TextRun {
 // clipping are kept in output pixels, as GDI keeps them in device units.
 class CGdiCanvas {
 public:
-    CGdiCanvas(QImage& target, const QTransform& device, double pixelsPerMmX, double pixelsPerMmY);
+    // surface: the output area that stands for the whole device when nothing is clipped
+    // (the picture unless given; a larger one measures drawing beyond a small target).
+    CGdiCanvas(QImage& target, const QTransform& device, double pixelsPerMmX, double pixelsPerMmY,
+               std::optional<QRectF> surface = std::nullopt);
     ~CGdiCanvas();
     CGdiCanvas(const CGdiCanvas&) = delete;
     CGdiCanvas& operator=(const CGdiCanvas&) = delete;
@@ -114,6 +117,11 @@ public:
     // Output-pixel geometry of a logical shape, and its reverse.
     QPointF ToOutput(QPointF p) const { return dc_.Transform().map(p); }
 
+    // The box, in output pixels, around everything drawn so far within the clip, or within
+    // the surface when nothing is clipped; none while nothing was drawn. Flood fills only
+    // spread over what is already there and do not count.
+    std::optional<QRectF> DrawnBounds() const;
+
 private:
     void Draw(const QPainterPath& outputPath, bool fill, bool stroke);
     void AddToPath(const QPainterPath& outputPath, bool closed);
@@ -130,6 +138,8 @@ private:
     // Counts drawing work against the decode's work budget: elements of geometry, and
     // output pixels touched (within the picture), pixelsPerUnit of them per unit.
     void Charge(const QRectF& outputBounds, uint64_t pixelsPerUnit, uint64_t elements = 0) const;
+    void NoteDrawn(const QRectF& outputBounds);
+    void NoteDrawn(const QPainterPath& outputArea);
 
     QImage& target_;
     QPainter painter_;
@@ -138,6 +148,8 @@ private:
 
     bool pathOpen_ = false;  // between BeginPath and EndPath: shapes go into path_
     QPainterPath path_;      // output pixels
+    QRectF surface_;         // output pixels
+    QRectF drawn_;           // output pixels; null while nothing was drawn
 };
 
 }  // namespace metafile

@@ -84,10 +84,11 @@ QPointF RenderText(const TextTarget& target, const DcState& state, const QTransf
     const double scaleAlong = std::hypot(toOutput.m11(), toOutput.m12());
     const double scaleUp = std::hypot(toOutput.m21(), toOutput.m22());
 
-    if ((run.options & kEtoOpaque) && run.rect && target.painter != nullptr) {
+    if ((run.options & kEtoOpaque) && run.rect) {
         QPainterPath box;
         box.addRect(run.rect->normalized());
-        target.painter->fillPath(toOutput.map(box), state.bkColour);
+        if (target.painter != nullptr) target.painter->fillPath(toOutput.map(box), state.bkColour);
+        if (target.cells != nullptr) target.cells->addPath(toOutput.map(box));
     }
     // Writers fill boxes with text records of no characters; those need no fonts.
     if (run.text.isEmpty()) return logicalRef;
@@ -143,12 +144,11 @@ QPointF RenderText(const TextTarget& target, const DcState& state, const QTransf
     frame.translate(origin.x(), origin.y());
     frame.rotate(angle);
 
-    if (target.painter != nullptr && state.bkMode == kOpaque && width != 0) {
-        QPainterPath cell;
-        cell.addRect(QRectF(std::min(x0, x0 + width), baseline - metrics.ascent() * k, std::abs(width),
-                            (metrics.ascent() + metrics.descent()) * k));
-        target.painter->fillPath(frame.map(cell), state.bkColour);
-    }
+    QPainterPath cell;
+    cell.addRect(QRectF(std::min(x0, x0 + width), baseline - metrics.ascent() * k, std::abs(width),
+                        (metrics.ascent() + metrics.descent()) * k));
+    if (target.painter != nullptr && state.bkMode == kOpaque && width != 0) target.painter->fillPath(frame.map(cell), state.bkColour);
+    if (target.cells != nullptr && width != 0) target.cells->addPath(frame.map(cell));
 
     if (!(run.options & kEtoGlyphIndex)) {
         QTransform glyphSpace;

@@ -104,7 +104,7 @@ TEST_F(MetafileDecoderTest, PictureSizeFollowsTheHeader) {
         ASSERT_EQ(DecodeAs(c.name, c.bytes, bitmap), 0);
         EXPECT_EQ(bitmap.Width(), c.width);
         EXPECT_EQ(bitmap.Height(), c.height);
-        // The probe computes the same size without playing a record.
+        // The probe computes the same size.
         const ImageInfo info = CMetafileDecoder().ProbeMemory(c.bytes.data(), c.bytes.size());
         EXPECT_EQ(std::make_pair(info.width, info.height), std::make_pair(c.width, c.height));
         EXPECT_EQ(info.bitsPerPixel, 32);
