@@ -140,8 +140,11 @@ QPainterPath CutToPicture(const QPainterPath& area, const QRect& picture) {
 }  // namespace
 
 CGdiCanvas::CGdiCanvas(QImage& target, const QTransform& device, double pixelsPerMmX, double pixelsPerMmY,
-                       std::optional<QRectF> surface)
-    : target_(target), dc_(device, pixelsPerMmX, pixelsPerMmY), surface_(surface.value_or(QRectF(target.rect()))) {
+                       std::optional<QRectF> measuredSurface)
+    : target_(target),
+      dc_(device, pixelsPerMmX, pixelsPerMmY),
+      measuring_(measuredSurface.has_value()),
+      surface_(measuredSurface.value_or(QRectF(target.rect()))) {
     painter_.begin(&target_);
 }
 
@@ -162,11 +165,13 @@ void CGdiCanvas::Charge(const QRectF& outputBounds, uint64_t pixelsPerUnit, uint
 }
 
 void CGdiCanvas::NoteDrawn(const QRectF& outputBounds) {
+    if (!measuring_) return;
     const QRectF area = outputBounds.normalized() & ClipArea().boundingRect();
     if (!area.isEmpty() && std::isfinite(area.width()) && std::isfinite(area.height())) drawn_ |= area;
 }
 
 void CGdiCanvas::NoteDrawn(const QPainterPath& outputArea) {
+    if (!measuring_) return;
     const QPainterPath limit = ClipArea();
     // Turned text reaches out of the device with corners its box would count.
     if (Within(outputArea.controlPointRect(), limit.boundingRect())) NoteDrawn(outputArea.controlPointRect());
@@ -756,7 +761,7 @@ void CGdiCanvas::DrawText(const TextRun& run) {
         painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
         painter_.setRenderHint(QPainter::Antialiasing, true);
         painter_.setRenderHint(QPainter::TextAntialiasing, true);
-        target = TextTarget{&painter_, nullptr, &cells};
+        target = TextTarget{&painter_, nullptr, measuring_ ? &cells : nullptr};
     }
     const QPointF end = RenderText(target, State(), t, run, defaultEm);
     if ((run.options & kEtoClipped) && run.rect) cells = cells.intersected(t.map(RectPath(*run.rect)));

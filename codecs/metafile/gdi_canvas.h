@@ -41,10 +41,11 @@ struct TextRun {
 // clipping are kept in output pixels, as GDI keeps them in device units.
 class CGdiCanvas {
 public:
-    // surface: the output area that stands for the whole device when nothing is clipped
-    // (the picture unless given; a larger one measures drawing beyond a small target).
+    // measuredSurface, when given, makes the canvas measure what it draws (DrawnBounds),
+    // with that output area, however far it reaches beyond the target, standing for the
+    // whole device; otherwise the target is the device and nothing is measured.
     CGdiCanvas(QImage& target, const QTransform& device, double pixelsPerMmX, double pixelsPerMmY,
-               std::optional<QRectF> surface = std::nullopt);
+               std::optional<QRectF> measuredSurface = std::nullopt);
     ~CGdiCanvas();
     CGdiCanvas(const CGdiCanvas&) = delete;
     CGdiCanvas& operator=(const CGdiCanvas&) = delete;
@@ -117,9 +118,9 @@ public:
     // Output-pixel geometry of a logical shape, and its reverse.
     QPointF ToOutput(QPointF p) const { return dc_.Transform().map(p); }
 
-    // The box, in output pixels, around everything drawn so far within the clip, or within
-    // the surface when nothing is clipped; none while nothing was drawn. Flood fills only
-    // spread over what is already there and do not count.
+    // A measuring canvas: the box, in output pixels, around everything drawn so far within
+    // the clip, or within the measured surface when nothing is clipped; none while nothing
+    // was drawn. Flood fills only spread over what is already there and do not count.
     std::optional<QRectF> DrawnBounds() const;
 
 private:
@@ -148,7 +149,8 @@ private:
 
     bool pathOpen_ = false;  // between BeginPath and EndPath: shapes go into path_
     QPainterPath path_;      // output pixels
-    QRectF surface_;         // output pixels
+    bool measuring_;
+    QRectF surface_;         // output pixels: the device
     QRectF drawn_;           // output pixels; null while nothing was drawn
 };
 

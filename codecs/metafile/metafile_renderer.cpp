@@ -10,7 +10,6 @@
 #include "imagelib/trace.h"
 #include "imagelib/work_budget.h"
 
-#include <algorithm>
 #include <cmath>
 #include <optional>
 
