@@ -10,7 +10,8 @@
 // Size: a placeable metafile's box at the decode context's dots per inch (the host gives its
 // screen's; 96 by default); an enhanced metafile's
 // frame (hundredths of a millimetre) at the same resolution; a 16-bit metafile without
-// placeable header its window extent, one unit per pixel, or 320 x 200 when it sets none.
+// placeable header its window extent, one unit per pixel; when it sets none, the extent of
+// what it draws from the origin, one unit per pixel, or 320 x 200 when it draws nothing.
 // Depth: 32 bits, opaque, without the alpha flag; with a metafile palette of 1 to 255
 // entries and a wanted depth of 0 (or 8), 8 bits with that palette, each pixel mapped to
 // its nearest palette colour.
@@ -28,7 +29,8 @@
 // ends with the work budget's error. A cancel is noticed on every record.
 //
 // The probe computes the size and depth from the headers as the decode does, playing
-// nothing: it cannot know of damage further on, which fails the decode.
+// records only to measure a 16-bit metafile that names neither box nor window; it does not
+// report damage further on, which fails the decode.
 class CMetafileDecoder : public CImageDecoder {
 public:
     void DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, int& depth, CByteSource& source) override;

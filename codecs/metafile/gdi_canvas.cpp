@@ -139,8 +139,12 @@ QPainterPath CutToPicture(const QPainterPath& area, const QRect& picture) {
 
 }  // namespace
 
-CGdiCanvas::CGdiCanvas(QImage& target, const QTransform& device, double pixelsPerMmX, double pixelsPerMmY)
-    : target_(target), dc_(device, pixelsPerMmX, pixelsPerMmY) {
+CGdiCanvas::CGdiCanvas(QImage& target, const QTransform& device, double pixelsPerMmX, double pixelsPerMmY,
+                       std::optional<QRectF> measuredSurface)
+    : target_(target),
+      dc_(device, pixelsPerMmX, pixelsPerMmY),
+      measuring_(measuredSurface.has_value()),
+      surface_(measuredSurface.value_or(QRectF(target.rect()))) {
     painter_.begin(&target_);
 }
 
@@ -158,6 +162,25 @@ void CGdiCanvas::Charge(const QRectF& outputBounds, uint64_t pixelsPerUnit, uint
     const QRect touched = PixelBounds(outputBounds, target_.rect());
     const uint64_t pixels = static_cast<uint64_t>(touched.width()) * static_cast<uint64_t>(touched.height());
     CWorkBudget::Charge(1 + elements + pixels / pixelsPerUnit);
+}
+
+void CGdiCanvas::NoteDrawn(const QRectF& outputBounds) {
+    if (!measuring_) return;
+    const QRectF area = outputBounds.normalized() & ClipArea().boundingRect();
+    if (!area.isEmpty() && std::isfinite(area.width()) && std::isfinite(area.height())) drawn_ |= area;
+}
+
+void CGdiCanvas::NoteDrawn(const QPainterPath& outputArea) {
+    if (!measuring_) return;
+    const QPainterPath limit = ClipArea();
+    // Turned text reaches out of the device with corners its box would count.
+    if (Within(outputArea.controlPointRect(), limit.boundingRect())) NoteDrawn(outputArea.controlPointRect());
+    else NoteDrawn(Limited(outputArea).intersected(limit).boundingRect());
+}
+
+std::optional<QRectF> CGdiCanvas::DrawnBounds() const {
+    if (drawn_.isNull()) return std::nullopt;
+    return drawn_;
 }
 
 double CGdiCanvas::PenScale() const { return std::sqrt(std::abs(Determinant(dc_.Transform()))); }
@@ -267,9 +290,12 @@ void CGdiCanvas::Draw(const QPainterPath& outputPath, bool fill, bool stroke) {
     Charge(path.controlPointRect(), kPixelsPerUnit, static_cast<uint64_t>(path.elementCount()));
     path.setFillRule(State().polyFillMode == kWinding ? Qt::WindingFill : Qt::OddEvenFill);
     PreparePainter();
+    if (fill && State().brush.style != kBsNull) NoteDrawn(path.controlPointRect());
     if (fill) FillWithBrush(path, State().brush);
     if (stroke && PenVisible()) {
         QPen pen = OutputPen();
+        const double halfWidth = pen.widthF() / 2 * (pen.joinStyle() == Qt::MiterJoin ? std::max(pen.miterLimit(), 1.0) : 1.0);
+        NoteDrawn(path.controlPointRect().adjusted(-halfWidth, -halfWidth, halfWidth, halfWidth));
         if (rop.colour) pen.setColor(*rop.colour);
         if (pen.style() == Qt::CustomDashLine) {
             double cycle = 0;
@@ -524,6 +550,7 @@ void CGdiCanvas::AngleArc(QPointF centre, double radius, double startDegrees, do
 void CGdiCanvas::SetPixel(QPointF p, QColor colour) {
     if (pathOpen_) return;
     const QPointF at = ToOutput(p);
+    NoteDrawn(QRectF(std::floor(at.x()), std::floor(at.y()), 1, 1));
     PreparePainter();
     painter_.setRenderHint(QPainter::Antialiasing, false);
     painter_.fillRect(QRectF(std::floor(at.x()), std::floor(at.y()), 1, 1), colour);
@@ -600,6 +627,7 @@ void CGdiCanvas::FloodFill(QPointF p, QColor colour, bool surface) {
 void CGdiCanvas::FillArea(const QPainterPath& area, const GdiBrush& brush) {
     if (pathOpen_) return;
     Charge(area.controlPointRect(), kPixelsPerUnit, static_cast<uint64_t>(area.elementCount()));
+    if (brush.style != kBsNull) NoteDrawn(area.controlPointRect());
     PreparePainter();
     FillWithBrush(Limited(area), brush);
 }
@@ -613,6 +641,7 @@ void CGdiCanvas::FrameArea(const QPainterPath& area, const GdiBrush& brush, QSiz
     stroker.setWidth(2 * std::clamp(std::max(w, h), 1.0, 1000.0));
     Charge(area.controlPointRect(), kPixelsPerUnit, static_cast<uint64_t>(area.elementCount()) * 16);
     const QPainterPath frame = stroker.createStroke(Limited(area)).intersected(area);
+    NoteDrawn(frame.controlPointRect());
     PreparePainter();
     FillWithBrush(frame, brush);
 }
@@ -620,6 +649,7 @@ void CGdiCanvas::FrameArea(const QPainterPath& area, const GdiBrush& brush, QSiz
 void CGdiCanvas::InvertArea(const QPainterPath& area) {
     if (pathOpen_) return;
     Charge(area.controlPointRect(), kPixelsPerUnit, static_cast<uint64_t>(area.elementCount()));
+    NoteDrawn(area.controlPointRect());
     PreparePainter();
     painter_.setRenderHint(QPainter::Antialiasing, false);
     painter_.setCompositionMode(QPainter::RasterOp_NotDestination);
@@ -677,7 +707,7 @@ void CGdiCanvas::SelectClipPath(int mode) {
 
 QPainterPath CGdiCanvas::ClipArea() const {
     if (State().clipped) return State().clip;
-    return RectPath(QRectF(target_.rect()));
+    return RectPath(surface_);
 }
 
 void CGdiCanvas::SetClip(const QPainterPath& area) {
@@ -723,16 +753,19 @@ void CGdiCanvas::DrawText(const TextRun& run) {
     const double defaultEm = 16 * std::sqrt(std::abs(Determinant(dc_.Device())));
     const QTransform t = dc_.Transform();
     CWorkBudget::Charge(64 * static_cast<uint64_t>(run.text.size()));
-    TextTarget target{nullptr, &path_};
+    QPainterPath cells;
+    TextTarget target{nullptr, &path_, nullptr};
     if (!pathOpen_) {
         PreparePainter();
         // Text is not drawn with the binary raster operation.
         painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
         painter_.setRenderHint(QPainter::Antialiasing, true);
         painter_.setRenderHint(QPainter::TextAntialiasing, true);
-        target = TextTarget{&painter_, nullptr};
+        target = TextTarget{&painter_, nullptr, measuring_ ? &cells : nullptr};
     }
     const QPointF end = RenderText(target, State(), t, run, defaultEm);
+    if ((run.options & kEtoClipped) && run.rect) cells = cells.intersected(t.map(RectPath(*run.rect)));
+    if (!cells.isEmpty()) NoteDrawn(cells);
     if (State().textAlign & kTaUpdateCp) State().position = end;
 }
 
@@ -753,6 +786,7 @@ void CGdiCanvas::Blit(QRectF destination, const QImage* source, QRectF sourceRec
     }
     const QPainterPath outputArea = Limited(t.map(RectPath(destination)));
     Charge(outputArea.controlPointRect(), kPixelsPerUnitOwnLoops);
+    NoteDrawn(outputArea.controlPointRect());
     if (code == kRop3SourceCopy && usesSource) {
         PreparePainter();
         painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
@@ -809,6 +843,7 @@ void CGdiCanvas::AlphaBlend(QRectF destination, const QImage& source, QRectF sou
     sourceToLogical.scale(destination.width() / sourceRect.width(), destination.height() / sourceRect.height());
     sourceToLogical.translate(-sourceRect.x(), -sourceRect.y());
     Charge(dc_.Transform().map(RectPath(destination)).controlPointRect(), kPixelsPerUnit);
+    NoteDrawn(dc_.Transform().map(RectPath(destination)).controlPointRect());
     const QImage pixels = sourceAlpha ? source.convertToFormat(QImage::Format_ARGB32_Premultiplied)
                                       : source.convertToFormat(QImage::Format_RGB32);
     PreparePainter();
@@ -828,6 +863,7 @@ void CGdiCanvas::GradientRect(QRectF box, QColor from, QColor to, bool vertical)
     const QPointF start = t.map(box.topLeft());
     const QPointF end = t.map(vertical ? box.bottomLeft() : box.topRight());
     Charge(t.map(RectPath(box)).controlPointRect(), kPixelsPerUnit);
+    NoteDrawn(t.map(RectPath(box)).controlPointRect());
     QLinearGradient ramp(start, end);
     ramp.setColorAt(0, from);
     ramp.setColorAt(1, to);
@@ -843,6 +879,7 @@ void CGdiCanvas::GradientTriangle(const std::array<QPointF, 3>& corners, const s
     const QPointF a = t.map(corners[0]), b = t.map(corners[1]), c = t.map(corners[2]);
     const double area = (b.x() - a.x()) * (c.y() - a.y()) - (c.x() - a.x()) * (b.y() - a.y());
     if (!std::isfinite(area) || area == 0) return;
+    NoteDrawn(QPolygonF({a, b, c}).boundingRect());
     const QRect bounds = PixelBounds(QPolygonF({a, b, c}).boundingRect(), target_.rect());
     if (bounds.isEmpty()) return;
     Charge(QRectF(bounds), kPixelsPerUnitOwnLoops);

@@ -41,7 +41,11 @@ struct TextRun {
 // clipping are kept in output pixels, as GDI keeps them in device units.
 class CGdiCanvas {
 public:
-    CGdiCanvas(QImage& target, const QTransform& device, double pixelsPerMmX, double pixelsPerMmY);
+    // measuredSurface, when given, makes the canvas measure what it draws (DrawnBounds),
+    // with that output area, however far it reaches beyond the target, standing for the
+    // whole device; otherwise the target is the device and nothing is measured.
+    CGdiCanvas(QImage& target, const QTransform& device, double pixelsPerMmX, double pixelsPerMmY,
+               std::optional<QRectF> measuredSurface = std::nullopt);
     ~CGdiCanvas();
     CGdiCanvas(const CGdiCanvas&) = delete;
     CGdiCanvas& operator=(const CGdiCanvas&) = delete;
@@ -114,6 +118,11 @@ public:
     // Output-pixel geometry of a logical shape, and its reverse.
     QPointF ToOutput(QPointF p) const { return dc_.Transform().map(p); }
 
+    // A measuring canvas: the box, in output pixels, around everything drawn so far within
+    // the clip, or within the measured surface when nothing is clipped; none while nothing
+    // was drawn. Flood fills only spread over what is already there and do not count.
+    std::optional<QRectF> DrawnBounds() const;
+
 private:
     void Draw(const QPainterPath& outputPath, bool fill, bool stroke);
     void AddToPath(const QPainterPath& outputPath, bool closed);
@@ -130,6 +139,8 @@ private:
     // Counts drawing work against the decode's work budget: elements of geometry, and
     // output pixels touched (within the picture), pixelsPerUnit of them per unit.
     void Charge(const QRectF& outputBounds, uint64_t pixelsPerUnit, uint64_t elements = 0) const;
+    void NoteDrawn(const QRectF& outputBounds);
+    void NoteDrawn(const QPainterPath& outputArea);
 
     QImage& target_;
     QPainter painter_;
@@ -138,6 +149,9 @@ private:
 
     bool pathOpen_ = false;  // between BeginPath and EndPath: shapes go into path_
     QPainterPath path_;      // output pixels
+    bool measuring_;
+    QRectF surface_;         // output pixels: the device
+    QRectF drawn_;           // output pixels; null while nothing was drawn
 };
 
 }  // namespace metafile

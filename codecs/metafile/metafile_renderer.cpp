@@ -11,6 +11,7 @@
 #include "imagelib/work_budget.h"
 
 #include <cmath>
+#include <optional>
 
 namespace metafile {
 
@@ -19,6 +20,7 @@ namespace {
 constexpr int kDefaultWidth = 320;
 constexpr int kDefaultHeight = 200;
 constexpr double kMillimetresPerInch = 25.4;
+constexpr int kMaxLogicalCoordinate = 32767;
 
 struct Layout {
     int width = kDefaultWidth;
@@ -55,6 +57,39 @@ QImage WhitePicture(int width, int height) {
     return picture;
 }
 
+// The player's own setting before the first record: the window as the picture's box
+// shows it, mapped onto that box; the records' window settings then replace it.
+PlayOutcome PlayWmf(const WmfFile& file, const Layout& layout, QImage& picture, std::optional<QRectF>* drawn = nullptr) {
+    // Measuring: the device reaches from the origin as far as 16-bit coordinates go.
+    const std::optional<QRectF> surface =
+        drawn != nullptr ? std::optional<QRectF>(QRectF(0, 0, kMaxLogicalCoordinate, kMaxLogicalCoordinate)) : std::nullopt;
+    CGdiCanvas canvas(picture, layout.device, layout.pixelsPerMmX, layout.pixelsPerMmY, surface);
+    canvas.Dc().SetMapMode(kMmAnisotropic);
+    canvas.Dc().SetWindowOrg(layout.windowOrg);
+    canvas.Dc().SetWindowExt(layout.windowExt);
+    canvas.Dc().SetViewportOrg(layout.box.topLeft());
+    canvas.Dc().SetViewportExt(layout.box.size());
+    CWmfPlayer player(file.records, canvas);
+    const PlayOutcome outcome = player.Play();
+    if (drawn != nullptr) *drawn = canvas.DrawnBounds();
+    return outcome;
+}
+
+// A 16-bit metafile that names neither a box nor a window leaves its coordinates to the
+// program playing it, so they are taken as pixels and the picture reaches from the origin
+// to the far edges of what the records draw; what lies left of or above the origin falls
+// outside, as it would on a screen. Measured by playing the records onto one pixel.
+void FitToDrawing(const WmfFile& file, Layout& layout) {
+    QImage scratch(1, 1, QImage::Format_RGB32);
+    if (scratch.isNull()) RaiseError(ERR_OUT_OF_MEMORY, "Cannot allocate memory bitmap.");
+    std::optional<QRectF> drawn;
+    PlayWmf(file, layout, scratch, &drawn);
+    if (!drawn) return;
+    const auto edge = [](double far, int fallback) { return far >= 1 ? static_cast<int>(std::ceil(far)) : fallback; };
+    layout.width = edge(drawn->right(), kDefaultWidth);
+    layout.height = edge(drawn->bottom(), kDefaultHeight);
+}
+
 Layout WmfLayout(const WmfFile& file, int dpi) {
     Layout layout;
     layout.pixelsPerMmX = layout.pixelsPerMmY = dpi / kMillimetresPerInch;
@@ -78,6 +113,8 @@ Layout WmfLayout(const WmfFile& file, int dpi) {
             layout.width = OrDefault(static_cast<int64_t>(std::abs(layout.windowExt.width())), kDefaultWidth);
             layout.height = OrDefault(static_cast<int64_t>(std::abs(layout.windowExt.height())), kDefaultHeight);
             layout.box = QRectF(0, 0, layout.width, layout.height);
+        } else {
+            FitToDrawing(file, layout);
         }
     }
     return layout;
@@ -89,16 +126,7 @@ RenderedMetafile RenderWmf(std::span<const uint8_t> data, int dpi) {
     RenderedMetafile result;
     result.picture = WhitePicture(layout.width, layout.height);
     Trace(2, FormatText("Playing Windows metafile at %d x %d pixels.\n", layout.width, layout.height));
-    CGdiCanvas canvas(result.picture, layout.device, layout.pixelsPerMmX, layout.pixelsPerMmY);
-    // The player's own setting before the first record: the window as the picture's box
-    // shows it, mapped onto that box; the records' window settings then replace it.
-    canvas.Dc().SetMapMode(kMmAnisotropic);
-    canvas.Dc().SetWindowOrg(layout.windowOrg);
-    canvas.Dc().SetWindowExt(layout.windowExt);
-    canvas.Dc().SetViewportOrg(layout.box.topLeft());
-    canvas.Dc().SetViewportExt(layout.box.size());
-    CWmfPlayer player(file.records, canvas);
-    result.outcome = player.Play();
+    result.outcome = PlayWmf(file, layout, result.picture);
     return result;
 }
 

@@ -21,7 +21,8 @@ struct RenderedMetafile {
 
 // Plays a metafile into a new picture of the size its header gives at dotsPerInch:
 // - a placeable 16-bit metafile: its box in units per inch;
-// - a 16-bit metafile without that header: its window extent, one unit per pixel;
+// - a 16-bit metafile without that header: its window extent, one unit per pixel, or
+//   without a window the extent of what it draws from the origin, one unit per pixel;
 // - an enhanced metafile: its frame in hundredths of a millimetre.
 // A width that comes out as 0 or less becomes 320, a height 200.
 //
@@ -36,9 +37,10 @@ struct MetafileMeasure {
 };
 
 // The size RenderMetafile gives the picture and the metafile's palette, from the headers
-// alone (a 16-bit metafile without placeable header: from its first window extent record,
-// found by record lengths); nothing is played or allocated. Throws code 6 as RenderMetafile
-// does for data that is not a metafile of that kind.
+// (a 16-bit metafile without placeable header: from its first window extent record, found
+// by record lengths; without one the records are played onto a single pixel to measure
+// what they draw). Throws code 6 as RenderMetafile does for data that is not a metafile of
+// that kind.
 MetafileMeasure MeasureMetafile(std::span<const uint8_t> data, MetafileKind kind, int dotsPerInch);
 
 }  // namespace metafile

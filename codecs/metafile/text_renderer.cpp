@@ -5,6 +5,8 @@
 #include "text_encoding.h"
 
 #include <QFont>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetricsF>
 #include <QRawFont>
 
@@ -14,6 +16,8 @@
 namespace metafile {
 
 namespace {
+
+constexpr uint8_t kSymbolCharSet = 2;
 
 // Glyphs are drawn at a whole pixel size in this range and scaled by the rest.
 constexpr int kMinPixelSize = 1;
@@ -42,6 +46,21 @@ QFont BaseFont(const GdiFont& f, int pixelSize) {
     font.setUnderline(f.underline);
     font.setStrikeOut(f.strikeOut);
     font.setKerning(false);
+    // The font configuration may answer a text face it lacks with a font of pictures (a
+    // bold display face with a dingbats font, say); text must stay letters, so such a
+    // stand-in gives way to the generic face of the font's family. A face in the symbol
+    // character set asks for pictures and keeps them.
+    if (f.charSet != kSymbolCharSet && !IsSymbolFace(f.faceName)) {
+        const QString resolved = QFontInfo(font).family();
+        const QList<QFontDatabase::WritingSystem> systems = QFontDatabase::writingSystems(resolved);
+        if (systems.contains(QFontDatabase::Symbol) && resolved.compare(f.faceName, Qt::CaseInsensitive) != 0) {
+            const QFont::StyleHint hint = FamilyHint(f.pitchAndFamily);
+            font.setFamily(hint == QFont::Serif      ? QStringLiteral("serif")
+                           : hint == QFont::TypeWriter ? QStringLiteral("monospace")
+                                                       : QStringLiteral("sans-serif"));
+            font.setStyleHint(hint == QFont::AnyStyle ? QFont::SansSerif : hint);
+        }
+    }
     return font;
 }
 
@@ -84,10 +103,11 @@ QPointF RenderText(const TextTarget& target, const DcState& state, const QTransf
     const double scaleAlong = std::hypot(toOutput.m11(), toOutput.m12());
     const double scaleUp = std::hypot(toOutput.m21(), toOutput.m22());
 
-    if ((run.options & kEtoOpaque) && run.rect && target.painter != nullptr) {
+    if ((run.options & kEtoOpaque) && run.rect) {
         QPainterPath box;
         box.addRect(run.rect->normalized());
-        target.painter->fillPath(toOutput.map(box), state.bkColour);
+        if (target.painter != nullptr) target.painter->fillPath(toOutput.map(box), state.bkColour);
+        if (target.cells != nullptr) target.cells->addPath(toOutput.map(box));
     }
     // Writers fill boxes with text records of no characters; those need no fonts.
     if (run.text.isEmpty()) return logicalRef;
@@ -143,12 +163,11 @@ QPointF RenderText(const TextTarget& target, const DcState& state, const QTransf
     frame.translate(origin.x(), origin.y());
     frame.rotate(angle);
 
-    if (target.painter != nullptr && state.bkMode == kOpaque && width != 0) {
-        QPainterPath cell;
-        cell.addRect(QRectF(std::min(x0, x0 + width), baseline - metrics.ascent() * k, std::abs(width),
-                            (metrics.ascent() + metrics.descent()) * k));
-        target.painter->fillPath(frame.map(cell), state.bkColour);
-    }
+    QPainterPath cell;
+    cell.addRect(QRectF(std::min(x0, x0 + width), baseline - metrics.ascent() * k, std::abs(width),
+                        (metrics.ascent() + metrics.descent()) * k));
+    if (target.painter != nullptr && state.bkMode == kOpaque && width != 0) target.painter->fillPath(frame.map(cell), state.bkColour);
+    if (target.cells != nullptr && width != 0) target.cells->addPath(frame.map(cell));
 
     if (!(run.options & kEtoGlyphIndex)) {
         QTransform glyphSpace;

@@ -11,9 +11,12 @@ namespace metafile {
 
 // Where text goes: drawn with a painter already set up for clipping and raster operation,
 // or (inside a path bracket) added to a path as glyph outlines. Both in output pixels.
+// cells, when given, receives the outlines of the run's character cells and its opaque
+// rectangle: the area the run covers.
 struct TextTarget {
     QPainter* painter = nullptr;
     QPainterPath* path = nullptr;
+    QPainterPath* cells = nullptr;
 };
 
 // Lays out one run the way GDI does (font height, alignment, escapement, advances,

@@ -4,10 +4,17 @@
 #include "imagelib/text_exception.h"
 #include "metafile_builder.h"
 #include "support/corpus.h"
+#include "support/gui_app.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
+#include <QFont>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QList>
+
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -32,6 +39,7 @@ enum : uint16_t {
     kWmfCreateBrushIndirect = 0x02FC,
     kWmfRectangle = 0x041B,
     kWmfTextOut = 0x0521,
+    kWmfCreateFontIndirect = 0x02FB,
     kWmfPolygon = 0x0324,
 };
 constexpr int32_t kNullPen = static_cast<int32_t>(0x80000008u);
@@ -104,7 +112,7 @@ TEST_F(MetafileDecoderTest, PictureSizeFollowsTheHeader) {
         ASSERT_EQ(DecodeAs(c.name, c.bytes, bitmap), 0);
         EXPECT_EQ(bitmap.Width(), c.width);
         EXPECT_EQ(bitmap.Height(), c.height);
-        // The probe computes the same size without playing a record.
+        // The probe computes the same size.
         const ImageInfo info = CMetafileDecoder().ProbeMemory(c.bytes.data(), c.bytes.size());
         EXPECT_EQ(std::make_pair(info.width, info.height), std::make_pair(c.width, c.height));
         EXPECT_EQ(info.bitsPerPixel, 32);
@@ -296,6 +304,40 @@ TEST_F(MetafileDecoderTest, TextIsDrawn) {
     for (int y = 0; y < bitmap.Height(); ++y)
         for (int x = 0; x < bitmap.Width(); ++x) ink += bitmap.PixelLine(y)[x].g < 128;
     EXPECT_GT(ink, 20) << "text in the default font";
+}
+
+// A face the machine lacks must still show letters: where the font configuration stands a
+// dingbats font in for it (as it does for Impact on some systems), the text falls back to
+// the generic face. Elsewhere the substitute is a text face already and there is nothing
+// to check.
+TEST_F(MetafileDecoderTest, MissingTextFaceIsNotDrawnWithPictures) {
+    TestGuiApplication();
+    QFont probe(QStringLiteral("Impact"));
+    const QString standIn = QFontInfo(probe).family();
+    if (standIn.compare(QLatin1String("Impact"), Qt::CaseInsensitive) == 0 ||
+        !QFontDatabase::writingSystems(standIn).contains(QFontDatabase::Symbol))
+        GTEST_SKIP() << "Impact is served by " << standIn.toStdString() << ", a text face";
+    const auto render = [](const std::string& faceName) {
+        Bytes font;
+        for (int word : {-24, 0, 0, 0, 400, 0, 0, 0, 0}) Put16(font, word);
+        for (char c : faceName) font.push_back(static_cast<uint8_t>(c));
+        font.push_back(0);
+        Bytes out;
+        Put16(out, 4);
+        for (char c : std::string("Hamb")) out.push_back(static_cast<uint8_t>(c));
+        Put16(out, 10);
+        Put16(out, 4);
+        CWmfBuilder wmf;
+        wmf.Placeable(0, 0, 96, 48, 96).Record(kWmfCreateFontIndirect, font).Record(kWmfSelectObject, {0}).Record(kWmfTextOut, out);
+        CMemBitmap bitmap;
+        EXPECT_EQ(DecodeAs("face.wmf", wmf.Build(), bitmap), 0);
+        std::vector<BGRA> pixels;
+        for (int y = 0; y < bitmap.Height(); ++y) pixels.insert(pixels.end(), bitmap.PixelLine(y), bitmap.PixelLine(y) + bitmap.Width());
+        return pixels;
+    };
+    const std::vector<BGRA> generic = render("sans-serif");
+    EXPECT_GT(std::count_if(generic.begin(), generic.end(), [](const BGRA& p) { return p.g < 128; }), 20);
+    EXPECT_TRUE(render("Impact") == generic) << "Impact is drawn with " << standIn.toStdString();
 }
 
 // Drawings exported by Inkscape as enhanced and 16-bit metafiles, with Inkscape's own
