@@ -26,6 +26,10 @@ constexpr std::array kCommands = {
     CommandInfo{ID_WALLPAPER_CENTERED, "Centered", "Make image current wall paper - Centered on Desktop", nullptr, nullptr},
     CommandInfo{ID_WALLPAPER_STRETCHED, "Stretched", "Make image current wall paper - Stretched on Desktop", nullptr, nullptr},
     CommandInfo{ID_WALLPAPER_TILED, "Tiled", "Make image current wall paper - Tiled on Desktop", nullptr, nullptr},
+    CommandInfo{ID_ROTATE_LEFT, "Rotate Left\tCtrl+L", "Turn the image a quarter counter-clockwise\nRotate Left", "object-rotate-left", nullptr},
+    CommandInfo{ID_ROTATE_RIGHT, "Rotate Right\tCtrl+Shift+L", "Turn the image a quarter clockwise\nRotate Right", "object-rotate-right", nullptr},
+    CommandInfo{ID_FLIP_HORIZONTALLY, "Flip Horizontally", "Mirror the image left to right\nFlip Horizontally", "object-flip-horizontal", nullptr},
+    CommandInfo{ID_FLIP_VERTICALLY, "Flip Vertically", "Mirror the image top to bottom\nFlip Vertically", "object-flip-vertical", nullptr},
     // View menu
     CommandInfo{ID_VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", nullptr, nullptr},
     CommandInfo{ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar\nToggle StatusBar", nullptr, nullptr},
@@ -44,6 +48,8 @@ constexpr std::array kCommands = {
     CommandInfo{ID_DELAY_30, "30 Seconds", "30 Seconds delay between image display", nullptr, nullptr},
     CommandInfo{ID_REFRESH, "&Refresh\tF5", "Read the folder and the folder tree again\nRefresh", "view-refresh", nullptr},
     CommandInfo{ID_PAUSE_ANIMATION, "Pause Animation\tP", "Pause or resume the animated picture\nPause Animation", "media-playback-pause", nullptr},
+    CommandInfo{ID_TRANSPARENCY_CHECKERBOARD, "Checkerboard", "Show transparent parts of the image over a checkerboard", nullptr, nullptr},
+    CommandInfo{ID_TRANSPARENCY_BACKGROUND, "Background", "Show transparent parts of the image over the view's background", nullptr, nullptr},
     CommandInfo{ID_COLOUR_MANAGEMENT, "Colour Management", "Convert colours from the picture's profile to the screen's", nullptr, nullptr},
     CommandInfo{ID_DEFAULT_BARS, "Default View Settings", "Reset Directory and File Bars to original settings \nReset to Default Settings", nullptr, nullptr},
     // Zoom menu
@@ -108,6 +114,8 @@ std::span<const Accelerator> Accelerators() {
         {QKeySequence(Qt::Key_F1), ID_HELP_CONTENTS},
         {QKeySequence(Qt::Key_F5), ID_REFRESH},
         {QKeySequence(Qt::Key_P), ID_PAUSE_ANIMATION},
+        {QKeySequence(Qt::CTRL | Qt::Key_L), ID_ROTATE_LEFT},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), ID_ROTATE_RIGHT},
     };
     return table;
 }

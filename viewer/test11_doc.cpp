@@ -2,6 +2,7 @@
 
 #include "browser/viewer_model.h"
 #include "imagelib/dib_section_bitmap.h"
+#include "imagelib/text_exception.h"
 #include "platform/modal_seam.h"
 #include "viewer/command_ids.h"
 #include "viewer/command_table.h"
@@ -129,4 +130,20 @@ void CTest11Doc::RegisterCommands(CCommandTable& commands) {
     // Printing is the view's; whether there is anything to print is decided here.
     commands.SetUpdateRule(ID_FILE_PRINT, imageLoaded);
     commands.SetUpdateRule(ID_FILE_PRINT_PREVIEW, imageLoaded);
+}
+
+bool CTest11Doc::CanTurnPicture() const { return model_.g_bImageLoaded && !animation_.IsActive() && !bitmap_.isNull(); }
+
+void CTest11Doc::TurnPicture(PictureTurn turn) {
+    if (!CanTurnPicture()) return;
+    try {
+        current_ = TurnedPicture(*current_, turn);
+    } catch (const CTextException& failure) {
+        ViewerMessageBox(QString::fromLocal8Bit(failure.what()));
+        return;
+    }
+    bitmap_ = current_->BitmapHandle();
+    // The copy scaled for a stretch mode shows the picture as it was.
+    scaled_ = QImage();
+    UpdateAllViews();
 }

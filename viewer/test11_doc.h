@@ -4,6 +4,7 @@
 #include "platform/mail_client.h"
 #include "viewer/animation_player.h"
 #include "viewer/picture_loader.h"
+#include "viewer/picture_turn.h"
 
 #include <QImage>
 #include <QObject>
@@ -69,6 +70,14 @@ public:
 
     void UpdateAllViews();
     void RegisterCommands(CCommandTable& commands);
+
+    // The picture can be turned: a still picture is loaded (an animation's frames would
+    // replace a turned one).
+    bool CanTurnPicture() const;
+    // Replaces the current picture by a turned copy, which the view, printing, copying and
+    // the wallpaper use from then on; the file stays as it is, and the next picture opened
+    // shows as stored.
+    void TurnPicture(PictureTurn turn);
     CMailClient& MailClient() { return mail_; }
 
 signals:

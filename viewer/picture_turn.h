@@ -1,0 +1,13 @@
+#pragma once
+
+#include <memory>
+
+class CDIBSectionBitmap;
+class CImageBitmap;
+
+// The quarter turns and mirrorings the user can apply to the picture shown.
+enum class PictureTurn { RotateLeft, RotateRight, FlipHorizontally, FlipVertically };
+
+// A turned copy of a 32-bit source, its alpha flag and metadata kept; the source stays as
+// it is. Rotating swaps width and height.
+std::shared_ptr<CDIBSectionBitmap> TurnedPicture(CImageBitmap& source, PictureTurn turn);
