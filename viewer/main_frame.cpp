@@ -378,7 +378,8 @@ void CMainFrame::OnImageSelected(int, int row, int newState) {
     if (path.isEmpty()) return;
     // A zoom does not carry over to the next image; stretch and tile modes do. Dropped
     // before the image opens, so that the view lays it out once.
-    if (model_.StretchState.Stored() > 10) model_.StretchState = DisplayMode::Natural();
+    if (model_.StretchState.IsZoom() && model_.StretchState.ZoomPercent() > 10)
+        model_.StretchState = DisplayMode::Natural();
     emit OpenDocumentRequested(path);
     model_.g_strCurrentFile = path;
 }

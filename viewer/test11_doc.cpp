@@ -136,14 +136,46 @@ bool CTest11Doc::CanTurnPicture() const { return model_.g_bImageLoaded && !anima
 
 void CTest11Doc::TurnPicture(PictureTurn turn) {
     if (!CanTurnPicture()) return;
-    try {
-        current_ = TurnedPicture(*current_, turn);
-    } catch (const CTextException& failure) {
-        ViewerMessageBox(QString::fromLocal8Bit(failure.what()));
-        return;
-    }
-    bitmap_ = current_->BitmapHandle();
-    // The copy scaled for a stretch mode shows the picture as it was.
-    scaled_ = QImage();
-    UpdateAllViews();
+    pendingTurns_.push_back(turn);
+    if (!turning_) StartNextTurn();
+}
+
+void CTest11Doc::StartNextTurn() {
+    turning_ = true;
+    const PictureTurn turn = pendingTurns_.front();
+    pendingTurns_.pop_front();
+    // The worker holds the picture it turns: the document may let it go meanwhile.
+    const std::shared_ptr<CDIBSectionBitmap> source = current_;
+    turnPool_.start([this, source, turn] {
+        std::shared_ptr<CDIBSectionBitmap> turned;
+        QString error;
+        try {
+            turned = TurnedPicture(*source, turn);
+        } catch (const CTextException& failure) {
+            error = QString::fromLocal8Bit(failure.what());
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, source, turned, error] {
+                turning_ = false;
+                // Another picture came while this one was turned.
+                if (source != current_ || !CanTurnPicture()) {
+                    pendingTurns_.clear();
+                    return;
+                }
+                if (!turned) {
+                    pendingTurns_.clear();
+                    ViewerMessageBox(error);
+                    return;
+                }
+                current_ = turned;
+                bitmap_ = current_->BitmapHandle();
+                // The copy scaled for a stretch mode shows the picture as it was.
+                scaled_ = QImage();
+                UpdateAllViews();
+                emit Turned();
+                if (!pendingTurns_.empty()) StartNextTurn();
+            },
+            Qt::QueuedConnection);
+    });
 }

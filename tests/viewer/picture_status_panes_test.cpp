@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 #include <QWheelEvent>
@@ -118,9 +119,12 @@ TEST_F(PictureBrowsing, KeysAndWheelOnThePictureStepTheListAndThePanesFollow) {
     Press(Qt::Key_1);
     Press(Qt::Key_Plus);
     EXPECT_EQ(Pane("PictureScalePane"), QStringLiteral("129 %"));
-    Press(Qt::Key_L, Qt::ControlModifier);
+    QSignalSpy turned(app->Document(), &CTest11Doc::Turned);
+    QTest::keyClick(&View(), Qt::Key_L, Qt::ControlModifier);
+    ASSERT_TRUE(turned.wait(20000));
     EXPECT_EQ(Pane("PictureSizePane"), QStringLiteral("80 x 50"));
-    Press(Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(&View(), Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(turned.wait(20000));
     EXPECT_EQ(Pane("PictureSizePane"), QStringLiteral("50 x 80"));
 
     // Without a picture the panes go.

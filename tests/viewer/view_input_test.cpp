@@ -16,8 +16,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QPainter>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -60,6 +63,13 @@ protected:
         const QSize picture = document.Bitmap().size();
         const QPointF onTarget = QPointF(at + view.ScrollPosition() - target.topLeft());
         return {onTarget.x() * picture.width() / target.width(), onTarget.y() * picture.height() / target.height()};
+    }
+
+    // Runs a turn command and waits for the turned picture.
+    void Turn(int id) {
+        QSignalSpy turned(&document, &CTest11Doc::Turned);
+        ASSERT_TRUE(commands.Execute(id)) << id;
+        ASSERT_TRUE(turned.wait(20000)) << id;
     }
 
     // The picture point under at stays there, and the screen shows that pixel there.
@@ -270,7 +280,7 @@ TEST_F(ViewInput, TurningThePictureChangesWhatIsShownCopiedAndPrintedButNotTheFi
     file.close();
     const QImage original = document.Bitmap().copy();
 
-    ASSERT_TRUE(commands.Execute(ID_ROTATE_RIGHT));
+    Turn(ID_ROTATE_RIGHT);
     const QImage& right = document.Bitmap();
     ASSERT_EQ(right.size(), QSize(40, 60));
     // Clockwise: the left column, bottom first, becomes the top row.
@@ -286,27 +296,62 @@ TEST_F(ViewInput, TurningThePictureChangesWhatIsShownCopiedAndPrintedButNotTheFi
     ASSERT_EQ(copied.size(), QSize(40, 60));
     EXPECT_EQ(copied.pixel(0, 0) | 0xFF000000u, Coded(0, 39));
 
-    ASSERT_TRUE(commands.Execute(ID_ROTATE_LEFT));
+    // The printed page shows it standing: every pixel of the picture has blue 0x80.
+    QImage page(1000, 1000, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    {
+        QPainter painter(&page);
+        view.OnPrint(painter, page.rect());
+    }
+    QRect printed;
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = 0; x < page.width(); ++x)
+            if (qBlue(page.pixel(x, y)) == 0x80 && qRed(page.pixel(x, y)) < 0x40) printed |= QRect(x, y, 1, 1);
+    ASSERT_FALSE(printed.isEmpty());
+    EXPECT_NEAR(static_cast<double>(printed.height()) / printed.width(), 1.5, 0.1);
+
+    Turn(ID_ROTATE_LEFT);
     EXPECT_EQ(document.Bitmap(), original) << "left undoes right";
-    ASSERT_TRUE(commands.Execute(ID_ROTATE_LEFT));
+    Turn(ID_ROTATE_LEFT);
     EXPECT_EQ(document.Bitmap().pixel(0, 0), Coded(59, 0)) << "counter-clockwise: the right column becomes the top row";
 
-    ASSERT_TRUE(commands.Execute(ID_ROTATE_RIGHT));
-    ASSERT_TRUE(commands.Execute(ID_FLIP_HORIZONTALLY));
+    Turn(ID_ROTATE_RIGHT);
+    Turn(ID_FLIP_HORIZONTALLY);
     EXPECT_EQ(document.Bitmap().pixel(0, 5), Coded(59, 5));
-    ASSERT_TRUE(commands.Execute(ID_FLIP_VERTICALLY));
+    Turn(ID_FLIP_VERTICALLY);
     EXPECT_EQ(document.Bitmap().pixel(0, 0), Coded(59, 39));
-    ASSERT_TRUE(commands.Execute(ID_FLIP_HORIZONTALLY));
-    ASSERT_TRUE(commands.Execute(ID_FLIP_VERTICALLY));
+    Turn(ID_FLIP_HORIZONTALLY);
+    Turn(ID_FLIP_VERTICALLY);
     EXPECT_EQ(document.Bitmap(), original);
 
     // Opening the picture again shows it as stored; the file never changed.
-    ASSERT_TRUE(commands.Execute(ID_ROTATE_RIGHT));
+    Turn(ID_ROTATE_RIGHT);
     ASSERT_TRUE(OpenAndWait(document, path));
     EXPECT_EQ(document.Bitmap(), original);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), stored);
     EXPECT_TRUE(seam.messages.isEmpty());
+}
+
+TEST_F(ViewInput, TurnsAskedForInARowFollowInOrderAndANewPictureDropsThem) {
+    OpenCoded(60, 40);
+    QSignalSpy turned(&document, &CTest11Doc::Turned);
+    for (int id : {ID_ROTATE_RIGHT, ID_ROTATE_RIGHT, ID_FLIP_HORIZONTALLY}) ASSERT_TRUE(commands.Execute(id));
+    EXPECT_TRUE(document.IsTurning());
+    while (turned.size() < 3) ASSERT_TRUE(turned.wait(20000));
+    // A half turn, then mirrored left to right: the same as mirrored top to bottom.
+    EXPECT_EQ(document.Bitmap().size(), QSize(60, 40));
+    EXPECT_EQ(document.Bitmap().pixel(0, 0), Coded(0, 39));
+    EXPECT_EQ(document.Bitmap().pixel(59, 0), Coded(59, 39));
+
+    // The turn of the picture before lands, or is dropped, before the new one is touched.
+    ASSERT_TRUE(commands.Execute(ID_ROTATE_LEFT));
+    OpenCoded(30, 20);
+    for (QDeadlineTimer deadline(20000); document.IsTurning() && !deadline.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    ASSERT_FALSE(document.IsTurning());
+    EXPECT_EQ(document.Bitmap().size(), QSize(30, 20));
+    EXPECT_EQ(document.Bitmap().pixel(29, 0), Coded(29, 0));
 }
 
 TEST_F(ViewInput, NothingTurnsOrZoomsWithoutAPicture) {
