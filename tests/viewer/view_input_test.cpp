@@ -2,11 +2,14 @@
 // panning, the transparency choice and turning the picture.
 
 #include "browser/viewer_model.h"
+#include "imagelib/dib_section_bitmap.h"
+#include "imagelib/text_exception.h"
 #include "platform/profile.h"
 #include "support/test_files.h"
 #include "viewer/command_ids.h"
 #include "viewer/command_table.h"
 #include "viewer/display_layout.h"
+#include "viewer/picture_turn.h"
 #include "viewer/test11_doc.h"
 #include "viewer/test11_view.h"
 #include "viewer_test_support.h"
@@ -352,6 +355,25 @@ TEST_F(ViewInput, TurnsAskedForInARowFollowInOrderAndANewPictureDropsThem) {
     ASSERT_FALSE(document.IsTurning());
     EXPECT_EQ(document.Bitmap().size(), QSize(30, 20));
     EXPECT_EQ(document.Bitmap().pixel(29, 0), Coded(29, 0));
+}
+
+TEST(PictureTurnCopy, KeepsTheAlphaFlagAndRefusesOtherDepths) {
+    CDIBSectionBitmap picture;
+    picture.Create(3, 2, 32, true);
+    picture.PixelLine(1)[2] = BGRA{1, 2, 3, 4};
+    const auto turned = TurnedPicture(picture, PictureTurn::RotateRight);
+    ASSERT_EQ(turned->Size(), std::make_pair(2, 3));
+    EXPECT_TRUE(turned->HasAlpha());
+    EXPECT_EQ(turned->PixelLine(2)[0], (BGRA{1, 2, 3, 4}));
+    EXPECT_EQ(picture.PixelLine(1)[2], (BGRA{1, 2, 3, 4})) << "the source stays as it is";
+
+    picture.Create(3, 2, 8, false);
+    try {
+        TurnedPicture(picture, PictureTurn::FlipVertically);
+        ADD_FAILURE() << "an 8-bit picture was turned";
+    } catch (const CTextException& failure) {
+        EXPECT_EQ(failure.Code(), ERR_CANNOT_HANDLE);
+    }
 }
 
 TEST_F(ViewInput, NothingTurnsOrZoomsWithoutAPicture) {
