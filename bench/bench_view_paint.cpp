@@ -88,7 +88,7 @@ int main(int argc, char* argv[]) {
     std::vector<double> repaint;
     for (int i = 0; i < runs; ++i) {
         for (int mode : {ID_PROPORTIONAL_STRETCH, ID_STRETCH_TO_FILL}) {
-            app.MainFrame()->Model().StretchState = STRETCH_NATURAL;
+            app.MainFrame()->Model().StretchState = DisplayMode::Natural();
             commands.Execute(mode);
             firstPaint.push_back(Milliseconds([&] { view->viewport()->repaint(); }));
         }

@@ -1,14 +1,15 @@
 #pragma once
 
+#include "browser/display_mode.h"
+
 #include <QString>
 
 // The state the image view and the folder browser share: one object, owned by the main
 // frame and handed to the parts that read or change it, used on the user-interface thread
 // only. The names are those the viewer has always used for them.
 struct CViewerModel {
-    // Display mode of the image view: 0 natural size, 1 stretch to fill, 2 proportional
-    // stretch, 3 tile, 9 and above a zoom percentage. Only the view interprets it.
-    int StretchState = 0;
+    // Display mode of the image view. Only the view interprets it.
+    DisplayMode StretchState;
     // The document holds a successfully decoded image.
     bool g_bImageLoaded = false;
     // Full path of the image last selected in the file list.

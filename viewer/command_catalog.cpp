@@ -28,6 +28,10 @@ constexpr std::array kCommands = {
     CommandInfo{ID_WALLPAPER_CENTERED, "Centered", "Make image current wall paper - Centered on Desktop", nullptr, nullptr},
     CommandInfo{ID_WALLPAPER_STRETCHED, "Stretched", "Make image current wall paper - Stretched on Desktop", nullptr, nullptr},
     CommandInfo{ID_WALLPAPER_TILED, "Tiled", "Make image current wall paper - Tiled on Desktop", nullptr, nullptr},
+    CommandInfo{ID_ROTATE_LEFT, "Rotate Left\tCtrl+L", "Turn the image a quarter counter-clockwise\nRotate Left", "object-rotate-left", nullptr},
+    CommandInfo{ID_ROTATE_RIGHT, "Rotate Right\tCtrl+Shift+L", "Turn the image a quarter clockwise\nRotate Right", "object-rotate-right", nullptr},
+    CommandInfo{ID_FLIP_HORIZONTALLY, "Flip Horizontally", "Mirror the image left to right\nFlip Horizontally", "object-flip-horizontal", nullptr},
+    CommandInfo{ID_FLIP_VERTICALLY, "Flip Vertically", "Mirror the image top to bottom\nFlip Vertically", "object-flip-vertical", nullptr},
     // View menu
     CommandInfo{ID_VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", nullptr, nullptr},
     CommandInfo{ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar\nToggle StatusBar", nullptr, nullptr},
@@ -48,6 +52,8 @@ constexpr std::array kCommands = {
     CommandInfo{ID_SHOW_HIDDEN_FILES, "Show Hidden Files", "List files and folders whose names start with a dot\nShow Hidden Files", nullptr, nullptr},
     CommandInfo{ID_REFRESH, "&Refresh\tF5", "Read the folder and the folder tree again\nRefresh", "view-refresh", nullptr},
     CommandInfo{ID_PAUSE_ANIMATION, "Pause Animation\tP", "Pause or resume the animated picture\nPause Animation", "media-playback-pause", nullptr},
+    CommandInfo{ID_TRANSPARENCY_CHECKERBOARD, "Checkerboard", "Show transparent parts of the image over a checkerboard", nullptr, nullptr},
+    CommandInfo{ID_TRANSPARENCY_BACKGROUND, "Background", "Show transparent parts of the image over the view's background", nullptr, nullptr},
     CommandInfo{ID_COLOUR_MANAGEMENT, "Colour Management", "Convert colours from the picture's profile to the screen's", nullptr, nullptr},
     CommandInfo{ID_DEFAULT_BARS, "Default View Settings", "Reset Directory and File Bars to original settings \nReset to Default Settings", nullptr, nullptr},
     // Zoom menu
@@ -114,6 +120,8 @@ std::span<const Accelerator> Accelerators() {
         {QKeySequence(Qt::Key_P), ID_PAUSE_ANIMATION},
         {QKeySequence(Qt::CTRL | Qt::Key_O), ID_FILE_OPEN},
         {QKeySequence(Qt::Key_F11), ID_FULL_SCREEN},
+        {QKeySequence(Qt::CTRL | Qt::Key_L), ID_ROTATE_LEFT},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), ID_ROTATE_RIGHT},
     };
     return table;
 }

@@ -5,15 +5,11 @@
 
 namespace {
 
-// Zoom values stay between 20 and 519 through the zoom steps; anything past this is damage.
-constexpr int kLargestZoom = 1000;
-constexpr int kSmallestZoom = 9;
-
 int Centre(int client, int size) { return std::max((client - size) / 2, 0); }
 
 }  // namespace
 
-DisplayLayout ComputeDisplayLayout(QSize picture, QSize client, int stretchState) {
+DisplayLayout ComputeDisplayLayout(QSize picture, QSize client, DisplayMode mode) {
     const int W = picture.width();
     const int H = picture.height();
     const int cw = client.width();
@@ -21,16 +17,16 @@ DisplayLayout ComputeDisplayLayout(QSize picture, QSize client, int stretchState
     const QRect natural(Centre(cw, W), Centre(ch, H), W, H);
     DisplayLayout layout;
 
-    switch (stretchState) {
-    case STRETCH_NATURAL:
+    switch (mode.GetKind()) {
+    case DisplayMode::Kind::Natural:
         layout.target = natural;
         layout.scrollSize = picture;
         break;
-    case STRETCH_FILL:
+    case DisplayMode::Kind::StretchToFill:
         layout.target = QRect(0, 0, cw, ch);
         layout.scrollSize = client;
         break;
-    case STRETCH_PROPORTIONAL: {
+    case DisplayMode::Kind::Proportional: {
         layout.scrollSize = client;
         if (cw <= 0 || ch <= 0 || W <= 0 || H <= 0) break;
         const float wr = static_cast<float>(W) / static_cast<float>(cw);
@@ -44,7 +40,7 @@ DisplayLayout ComputeDisplayLayout(QSize picture, QSize client, int stretchState
         }
         break;
     }
-    case STRETCH_TILE:
+    case DisplayMode::Kind::Tile:
         if (cw < W && ch < H) {
             layout.target = natural;
             layout.scrollSize = picture;
@@ -54,8 +50,8 @@ DisplayLayout ComputeDisplayLayout(QSize picture, QSize client, int stretchState
             layout.scrollSize = client;
         }
         break;
-    default: {
-        const float f = 100.0f / static_cast<float>(stretchState);
+    case DisplayMode::Kind::Zoom: {
+        const float f = 100.0f / static_cast<float>(mode.ZoomPercent());
         const int w = static_cast<int>(static_cast<float>(W) / f);
         const int h = static_cast<int>(static_cast<float>(H) / f);
         layout.target = QRect(Centre(cw, w), Centre(ch, h), w, h);
@@ -66,19 +62,13 @@ DisplayLayout ComputeDisplayLayout(QSize picture, QSize client, int stretchState
     return layout;
 }
 
-bool IsValidStretchState(int stretchState) {
-    return (stretchState >= STRETCH_NATURAL && stretchState <= STRETCH_TILE) ||
-           (stretchState >= kSmallestZoom && stretchState <= kLargestZoom);
-}
-
-int ZoomStep(int stretchState, float factor) {
-    if (stretchState >= 1 && stretchState <= 8) return STRETCH_NATURAL;
-    const int base = stretchState == STRETCH_NATURAL ? 100 : stretchState;
+DisplayMode ZoomStep(DisplayMode mode, float factor) {
+    if (mode.GetKind() != DisplayMode::Kind::Natural && !mode.IsZoom()) return DisplayMode::Natural();
     // The exact product of the integer and the single-precision factor.
-    const int result = static_cast<int>(static_cast<double>(base) * static_cast<double>(factor));
-    return (result > 75 && result < 125) ? STRETCH_NATURAL : result;
+    const int result = static_cast<int>(static_cast<double>(mode.ZoomPercent()) * static_cast<double>(factor));
+    return (result > 75 && result < 125) ? DisplayMode::Natural() : DisplayMode::Zoom(result);
 }
 
-bool CanZoomIn(int stretchState) { return stretchState <= 400; }
+bool CanZoomIn(DisplayMode mode) { return !mode.IsZoom() || mode.ZoomPercent() <= 400; }
 
-bool CanZoomOut(int stretchState) { return stretchState < 10 || stretchState >= 30; }
+bool CanZoomOut(DisplayMode mode) { return !mode.IsZoom() || mode.ZoomPercent() < 10 || mode.ZoomPercent() >= 30; }

@@ -17,9 +17,11 @@
 #include "viewer/command_catalog.h"
 #include "viewer/command_ids.h"
 #include "viewer/display_layout.h"
+#include "viewer/picture_status_panes.h"
 #include "viewer/sizing_control_bar.h"
 #include "viewer/slide_show.h"
 #include "viewer/splash_wnd.h"
+#include "viewer/test11_view.h"
 #include "viewer/wallpaper.h"
 
 #include <QAbstractScrollArea>
@@ -128,6 +130,7 @@ bool CMainFrame::LoadFrame(QWidget* view) {
     CreateStatusBar();
     setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks | QMainWindow::AllowTabbedDocks);
     if (!CreateSizingBars()) return false;
+    if (auto* imageView = qobject_cast<CTest11View*>(view)) new CPictureStatusPanes(*statusBar(), *imageView, *fileList_);
     slideShow_ = new CSlideShow(*this, this);
     slideShowList_ = std::make_unique<CNamesSlideShowList>(*fileList_);
     slideShow_->SetList(slideShowList_.get());
@@ -258,6 +261,9 @@ void CMainFrame::CreateMenus() {
     QMenu* wallpaper = addMenu(edit, "Set Wall Paper");
     for (int id : {ID_WALLPAPER_PROPORTIONAL, ID_WALLPAPER_CENTERED, ID_WALLPAPER_STRETCHED, ID_WALLPAPER_TILED})
         AddMenuItem(wallpaper, id);
+    // Turning the picture shown (the view's commands).
+    edit->addSeparator();
+    for (int id : {ID_ROTATE_LEFT, ID_ROTATE_RIGHT, ID_FLIP_HORIZONTALLY, ID_FLIP_VERTICALLY}) AddMenuItem(edit, id);
 
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
     commands_.WatchMenu(view);
@@ -275,6 +281,9 @@ void CMainFrame::CreateMenus() {
     AddMenuItem(view, ID_PAUSE_ANIMATION);
     view->addSeparator();
     AddMenuItem(view, ID_COLOUR_MANAGEMENT);
+    // How transparent parts show (the view's commands).
+    QMenu* transparency = addMenu(view, "Transparency");
+    for (int id : {ID_TRANSPARENCY_CHECKERBOARD, ID_TRANSPARENCY_BACKGROUND}) AddMenuItem(transparency, id);
     view->addSeparator();
     AddMenuItem(view, ID_DEFAULT_BARS);
 
@@ -451,7 +460,8 @@ void CMainFrame::OnImageSelected(int, int row, int newState) {
     if (path.isEmpty()) return;
     // A zoom does not carry over to the next image; stretch and tile modes do. Dropped
     // before the image opens, so that the view lays it out once.
-    if (model_.StretchState > 10) model_.StretchState = STRETCH_NATURAL;
+    if (model_.StretchState.IsZoom() && model_.StretchState.ZoomPercent() > 10)
+        model_.StretchState = DisplayMode::Natural();
     emit OpenDocumentRequested(path);
     model_.g_strCurrentFile = path;
 }
@@ -819,15 +829,15 @@ void CMainFrame::ReadSettings() {
     // The page the user left the list on (before the folder is listed, so thumbnails
     // are built for it once).
     if (Profile::GetInt(section, QStringLiteral("ActivePage"), 0) == 1) fileList_->Tabs()->ActivatePage(1);
-    const int mode = Profile::GetInt(section, QStringLiteral("StretchState"), STRETCH_NATURAL);
+    const int mode = Profile::GetInt(section, QStringLiteral("StretchState"), DisplayMode().Stored());
     // A damaged value must not become an absurd zoom.
-    model_.StretchState = IsValidStretchState(mode) ? mode : STRETCH_NATURAL;
+    model_.StretchState = DisplayMode::FromStored(mode).value_or(DisplayMode::Natural());
 }
 
 void CMainFrame::WriteSettings() {
     const QString section = QString::fromLatin1(kSettings);
     Profile::WriteString(section, QStringLiteral("LastDirectoryUsed"), model_.g_strLastDirectory);
-    Profile::WriteInt(section, QStringLiteral("StretchState"), model_.StretchState);
+    Profile::WriteInt(section, QStringLiteral("StretchState"), model_.StretchState.Stored());
     Profile::WriteInt(section, QStringLiteral("ShowHiddenFiles"), fileList_->NamesList()->ShowsHidden() ? 1 : 0);
     Profile::WriteInt(section, QStringLiteral("ActivePage"), fileList_->Tabs()->CurrentPageIndex() == 1 ? 1 : 0);
     // A picture that did not decode is not worth showing again at the next start.

@@ -68,9 +68,9 @@ void CPictureLoader::Preload(const QStringList& paths) {
     }
 }
 
-void CPictureLoader::SetFitSize(QSize client, int stretchState) {
+void CPictureLoader::SetFitSize(QSize client, DisplayMode mode) {
     fitClient_ = client;
-    fitState_ = stretchState;
+    fitState_ = mode;
 }
 
 void CPictureLoader::Forget() {
@@ -92,9 +92,9 @@ void CPictureLoader::Start(const QString& path, int priority) {
     entry.size = info.size();
     const CDecodeContext context = entry.context;
     const quint64 generation = entry.generation;
-    const bool fit = fitState_ == STRETCH_FILL || fitState_ == STRETCH_PROPORTIONAL;
+    const bool fit = fitState_ == DisplayMode::StretchToFill() || fitState_ == DisplayMode::Proportional();
     const QSize client = fitClient_;
-    const int stretchState = fitState_;
+    const DisplayMode stretchState = fitState_;
     pool_.start(
         [this, path, generation, context, fit, client, stretchState] {
             QImage scaled;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browser/display_mode.h"
 #include "imagelib/decode_context.h"
 
 #include <QDateTime>
@@ -44,7 +45,7 @@ public:
     void Preload(const QStringList& paths);
     // The view's client size and display mode: pictures decoded from now on in a stretch
     // mode come with their copy scaled to the size they will show at, made on the worker.
-    void SetFitSize(QSize client, int stretchState);
+    void SetFitSize(QSize client, DisplayMode mode);
     // Forgets every decoded picture (the colour settings changed).
     void Forget();
     // A Load has not been answered yet.
@@ -90,6 +91,6 @@ private:
     quint64 generation_ = 0;
     const qint64 preloadBudget_;
     QSize fitClient_;
-    int fitState_ = 0;
+    DisplayMode fitState_;
     QThreadPool pool_;
 };

@@ -41,7 +41,7 @@ QFont BandFont(const QPainter& painter) {
 
 }  // namespace
 
-PrintLayout ComputePrintLayout(const QRect& page, QSize picture, int stretchState) {
+PrintLayout ComputePrintLayout(const QRect& page, QSize picture, DisplayMode mode) {
     // Right and bottom are the edges' coordinates, one past the last pixel.
     const int L = page.left();
     const int T = page.top();
@@ -61,11 +61,11 @@ PrintLayout ComputePrintLayout(const QRect& page, QSize picture, int stretchStat
     const int H = picture.height();
     if (Wa <= 0 || Ha <= 0 || W <= 0 || H <= 0) return layout;
 
-    switch (stretchState) {
-    case STRETCH_FILL:
+    switch (mode.GetKind()) {
+    case DisplayMode::Kind::StretchToFill:
         layout.target = QRect(kOrigin / 2, kOrigin, R - kSideMargin, B - kEndMargin);
         break;
-    case STRETCH_TILE:
+    case DisplayMode::Kind::Tile:
         // Tiles start at the image area's corner and stay inside it, clear of the header.
         layout.target = QRect(layout.imageArea.topLeft(), picture);
         layout.tiled = true;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "browser/display_mode.h"
+
 #include <QImage>
 #include <QLine>
 #include <QPoint>
@@ -28,7 +30,7 @@ struct PrintLayout {
 };
 
 // The page rectangle is the printable area of the page; picture is the image's size.
-PrintLayout ComputePrintLayout(const QRect& page, QSize picture, int stretchState);
+PrintLayout ComputePrintLayout(const QRect& page, QSize picture, DisplayMode mode);
 
 // "File Name : " and the file's path.
 QString PrintHeaderText(const QString& file);

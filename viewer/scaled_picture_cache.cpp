@@ -2,10 +2,6 @@
 
 #include <QPainter>
 
-namespace {
-
-}  // namespace
-
 QImage FlattenedPicture(const QImage& picture, QColor background) {
     QImage flat(picture.size(), QImage::Format_RGB32);
     if (background.isValid()) {
@@ -25,17 +21,18 @@ QImage FlattenedPicture(const QImage& picture, QColor background) {
     return flat;
 }
 
-const QImage& CScaledPictureCache::Opaque(const QImage& picture, bool transparent) {
-    if (picture.cacheKey() == pictureKey_) return opaque_;
+const QImage& CScaledPictureCache::Opaque(const QImage& picture, bool transparent, QColor background) {
+    if (picture.cacheKey() == pictureKey_ && background == background_) return opaque_;
     Clear();
     pictureKey_ = picture.cacheKey();
+    background_ = background;
     const bool rgb32 = picture.format() == QImage::Format_RGB32 || picture.format() == QImage::Format_ARGB32;
-    opaque_ = rgb32 && transparent ? FlattenedPicture(picture) : picture;
+    opaque_ = rgb32 && transparent ? FlattenedPicture(picture, background) : picture;
     return opaque_;
 }
 
-const QImage& CScaledPictureCache::Scaled(const QImage& picture, bool transparent, QSize size) {
-    const QImage& opaque = Opaque(picture, transparent);
+const QImage& CScaledPictureCache::Scaled(const QImage& picture, bool transparent, QSize size, QColor background) {
+    const QImage& opaque = Opaque(picture, transparent, background);
     if (size == size_) return scaled_;
     size_ = size;
     scaled_ = QImage();
@@ -46,6 +43,7 @@ const QImage& CScaledPictureCache::Scaled(const QImage& picture, bool transparen
 
 void CScaledPictureCache::Clear() {
     pictureKey_ = 0;
+    background_ = QColor();
     opaque_ = QImage();
     size_ = QSize();
     scaled_ = QImage();

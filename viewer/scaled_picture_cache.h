@@ -11,8 +11,9 @@ QImage FlattenedPicture(const QImage& picture, QColor background = QColor());
 // The pictures the view draws, prepared once per image: the picture made opaque and that
 // picture smoothly scaled to the size shown, kept until the image or the size changes, so
 // that a repaint is a single copy. A picture with transparency (as its decoder says) is
-// laid over a checkerboard, as viewers show transparency; any other picture is drawn as it
-// is, its alpha bytes 255 (the document's decodes make them so).
+// laid over a checkerboard, as viewers show transparency, or over a plain background when
+// one is given; any other picture is drawn as it is, its alpha bytes 255 (the document's
+// decodes make them so).
 class CScaledPictureCache {
 public:
     // Scaled copies larger than this are not kept (a deep zoom of a large picture); the
@@ -21,14 +22,16 @@ public:
 
     static constexpr int kCheckerSquare = 8;
 
-    // The picture as it is, or, transparent, laid over the checkerboard.
-    const QImage& Opaque(const QImage& picture, bool transparent);
+    // The picture as it is, or, transparent, laid over background (the checkerboard when
+    // background is invalid).
+    const QImage& Opaque(const QImage& picture, bool transparent, QColor background = QColor());
     // The opaque picture scaled to size; a null image when such a copy is too large to keep.
-    const QImage& Scaled(const QImage& picture, bool transparent, QSize size);
+    const QImage& Scaled(const QImage& picture, bool transparent, QSize size, QColor background = QColor());
     void Clear();
 
 private:
     qint64 pictureKey_ = 0;
+    QColor background_;
     QImage opaque_;
     QSize size_;
     QImage scaled_;

@@ -2,6 +2,7 @@
 
 #include "browser/viewer_model.h"
 #include "imagelib/dib_section_bitmap.h"
+#include "imagelib/text_exception.h"
 #include "platform/modal_seam.h"
 #include "viewer/command_ids.h"
 #include "viewer/command_table.h"
@@ -131,4 +132,52 @@ void CTest11Doc::RegisterCommands(CCommandTable& commands) {
     // Printing is the view's; whether there is anything to print is decided here.
     commands.SetUpdateRule(ID_FILE_PRINT, imageLoaded);
     commands.SetUpdateRule(ID_FILE_PRINT_PREVIEW, imageLoaded);
+}
+
+bool CTest11Doc::CanTurnPicture() const { return model_.g_bImageLoaded && !animation_.IsActive() && !bitmap_.isNull(); }
+
+void CTest11Doc::TurnPicture(PictureTurn turn) {
+    if (!CanTurnPicture()) return;
+    pendingTurns_.push_back(turn);
+    if (!turning_) StartNextTurn();
+}
+
+void CTest11Doc::StartNextTurn() {
+    turning_ = true;
+    const PictureTurn turn = pendingTurns_.front();
+    pendingTurns_.pop_front();
+    // The worker holds the picture it turns: the document may let it go meanwhile.
+    const std::shared_ptr<CDIBSectionBitmap> source = current_;
+    turnPool_.start([this, source, turn] {
+        std::shared_ptr<CDIBSectionBitmap> turned;
+        QString error;
+        try {
+            turned = TurnedPicture(*source, turn);
+        } catch (const CTextException& failure) {
+            error = QString::fromLocal8Bit(failure.what());
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, source, turned, error] {
+                turning_ = false;
+                // Another picture came while this one was turned.
+                if (source != current_ || !CanTurnPicture()) {
+                    pendingTurns_.clear();
+                    return;
+                }
+                if (!turned) {
+                    pendingTurns_.clear();
+                    ViewerMessageBox(error);
+                    return;
+                }
+                current_ = turned;
+                bitmap_ = current_->BitmapHandle();
+                // The copy scaled for a stretch mode shows the picture as it was.
+                scaled_ = QImage();
+                UpdateAllViews();
+                emit Turned();
+                if (!pendingTurns_.empty()) StartNextTurn();
+            },
+            Qt::QueuedConnection);
+    });
 }

@@ -4,12 +4,15 @@
 #include "platform/mail_client.h"
 #include "viewer/animation_player.h"
 #include "viewer/picture_loader.h"
+#include "viewer/picture_turn.h"
 
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <QThreadPool>
 #include <QTimer>
 
+#include <deque>
 #include <memory>
 
 class CCommandTable;
@@ -69,6 +72,17 @@ public:
 
     void UpdateAllViews();
     void RegisterCommands(CCommandTable& commands);
+
+    // The picture can be turned: a still picture is loaded (an animation's frames would
+    // replace a turned one).
+    bool CanTurnPicture() const;
+    // Replaces the current picture by a turned copy, which the view, printing, copying and
+    // the wallpaper use from then on; the file stays as it is, and the next picture opened
+    // shows as stored. The copy is made on a worker (a large picture takes a good part of a
+    // second), turns asked for meanwhile follow in order, and Turned comes when each is in
+    // place; a picture opened meanwhile drops them.
+    void TurnPicture(PictureTurn turn);
+    bool IsTurning() const { return turning_; }
     CMailClient& MailClient() { return mail_; }
 
 signals:
@@ -77,11 +91,14 @@ signals:
     void TitleChanged(const QString& title);
     // An open ended: the picture shows (true) or the file could not be decoded.
     void LoadFinished(bool loaded);
+    // A turned copy replaced the current picture.
+    void Turned();
 
 private:
     bool OpenForReading(const QString& path);
     void OnLoaded(const QString& path, const CPictureLoader::Picture& picture, const QImage& scaled);
     void StopWaitCursor();
+    void StartNextTurn();
     void OnEditCopy();
     void OnFileSendMail();
 
@@ -97,4 +114,9 @@ private:
     QImage scaled_;
     QString path_;
     CMailClient mail_;
+    std::deque<PictureTurn> pendingTurns_;
+    bool turning_ = false;
+    // Last, so that it is destroyed first: it waits for a turn still running, whose
+    // answer then never arrives.
+    QThreadPool turnPool_;
 };

@@ -10,11 +10,17 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QCursor>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegion>
 #include <QScrollBar>
+#include <QWheelEvent>
+
+#include <cmath>
 
 namespace {
 
@@ -24,17 +30,35 @@ struct ContextItem {
     const char* text;
 };
 
+const char* const kSettings = "Settings";
+const char* const kTransparency = "Transparency";
+
+// Whole wheel steps in accumulated, which keeps the remainder. A turn the other way drops
+// what was left of the last one.
+int TakeWheelSteps(int& accumulated, int delta) {
+    if ((accumulated > 0 && delta < 0) || (accumulated < 0 && delta > 0)) accumulated = 0;
+    accumulated += delta;
+    const int steps = accumulated / CTest11View::kWheelStep;
+    accumulated -= steps * CTest11View::kWheelStep;
+    return steps;
+}
+
 }  // namespace
 
 CTest11View::CTest11View(CTest11Doc& document, CCommandTable& commands, QWidget* parent)
     : QAbstractScrollArea(parent),
       document_(document),
+      commands_(commands),
       printing_([this](QPainter& painter, const QRect& page) { OnPrint(painter, page); }, this) {
     setObjectName(QStringLiteral("ImageView"));
     setFrameShape(QFrame::NoFrame);
     // Every paint covers the whole viewport itself.
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setAutoFillBackground(false);
+    setFocusPolicy(Qt::StrongFocus);
+    transparency_ = Profile::GetInt(QString::fromLatin1(kSettings), QString::fromLatin1(kTransparency), 0) == 1
+                        ? Transparency::Background
+                        : Transparency::Checkerboard;
     RegisterCommands(commands);
     BuildContextMenu(commands);
     connect(&document_, &CTest11Doc::Updated, this, &CTest11View::OnUpdate);
@@ -42,20 +66,38 @@ CTest11View::CTest11View(CTest11Doc& document, CCommandTable& commands, QWidget*
 }
 
 void CTest11View::RegisterCommands(CCommandTable& commands) {
-    const auto modeCommand = [this, &commands](int id, int mode) {
-        commands.SetHandler(id, [this, mode] { SetMode(Model().StretchState == mode ? STRETCH_NATURAL : mode); });
+    const auto modeCommand = [this, &commands](int id, DisplayMode mode) {
+        commands.SetHandler(id, [this, mode] { SetMode(Model().StretchState == mode ? DisplayMode::Natural() : mode); });
         commands.SetUpdateRule(id, [this, mode](CCmdUI& ui) { ui.SetCheck(Model().StretchState == mode); });
     };
-    modeCommand(ID_STRETCH_TO_FILL, STRETCH_FILL);
-    modeCommand(ID_PROPORTIONAL_STRETCH, STRETCH_PROPORTIONAL);
-    modeCommand(ID_TILE, STRETCH_TILE);
-    commands.SetHandler(ID_ORIGINAL_SIZE, [this] { SetMode(STRETCH_NATURAL); });
-    commands.SetUpdateRule(ID_ORIGINAL_SIZE, [this](CCmdUI& ui) { ui.SetCheck(Model().StretchState == STRETCH_NATURAL); });
+    modeCommand(ID_STRETCH_TO_FILL, DisplayMode::StretchToFill());
+    modeCommand(ID_PROPORTIONAL_STRETCH, DisplayMode::Proportional());
+    modeCommand(ID_TILE, DisplayMode::Tile());
+    commands.SetHandler(ID_ORIGINAL_SIZE, [this] { SetMode(DisplayMode::Natural()); });
+    commands.SetUpdateRule(ID_ORIGINAL_SIZE,
+                           [this](CCmdUI& ui) { ui.SetCheck(Model().StretchState == DisplayMode::Natural()); });
 
-    commands.SetHandler(ID_ZOOM_IN, [this] { ZoomBy(kZoomInFactor); });
+    // The menu and toolbar zoom about the middle of the window.
+    commands.SetHandler(ID_ZOOM_IN, [this] { ZoomAt(kZoomInFactor, viewport()->rect().center()); });
     commands.SetUpdateRule(ID_ZOOM_IN, [this](CCmdUI& ui) { ui.Enable(Model().g_bImageLoaded && CanZoomIn(Model().StretchState)); });
-    commands.SetHandler(ID_ZOOM_OUT, [this] { ZoomBy(kZoomOutFactor); });
+    commands.SetHandler(ID_ZOOM_OUT, [this] { ZoomAt(kZoomOutFactor, viewport()->rect().center()); });
     commands.SetUpdateRule(ID_ZOOM_OUT, [this](CCmdUI& ui) { ui.Enable(Model().g_bImageLoaded && CanZoomOut(Model().StretchState)); });
+
+    const auto turnCommand = [this, &commands](int id, PictureTurn turn) {
+        commands.SetHandler(id, [this, turn] { document_.TurnPicture(turn); });
+        commands.SetUpdateRule(id, [this](CCmdUI& ui) { ui.Enable(document_.CanTurnPicture()); });
+    };
+    turnCommand(ID_ROTATE_LEFT, PictureTurn::RotateLeft);
+    turnCommand(ID_ROTATE_RIGHT, PictureTurn::RotateRight);
+    turnCommand(ID_FLIP_HORIZONTALLY, PictureTurn::FlipHorizontally);
+    turnCommand(ID_FLIP_VERTICALLY, PictureTurn::FlipVertically);
+
+    const auto transparencyCommand = [this, &commands](int id, Transparency choice) {
+        commands.SetHandler(id, [this, choice] { SetTransparency(choice); });
+        commands.SetUpdateRule(id, [this, choice](CCmdUI& ui) { ui.SetCheck(transparency_ == choice); });
+    };
+    transparencyCommand(ID_TRANSPARENCY_CHECKERBOARD, Transparency::Checkerboard);
+    transparencyCommand(ID_TRANSPARENCY_BACKGROUND, Transparency::Background);
 
     printing_.RegisterCommands(commands);
 }
@@ -112,15 +154,165 @@ void CTest11View::BuildContextMenu(CCommandTable& commands) {
     add(contextMenu_, {{ID_FILE_PROPERTIES, "Properties ..."}});
 }
 
-void CTest11View::SetMode(int mode) {
+void CTest11View::SetMode(DisplayMode mode) {
     Model().StretchState = mode;
     UpdateLayout();
     viewport()->update();
 }
 
-void CTest11View::ZoomBy(float factor) {
-    Model().StretchState = ZoomStep(Model().StretchState, factor);
+QPoint CTest11View::ScrollPosition() const {
+    return QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
+}
+
+void CTest11View::ZoomAt(float factor, QPoint anchor) {
+    const DisplayMode mode = Model().StretchState;
+    if (!Model().g_bImageLoaded || !(factor > 1.0f ? CanZoomIn(mode) : CanZoomOut(mode))) return;
+    // Where the anchor lies on the picture, as a fraction of its width and height.
+    const QRect before = layout_.target;
+    const QPointF onPicture = QPointF(anchor + ScrollPosition() - before.topLeft());
+    const double fx = before.width() > 0 ? onPicture.x() / before.width() : 0.5;
+    const double fy = before.height() > 0 ? onPicture.y() / before.height() : 0.5;
+    Model().StretchState = ZoomStep(mode, factor);
     document_.UpdateAllViews();
+    const QRect after = layout_.target;
+    horizontalScrollBar()->setValue(static_cast<int>(std::lround(after.left() + fx * after.width() - anchor.x())));
+    verticalScrollBar()->setValue(static_cast<int>(std::lround(after.top() + fy * after.height() - anchor.y())));
+}
+
+QSizeF CTest11View::DisplayScale() const {
+    const QImage& picture = document_.Bitmap();
+    if (!Model().g_bImageLoaded || picture.isNull() || picture.width() == 0 || picture.height() == 0) return {};
+    if (layout_.tiled) return QSizeF(1.0, 1.0);
+    return QSizeF(static_cast<double>(layout_.target.width()) / picture.width(),
+                  static_cast<double>(layout_.target.height()) / picture.height());
+}
+
+void CTest11View::SetTransparency(Transparency transparency) {
+    transparency_ = transparency;
+    Profile::WriteInt(QString::fromLatin1(kSettings), QString::fromLatin1(kTransparency), static_cast<int>(transparency));
+    viewport()->update();
+}
+
+QColor CTest11View::TransparencyBackground() const {
+    // The white the view shows where no picture is.
+    return transparency_ == Transparency::Background ? QColor(Qt::white) : QColor();
+}
+
+QPoint CTest11View::ZoomAnchor() const {
+    const QPoint cursor = viewport()->mapFromGlobal(QCursor::pos());
+    return viewport()->rect().contains(cursor) ? cursor : viewport()->rect().center();
+}
+
+bool CTest11View::IsScrollable() const {
+    return horizontalScrollBar()->maximum() > 0 || verticalScrollBar()->maximum() > 0;
+}
+
+void CTest11View::keyPressEvent(QKeyEvent* event) {
+    // Shortcuts with these belong to the frame.
+    if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    switch (event->key()) {
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+    case Qt::Key_Space:
+    case Qt::Key_PageDown:
+        commands_.Execute(ID_NEXT_IMAGE);
+        break;
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+    case Qt::Key_Backspace:
+    case Qt::Key_PageUp:
+        commands_.Execute(ID_PREVIOUS_IMAGE);
+        break;
+    case Qt::Key_Home:
+        commands_.Execute(ID_FIRST_IMAGE);
+        break;
+    case Qt::Key_End:
+        commands_.Execute(ID_LAST_IMAGE);
+        break;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        ZoomAt(kZoomInFactor, ZoomAnchor());
+        break;
+    case Qt::Key_Minus:
+        ZoomAt(kZoomOutFactor, ZoomAnchor());
+        break;
+    case Qt::Key_1:
+        commands_.Execute(ID_ORIGINAL_SIZE);
+        break;
+    case Qt::Key_F:
+        commands_.Execute(ID_PROPORTIONAL_STRETCH);
+        break;
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void CTest11View::wheelEvent(QWheelEvent* event) {
+    const QPoint delta = event->angleDelta();
+    const int along = delta.y() != 0 ? delta.y() : delta.x();
+    if (event->modifiers() & Qt::ControlModifier) {
+        const QPoint anchor = event->position().toPoint();
+        for (int steps = TakeWheelSteps(zoomWheel_, delta.y()); steps != 0; steps += steps > 0 ? -1 : 1)
+            ZoomAt(steps > 0 ? kZoomInFactor : kZoomOutFactor, anchor);
+        event->accept();
+        return;
+    }
+    if (IsScrollable()) {
+        QAbstractScrollArea::wheelEvent(event);
+        return;
+    }
+    // Turning the wheel down, towards the user, goes on to the next picture.
+    for (int steps = TakeWheelSteps(stepWheel_, along); steps != 0; steps += steps > 0 ? -1 : 1)
+        commands_.Execute(steps > 0 ? ID_PREVIOUS_IMAGE : ID_NEXT_IMAGE);
+    event->accept();
+}
+
+void CTest11View::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && IsScrollable()) {
+        dragging_ = true;
+        dragStart_ = event->position().toPoint();
+        dragScroll_ = ScrollPosition();
+        viewport()->setCursor(Qt::ClosedHandCursor);
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::mousePressEvent(event);
+}
+
+void CTest11View::mouseMoveEvent(QMouseEvent* event) {
+    if (!dragging_) {
+        QAbstractScrollArea::mouseMoveEvent(event);
+        return;
+    }
+    // The picture follows the pointer.
+    const QPoint scroll = dragScroll_ - (event->position().toPoint() - dragStart_);
+    horizontalScrollBar()->setValue(scroll.x());
+    verticalScrollBar()->setValue(scroll.y());
+    event->accept();
+}
+
+void CTest11View::mouseReleaseEvent(QMouseEvent* event) {
+    if (dragging_ && event->button() == Qt::LeftButton) {
+        dragging_ = false;
+        viewport()->unsetCursor();
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void CTest11View::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseDoubleClickEvent(event);
+        return;
+    }
+    commands_.Execute(ID_FULL_SCREEN);
+    event->accept();
 }
 
 void CTest11View::OnUpdate() {
@@ -133,12 +325,14 @@ void CTest11View::UpdateLayout() {
     if (!Model().g_bImageLoaded) {
         layout_ = DisplayLayout{};
         SetScrollSizes(QSize(1, 1));
+        emit LayoutChanged();
         return;
     }
     if (picture.isNull()) return;
     layout_ = ComputeDisplayLayout(picture.size(), viewport()->size(), Model().StretchState);
     document_.Loader().SetFitSize(viewport()->size(), Model().StretchState);
     SetScrollSizes(layout_.scrollSize);
+    emit LayoutChanged();
 }
 
 void CTest11View::SetScrollSizes(QSize size) {
@@ -185,7 +379,8 @@ void CTest11View::OnDraw(QPainter& painter, const QRect& clip) {
 
 void CTest11View::DrawPicture(QPainter& painter, const QImage& source, const QRect& clip) {
     // The picture is drawn opaque whatever its alpha bytes hold, as a block copy would.
-    const QImage& picture = cache_.Opaque(source, document_.HasAlpha());
+    const QColor background = TransparencyBackground();
+    const QImage& picture = cache_.Opaque(source, document_.HasAlpha(), background);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     const QRect& target = layout_.target;
     if (layout_.tiled) {
@@ -206,7 +401,7 @@ void CTest11View::DrawPicture(QPainter& painter, const QImage& source, const QRe
     // A copy made while the picture was decoded saves the scaling here.
     const QImage& prepared = document_.ScaledBitmap();
     const QImage& scaled =
-        prepared.size() == target.size() ? prepared : cache_.Scaled(source, document_.HasAlpha(), target.size());
+        prepared.size() == target.size() ? prepared : cache_.Scaled(source, document_.HasAlpha(), target.size(), background);
     if (!scaled.isNull()) {
         const QRect visible = target.intersected(clip);
         painter.drawImage(visible.topLeft(), scaled, visible.translated(-target.topLeft()));

@@ -168,14 +168,14 @@ TEST_F(FrameNavigation, NextAndPreviousStopAtTheEnds) {
     Choose(photos);
     EXPECT_TRUE(Commands().Execute(ID_PREVIOUS_IMAGE));
     EXPECT_EQ(Shown(), File(QStringLiteral("img1.bmp"))) << "previous on the first image changes nothing";
-    Model().StretchState = 130;
+    Model().StretchState = DisplayMode::Zoom(130);
     EXPECT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
     EXPECT_EQ(Shown(), File(QStringLiteral("img2.png")));
-    EXPECT_EQ(Model().StretchState, STRETCH_NATURAL) << "a zoom does not carry over";
-    Model().StretchState = STRETCH_TILE;
+    EXPECT_EQ(Model().StretchState, DisplayMode::Natural()) << "a zoom does not carry over";
+    Model().StretchState = DisplayMode::Tile();
     EXPECT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
     EXPECT_EQ(Shown(), File(QStringLiteral("img10.jpg")));
-    EXPECT_EQ(Model().StretchState, STRETCH_TILE) << "tiling does";
+    EXPECT_EQ(Model().StretchState, DisplayMode::Tile()) << "tiling does";
     EXPECT_EQ(Frame().SlideShow().Position(), 2);
     EXPECT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
     EXPECT_EQ(Shown(), File(QStringLiteral("img10.jpg"))) << "next on the last image changes nothing";

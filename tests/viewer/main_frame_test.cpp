@@ -83,7 +83,7 @@ protected:
 
 TEST_F(Viewer, FirstRunShowsTheWholeWindowAtNaturalSize) {
     ASSERT_TRUE(Start());
-    EXPECT_EQ(Model().StretchState, STRETCH_NATURAL);
+    EXPECT_EQ(Model().StretchState, DisplayMode::Natural());
     EXPECT_TRUE(Model().g_strLastDirectory.isEmpty());
     EXPECT_EQ(Frame().windowTitle(), QStringLiteral("Untitled - Vantoro Software Image Viewer 5.0.0"));
     EXPECT_EQ(Frame().frameGeometry(), QGuiApplication::primaryScreen()->availableGeometry());
@@ -129,7 +129,7 @@ TEST_F(Viewer, MenusAndAcceleratorsSendTheirCommands) {
     // Pressing Ctrl+R in the window runs proportional stretch.
     QApplication::setActiveWindow(&Frame());
     QTest::keyClick(app->View(), Qt::Key_R, Qt::ControlModifier);
-    EXPECT_EQ(Model().StretchState, STRETCH_PROPORTIONAL);
+    EXPECT_EQ(Model().StretchState, DisplayMode::Proportional());
     EXPECT_TRUE(Commands().Action(ID_PROPORTIONAL_STRETCH)->isChecked());
 }
 
@@ -193,14 +193,14 @@ TEST_F(Viewer, SettingsAndBarSizesSurviveTheSession) {
     ASSERT_TRUE(Commands().Execute(ID_VIEW_STATUS_BAR));
     Exit();
 
-    EXPECT_EQ(Profile::GetInt(QStringLiteral("Settings"), QStringLiteral("StretchState"), -1), STRETCH_PROPORTIONAL);
+    EXPECT_EQ(Profile::GetInt(QStringLiteral("Settings"), QStringLiteral("StretchState"), -1), 2);
     EXPECT_EQ(Profile::GetString(QStringLiteral("Settings"), QStringLiteral("LastDirectoryUsed")), QStringLiteral("/srv/pictures/2024"));
     EXPECT_EQ(Profile::GetInt(kDirectorySection, QStringLiteral("sizeVertCX"), -1), 260);
     for (const char* value : {"sizeHorzCX", "sizeHorzCY", "sizeVertCY", "sizeFloatCX", "sizeFloatCY"})
         EXPECT_GE(Profile::GetInt(kDirectorySection, QLatin1String(value), -1), 100) << value;
 
     ASSERT_TRUE(Start());
-    EXPECT_EQ(Model().StretchState, STRETCH_PROPORTIONAL);
+    EXPECT_EQ(Model().StretchState, DisplayMode::Proportional());
     EXPECT_EQ(Model().g_strLastDirectory, QStringLiteral("/srv/pictures/2024"));
     ExpectBothBarsDockedLeft();
     EXPECT_FALSE(Frame().statusBar()->isVisible());
@@ -220,7 +220,7 @@ TEST_F(Viewer, StoredSizesBelowTheMinimumLoadAsTheMinimum) {
     EXPECT_EQ(bar->FloatSize().height(), 100);
     EXPECT_EQ(bar->HorzSize().width(), 333);
     EXPECT_EQ(bar->width(), 100);
-    EXPECT_EQ(Model().StretchState, STRETCH_NATURAL) << "a damaged mode starts at natural size";
+    EXPECT_EQ(Model().StretchState, DisplayMode::Natural()) << "a damaged mode starts at natural size";
 }
 
 TEST_F(Viewer, CommandLineFileOpensAsTheFirstDocument) {

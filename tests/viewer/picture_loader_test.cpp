@@ -124,14 +124,14 @@ TEST_F(PictureLoader, InAStretchModeTheScaledCopyIsMadeWithThePicture) {
     ASSERT_TRUE(stored.save(wide, "PNG"));
     CPictureLoader loader;
     QSignalSpy loaded(&loader, &CPictureLoader::Loaded);
-    loader.SetFitSize(QSize(200, 200), 2);
+    loader.SetFitSize(QSize(200, 200), DisplayMode::Proportional());
     loader.Load(wide);
     ASSERT_TRUE(loaded.wait(20000));
     const QImage scaled = loaded[0][2].value<QImage>();
     EXPECT_EQ(scaled.size(), QSize(200, 50)) << "proportionally fitted";
     EXPECT_EQ(scaled.pixel(100, 25), qRgb(0, 90, 180));
 
-    loader.SetFitSize(QSize(200, 200), 0);
+    loader.SetFitSize(QSize(200, 200), DisplayMode::Natural());
     loader.Forget();
     loader.Load(wide);
     ASSERT_TRUE(loaded.wait(20000));

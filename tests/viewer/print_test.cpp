@@ -196,26 +196,26 @@ TEST_F(Printing, PictureKeepsBetweenTheRulesInEveryMode) {
 
     // Wider than the image area: the full width, centred 200 below the area's middle.
     Open(400, 200);
-    model.StretchState = STRETCH_PROPORTIONAL;
+    model.StretchState = DisplayMode::Proportional();
     const QImage wide = PrintAndRender();
     const double h = Wa * 200 / 400;
     ExpectNear(DeviceBounds(wide, [](QRgb c) { return Near(c, kRed); }),
                QRectF(200, (Ha - h) / 2 + 600, Wa, h), "wide, proportional");
 
     // Natural size and every zoom print the whole picture the same way.
-    for (int mode : {int{STRETCH_NATURAL}, 129, 23}) {
+    for (DisplayMode mode : {DisplayMode::Natural(), DisplayMode::Zoom(129), DisplayMode::Zoom(23)}) {
         model.StretchState = mode;
-        EXPECT_EQ(PrintAndRender(), wide) << "StretchState " << mode;
+        EXPECT_EQ(PrintAndRender(), wide) << "StretchState " << mode.Stored();
     }
 
     // Taller: the image area's height from 200 down, centred 200 right of the middle.
     Open(200, 400);
-    model.StretchState = STRETCH_PROPORTIONAL;
+    model.StretchState = DisplayMode::Proportional();
     const double w = Ha * 200 / 400;
     ExpectNear(DeviceBounds(PrintAndRender(), [](QRgb c) { return Near(c, kRed); }),
                QRectF((Wa - w) / 2 + 400, 200, w, Ha), "tall, proportional");
 
-    model.StretchState = STRETCH_FILL;
+    model.StretchState = DisplayMode::StretchToFill();
     const QRectF filled = DeviceBounds(PrintAndRender(), [](QRgb c) { return Near(c, kRed); });
     ExpectNear(filled, QRectF(100, 200, R - 200, B - 400), "stretch to fill");
     EXPECT_GT(filled.top(), 120);
@@ -224,7 +224,7 @@ TEST_F(Printing, PictureKeepsBetweenTheRulesInEveryMode) {
 
 TEST_F(Printing, TilesFillOnlyTheImageArea) {
     Open(400, 300, true);
-    model.StretchState = STRETCH_TILE;
+    model.StretchState = DisplayMode::Tile();
     const QImage page = PrintAndRender();
     const QRect pageRect = Page();
     const QRectF area(200, 400, pageRect.width() - 400, pageRect.height() - 800);
@@ -245,11 +245,11 @@ TEST_F(Printing, TilesFillOnlyTheImageArea) {
 TEST_F(Printing, PageWithoutRoomPrintsNoPicture) {
     // A picture on a page smaller than the margins, or without any picture.
     for (const QRect& page : {QRect(0, 0, 380, 5000), QRect(0, 0, 3000, 790), QRect(0, 0, 0, 0)}) {
-        const PrintLayout layout = ComputePrintLayout(page, QSize(64, 48), STRETCH_PROPORTIONAL);
+        const PrintLayout layout = ComputePrintLayout(page, QSize(64, 48), DisplayMode::Proportional());
         EXPECT_TRUE(layout.target.isEmpty()) << page.width() << " x " << page.height();
         EXPECT_TRUE(layout.imageArea.isEmpty());
     }
-    EXPECT_TRUE(ComputePrintLayout(QRect(0, 0, 3000, 4000), QSize(0, 0), STRETCH_FILL).target.isEmpty());
+    EXPECT_TRUE(ComputePrintLayout(QRect(0, 0, 3000, 4000), QSize(0, 0), DisplayMode::StretchToFill()).target.isEmpty());
 }
 
 TEST_F(Printing, WebAddressComesFromTheSettings) {

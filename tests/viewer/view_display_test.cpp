@@ -71,7 +71,7 @@ TEST_F(ViewDisplay, ProportionalStretchTouchesTwoSidesAndCentresTheOtherAxis) {
         {{1600, 800}, {0, 100, 400, 200}}, // large pictures shrink the same way
         {{40, 40}, {0, 0, 400, 400}},      // equal ratios fill the client
     };
-    model.StretchState = STRETCH_PROPORTIONAL;
+    model.StretchState = DisplayMode::Proportional();
     for (const Case& c : cases) {
         OpenPlain(c.picture.width(), c.picture.height());
         EXPECT_EQ(Drawn(), c.drawn) << c.picture.width() << " x " << c.picture.height();
@@ -111,7 +111,7 @@ TEST_F(ViewDisplay, StretchToFillCoversTheWholeClient) {
 
 TEST_F(ViewDisplay, TileRepeatsUnlessThePictureIsWiderAndTallerThanTheClient) {
     SetViewport(300, 200);
-    model.StretchState = STRETCH_TILE;
+    model.StretchState = DisplayMode::Tile();
     // Narrower than the picture but not lower: tiled rows, 100 pixels apart.
     OpenCoded(400, 100);
     QImage shown = RenderViewport(view);
@@ -135,18 +135,18 @@ TEST_F(ViewDisplay, TileRepeatsUnlessThePictureIsWiderAndTallerThanTheClient) {
 
 TEST_F(ViewDisplay, ZoomDrawsAScaledCentredPicture) {
     OpenPlain(100, 50);
-    model.StretchState = 200;
+    model.StretchState = DisplayMode::Zoom(200);
     document.UpdateAllViews();
     EXPECT_EQ(Drawn(), QRect(100, 150, 200, 100));
     EXPECT_EQ(view.ScrollSizes(), QSize(200, 100));
 
-    model.StretchState = 48;
+    model.StretchState = DisplayMode::Zoom(48);
     document.UpdateAllViews();
     EXPECT_EQ(Drawn(), QRect(176, 188, 48, 24));
 
     // Larger than the client: from the top-left corner, with scroll bars of the zoomed size.
     // Wider than the client: from the left edge, with a scroll bar of the zoomed width.
-    model.StretchState = 475;
+    model.StretchState = DisplayMode::Zoom(475);
     document.UpdateAllViews();
     QApplication::processEvents();
     EXPECT_EQ(view.ScrollSizes(), QSize(475, 237));
@@ -196,28 +196,28 @@ TEST_F(ViewDisplay, WithoutAnImageTheViewIsWhiteAndZoomIsDisabled) {
     EXPECT_FALSE(commands.IsEnabled(ID_ZOOM_IN));
     EXPECT_FALSE(commands.IsEnabled(ID_ZOOM_OUT));
     EXPECT_FALSE(commands.Execute(ID_ZOOM_IN));
-    EXPECT_EQ(model.StretchState, STRETCH_NATURAL);
+    EXPECT_EQ(model.StretchState, DisplayMode::Natural());
     // The mode commands are never disabled.
     EXPECT_TRUE(commands.Execute(ID_TILE));
-    EXPECT_EQ(model.StretchState, STRETCH_TILE);
+    EXPECT_EQ(model.StretchState, DisplayMode::Tile());
 }
 
 TEST_F(ViewDisplay, ChoosingTheActiveModeAgainReturnsToNaturalSize) {
     OpenPlain(100, 50);
     struct Step {
         int id;
-        int state;
+        DisplayMode state;
     };
     const std::vector<Step> steps = {
-        {ID_STRETCH_TO_FILL, STRETCH_FILL},           {ID_STRETCH_TO_FILL, STRETCH_NATURAL},
-        {ID_PROPORTIONAL_STRETCH, STRETCH_PROPORTIONAL}, {ID_TILE, STRETCH_TILE},
-        {ID_TILE, STRETCH_NATURAL},                   {ID_PROPORTIONAL_STRETCH, STRETCH_PROPORTIONAL},
-        {ID_ORIGINAL_SIZE, STRETCH_NATURAL},          {ID_ORIGINAL_SIZE, STRETCH_NATURAL},
+        {ID_STRETCH_TO_FILL, DisplayMode::StretchToFill()},   {ID_STRETCH_TO_FILL, DisplayMode::Natural()},
+        {ID_PROPORTIONAL_STRETCH, DisplayMode::Proportional()}, {ID_TILE, DisplayMode::Tile()},
+        {ID_TILE, DisplayMode::Natural()},                    {ID_PROPORTIONAL_STRETCH, DisplayMode::Proportional()},
+        {ID_ORIGINAL_SIZE, DisplayMode::Natural()},           {ID_ORIGINAL_SIZE, DisplayMode::Natural()},
     };
-    const std::vector<std::pair<int, int>> marks = {{ID_ORIGINAL_SIZE, STRETCH_NATURAL},
-                                                    {ID_STRETCH_TO_FILL, STRETCH_FILL},
-                                                    {ID_PROPORTIONAL_STRETCH, STRETCH_PROPORTIONAL},
-                                                    {ID_TILE, STRETCH_TILE}};
+    const std::vector<std::pair<int, DisplayMode>> marks = {{ID_ORIGINAL_SIZE, DisplayMode::Natural()},
+                                                            {ID_STRETCH_TO_FILL, DisplayMode::StretchToFill()},
+                                                            {ID_PROPORTIONAL_STRETCH, DisplayMode::Proportional()},
+                                                            {ID_TILE, DisplayMode::Tile()}};
     for (const Step& step : steps) {
         Run(step.id);
         EXPECT_EQ(model.StretchState, step.state) << step.id;
@@ -234,7 +234,7 @@ TEST_F(ViewDisplay, ZoomStepsFollowTheSingleFactorsAndStopAtTheirLimits) {
         std::vector<int> states;
         while (commands.IsEnabled(id) && states.size() < 20) {
             Run(id);
-            states.push_back(model.StretchState);
+            states.push_back(model.StretchState.Stored());
         }
         return states;
     };
@@ -245,27 +245,27 @@ TEST_F(ViewDisplay, ZoomStepsFollowTheSingleFactorsAndStopAtTheirLimits) {
     EXPECT_EQ(zoomUntilDisabled(ID_ZOOM_OUT), (std::vector<int>{69, 48, 33, 23}));
 
     // Near 100 percent snaps back to natural size.
-    model.StretchState = 69;
+    model.StretchState = DisplayMode::Zoom(69);
     Run(ID_ZOOM_IN);
-    EXPECT_EQ(model.StretchState, STRETCH_NATURAL);
-    model.StretchState = 48;
+    EXPECT_EQ(model.StretchState, DisplayMode::Natural());
+    model.StretchState = DisplayMode::Zoom(48);
     Run(ID_ZOOM_IN);
-    EXPECT_EQ(model.StretchState, 62);
+    EXPECT_EQ(model.StretchState, DisplayMode::Zoom(62));
     Run(ID_ZOOM_IN);
-    EXPECT_EQ(model.StretchState, STRETCH_NATURAL);
+    EXPECT_EQ(model.StretchState, DisplayMode::Natural());
 }
 
 TEST_F(ViewDisplay, ZoomFromAStretchModeOnlyReturnsToNaturalSize) {
     OpenPlain(100, 50);
     Run(ID_STRETCH_TO_FILL);
     Run(ID_ZOOM_IN);
-    EXPECT_EQ(model.StretchState, STRETCH_NATURAL);
+    EXPECT_EQ(model.StretchState, DisplayMode::Natural());
     EXPECT_EQ(Drawn(), QRect(150, 175, 100, 50));
     Run(ID_ZOOM_IN);
-    EXPECT_EQ(model.StretchState, 129);
+    EXPECT_EQ(model.StretchState, DisplayMode::Zoom(129));
     Run(ID_TILE);
     Run(ID_ZOOM_OUT);
-    EXPECT_EQ(model.StretchState, STRETCH_NATURAL);
+    EXPECT_EQ(model.StretchState, DisplayMode::Natural());
 }
 
 TEST_F(ViewDisplay, ContextMenuOffersEveryItemWithItsCommand) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browser/display_mode.h"
 #include "platform/modal_seam.h"
 
 #include <QImage>
@@ -7,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 class CTest11App;
@@ -52,3 +54,6 @@ bool AllWhite(const QImage& image);
 // The settings file of the program; removing it starts a first run.
 QString SettingsFile();
 void RemoveSettings();
+
+// A failed comparison of display modes prints the number the profile keeps for them.
+inline void PrintTo(const DisplayMode& mode, std::ostream* out) { *out << "DisplayMode(" << mode.Stored() << ")"; }
