@@ -66,6 +66,21 @@ int CDecoderPool::HelpersStarted() const {
     return started_;
 }
 
+void CDecoderPool::Prestart() {
+    {
+        const std::lock_guard lock(mutex_);
+        if (started_ > 0 || lent_ >= options_.size) return;
+        ++lent_;
+    }
+    std::unique_ptr<CDecoderProcess> helper;
+    try {
+        helper = Start();
+    } catch (const CTextException&) {
+        // The first decode tries again and reports why it cannot.
+    }
+    Release(std::move(helper));
+}
+
 std::unique_ptr<CDecoderProcess> CDecoderPool::Start() {
     if (options_.helper.program.empty())
         RaiseError(ERR_FEATURE_UNAVAILABLE, FormatText("The decoder helper %s was not found.", kHelperName));

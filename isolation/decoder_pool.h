@@ -47,6 +47,10 @@ public:
                                              bool makeOpaque = false);
     ImageInfo ProbeFile(const std::string& fileName, const CDecodeContext& context, ImageFormat* format = nullptr);
 
+    // Starts a first helper now, when none runs yet, so that its start-up overlaps the
+    // program's own instead of delaying the first picture. Waits for nothing.
+    void Prestart();
+
     // Helpers started so far, the first ones included.
     int HelpersStarted() const;
 

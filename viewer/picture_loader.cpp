@@ -28,6 +28,7 @@ qint64 BytesOf(const CPictureLoader::Picture& picture) {
 CPictureLoader::CPictureLoader(qint64 preloadBudget, QObject* parent)
     : QObject(parent), preloadBudget_(preloadBudget) {
     pool_.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+    CDecoderPool::Shared()->Prestart();
 }
 
 CPictureLoader::~CPictureLoader() {
