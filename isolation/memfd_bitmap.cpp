@@ -94,14 +94,11 @@ CUniqueFd CMemfdBitmap::ReleaseSealed(std::span<const uint8_t> trailer) {
 std::shared_ptr<CMemfdBitmap> CMemfdBitmap::Map(int memfd, int width, int height, int depth, bool hasAlpha,
                                                 std::span<const BGRA> palette) {
     const size_t bytes = static_cast<size_t>(height) * PaddedLineBytes(width, depth);
-    // Read-only and populated in one call (no copy: the pages are the helper's), then made
-    // writable, private: a write would copy only the page it touches.
-    void* rows = ::mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_POPULATE, memfd, 0);
+    // The helper's pages themselves, no copy, mapped as they are first read (a picture shown
+    // at natural size may never touch most of them). Private: a write would copy only the
+    // page it touches.
+    void* rows = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE, memfd, 0);
     if (rows == MAP_FAILED) OutOfMemory();
-    if (::mprotect(rows, bytes, PROT_READ | PROT_WRITE) != 0) {
-        ::munmap(rows, bytes);
-        OutOfMemory();
-    }
     auto bitmap = std::make_shared<CMemfdBitmap>();
     bitmap->FreeStorage();
     bitmap->ClearFields();
