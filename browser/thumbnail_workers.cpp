@@ -4,6 +4,8 @@
 #include "imagelib/decode_context.h"
 #include "imagelib/dib_section_bitmap.h"
 #include "imagelib/text_exception.h"
+#include "isolation/decoder_pool.h"
+#include "isolation/memfd_bitmap.h"
 
 #include <QFile>
 #include <QPainter>
@@ -125,13 +127,17 @@ void CThumbnailWorkers::Run() {
 QImage CThumbnailWorkers::Make(CAutoDecoder& decoder, const CDecodeContext& context, const QString& path,
                                const CThumbnailCache::Key& key) {
     const std::string file = QFile::encodeName(path).toStdString();
-    const ImageInfo info = decoder.ProbeFile(file, &context);
-    CDIBSectionBitmap picture;
     if (const QImage cached = cache_.Find(key); !cached.isNull()) {
+        // A cached thumbnail needs no helper: the header probe that says the viewer can show
+        // the file reads a few bytes here, and the cache's picture is read by Qt.
+        decoder.ProbeFile(file, &context);
+        CDIBSectionBitmap picture;
         LoadBitmap(cached, background_, picture);
         return IntoCell(picture);
     }
 
+    const std::shared_ptr<CDecoderPool> helpers = CDecoderPool::Shared();
+    const ImageInfo info = helpers->ProbeFile(file, context);
     QSize stored(info.width, info.height);
     const QSize shown = Transposed(info.orientation) ? stored.transposed() : stored;
     const bool cacheable = shown.width() > cell_.width() || shown.height() > cell_.height();
@@ -146,13 +152,13 @@ QImage CThumbnailWorkers::Make(CAutoDecoder& decoder, const CDecodeContext& cont
     }
     scaled.minWidth = wanted.width();
     scaled.minHeight = wanted.height();
-    decoder.DecodeFile(file, picture, scaled, 32);
+    const std::shared_ptr<CMemfdBitmap> picture = helpers->DecodeFile(file, scaled, 32);
 
     if (cacheable) {
-        const QSize size(picture.Width(), picture.Height());
-        cache_.Store(key, Resized(picture, AtMost(size, CThumbnailCache::kNormalSize)));
+        const QSize size(picture->Width(), picture->Height());
+        cache_.Store(key, Resized(*picture, AtMost(size, CThumbnailCache::kNormalSize)));
     }
-    return IntoCell(picture);
+    return IntoCell(*picture);
 }
 
 QImage CThumbnailWorkers::IntoCell(CImageBitmap& picture) const {

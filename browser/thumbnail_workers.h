@@ -17,12 +17,12 @@ class CAutoDecoder;
 class CDecodeContext;
 class CImageBitmap;
 
-// The thumbnails of a list of files, made on worker threads: each thread has a decoder of
-// its own and takes the next file until none is left. A file's thumbnail is its picture
-// fitted proportionally into the cell and centred on the background colour. The shared cache
-// is read first (only for files the library's header probe reads, so that every thumbnail
-// stands for a file the viewer can show); pictures larger than the cell are decoded (JPEG
-// at a reduced scale where that still covers the cache size) and written back to it.
+// The thumbnails of a list of files, made on worker threads: each thread takes the next file
+// until none is left. A file's thumbnail is its picture fitted proportionally into the cell
+// and centred on the background colour. The shared cache is read first (only for files the
+// library's header probe reads, so that every thumbnail stands for a file the viewer can
+// show); other files are probed and decoded by the decoder pool's helper processes (JPEG at
+// a reduced scale where that still covers the cache size) and written back to the cache.
 // Files that fail are recorded in the cache and not decoded again until they change.
 //
 // Made and Failed are emitted on the worker threads, once per file index; connect them

@@ -51,6 +51,11 @@ private:
     CProgressListener* listener_;
 };
 
+// Opens a picture file for reading as CMappedFileSource does: fd receives the descriptor
+// (close-on-exec, non-blocking so that a FIFO does not wait for a writer) and the result is 0,
+// or ERR_NO_SUCH_PATH, ERR_CANNOT_OPEN or ERR_NO_ACCESS from the reason it failed.
+int OpenPictureFile(const std::string& fileName, int& fd);
+
 // A file mapped read-only into memory (or read into it where no mapping can be had). Only
 // regular files open: FIFOs, devices and sockets fail at once with ERR_NO_ACCESS, without
 // waiting. A file another program shortens while it is mapped reads as zeros past its new
@@ -63,6 +68,10 @@ public:
     // 0 on success, else ERR_NO_SUCH_PATH, ERR_CANNOT_OPEN, ERR_NO_ACCESS, or ERR_OUT_OF_MEMORY
     // when there is no memory to hold the file. Never throws.
     int Open(const std::string& fileName);
+    // The same over a descriptor the caller opened (and still owns); fileName names it in
+    // messages and for the formats recognised by their extension. A process that may not
+    // open files decodes what another one opened for it this way.
+    int OpenDescriptor(int fd, const std::string& fileName);
     void Close() override;
     const uint8_t* Peek(size_t count) override;
     const uint8_t* Read(size_t count) override;

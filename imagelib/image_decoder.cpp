@@ -11,8 +11,8 @@
 
 namespace {
 
-void OpenFile(CMappedFileSource& source, const std::string& fileName) {
-    if (const int result = source.Open(fileName); result != 0)
+void OpenFile(CMappedFileSource& source, int fd, const std::string& fileName) {
+    if (const int result = fd < 0 ? source.Open(fileName) : source.OpenDescriptor(fd, fileName); result != 0)
         RaiseError(result, FormatText("Opening %s failed", fileName.c_str()));
 }
 
@@ -32,12 +32,17 @@ void FinishPicture(CImageBitmap& bitmap) {
 
 void CImageDecoder::DecodeFile(const std::string& fileName, CImageBitmap& bitmap, int depth,
                                CProgressListener* listener) {
-    DecodeFileIn(fileName, bitmap, depth, listener, nullptr);
+    DecodeFileIn(-1, fileName, bitmap, depth, listener, nullptr);
 }
 
 void CImageDecoder::DecodeFile(const std::string& fileName, CImageBitmap& bitmap, const CDecodeContext& context,
                                int depth, CProgressListener* listener) {
-    DecodeFileIn(fileName, bitmap, depth, listener, &context);
+    DecodeFileIn(-1, fileName, bitmap, depth, listener, &context);
+}
+
+void CImageDecoder::DecodeDescriptor(int fd, const std::string& fileName, CImageBitmap& bitmap,
+                                     const CDecodeContext& context, int depth) {
+    DecodeFileIn(fd, fileName, bitmap, depth, nullptr, &context);
 }
 
 void CImageDecoder::DecodeMemory(const uint8_t* start, size_t size, CImageBitmap& bitmap, int depth) {
@@ -49,13 +54,13 @@ void CImageDecoder::DecodeMemory(const uint8_t* start, size_t size, CImageBitmap
     DecodeMemoryIn(start, size, bitmap, depth, &context);
 }
 
-void CImageDecoder::DecodeFileIn(const std::string& fileName, CImageBitmap& bitmap, int depth,
+void CImageDecoder::DecodeFileIn(int fd, const std::string& fileName, CImageBitmap& bitmap, int depth,
                                  CProgressListener* listener, const CDecodeContext* context) {
     const bool outermost = ActiveDecodeContext() == nullptr;
     RunDecode(context, [&] {
         Trace(1, FormatText("--- Decoding file %s. ---\n", fileName.c_str()));
         CMappedFileSource source(listener);
-        OpenFile(source, fileName);
+        OpenFile(source, fd, fileName);
         CWorkBudget budget(source.DataSize());
         CheckDecodeCancelled();
         try {
@@ -86,10 +91,18 @@ void CImageDecoder::DecodeMemoryIn(const uint8_t* start, size_t size, CImageBitm
 }
 
 ImageInfo CImageDecoder::ProbeFile(const std::string& fileName, const CDecodeContext* context) {
+    return ProbeFileIn(-1, fileName, context);
+}
+
+ImageInfo CImageDecoder::ProbeDescriptor(int fd, const std::string& fileName, const CDecodeContext* context) {
+    return ProbeFileIn(fd, fileName, context);
+}
+
+ImageInfo CImageDecoder::ProbeFileIn(int fd, const std::string& fileName, const CDecodeContext* context) {
     ImageInfo info;
     RunDecode(context, [&] {
         CMappedFileSource source;
-        OpenFile(source, fileName);
+        OpenFile(source, fd, fileName);
         CWorkBudget budget(source.DataSize());
         ProbeSource(source, info);
         source.Close();

@@ -46,19 +46,26 @@ public:
                     CProgressListener* listener = nullptr);
     void DecodeMemory(const uint8_t* start, size_t size, CImageBitmap& bitmap, const CDecodeContext& context,
                       int depth = 0);
+    // DecodeFile over a file the caller has opened (and still owns); fileName names it in
+    // messages and for the formats recognised by their extension.
+    void DecodeDescriptor(int fd, const std::string& fileName, CImageBitmap& bitmap, const CDecodeContext& context,
+                          int depth = 0);
 
     // Reads what the header says (size, depth, alpha, frames, orientation, profile) without
     // decoding pixels where the format allows; raises the same errors a decode would for a
     // file that cannot be opened or recognised.
     ImageInfo ProbeFile(const std::string& fileName, const CDecodeContext* context = nullptr);
     ImageInfo ProbeMemory(const uint8_t* start, size_t size, const CDecodeContext* context = nullptr);
+    ImageInfo ProbeDescriptor(int fd, const std::string& fileName, const CDecodeContext* context = nullptr);
     // The probe of one format. The base decodes the picture and describes the result, for
     // formats whose size is only known once their records are played.
     virtual void ProbeSource(CByteSource& source, ImageInfo& info);
 
 private:
-    void DecodeFileIn(const std::string& fileName, CImageBitmap& bitmap, int depth, CProgressListener* listener,
-                      const CDecodeContext* context);
+    // fd < 0: the file is opened by its name.
+    void DecodeFileIn(int fd, const std::string& fileName, CImageBitmap& bitmap, int depth,
+                      CProgressListener* listener, const CDecodeContext* context);
+    ImageInfo ProbeFileIn(int fd, const std::string& fileName, const CDecodeContext* context);
     void DecodeMemoryIn(const uint8_t* start, size_t size, CImageBitmap& bitmap, int depth,
                         const CDecodeContext* context);
 };

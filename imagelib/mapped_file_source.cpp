@@ -34,28 +34,35 @@ CMappedFileSource::~CMappedFileSource() {
     }
 }
 
-int CMappedFileSource::Open(const std::string& fileName) {
+int OpenPictureFile(const std::string& fileName, int& fd) {
     // Without O_NONBLOCK a FIFO would wait for a writer before anything could be checked.
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        switch (errno) {
-        case ENOENT:
-            return MissingPathCode(fileName);
-        case ENOTDIR:
-            return ERR_NO_SUCH_PATH;
-        case EACCES:
-        case EPERM:
-        case ENXIO:  // a socket, or a device without its driver
-            return ERR_NO_ACCESS;
-        default:
-            return ERR_CANNOT_OPEN;
-        }
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
-        ::close(fd);
+    fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd >= 0) return 0;
+    switch (errno) {
+    case ENOENT:
+        return MissingPathCode(fileName);
+    case ENOTDIR:
+        return ERR_NO_SUCH_PATH;
+    case EACCES:
+    case EPERM:
+    case ENXIO:  // a socket, or a device without its driver
         return ERR_NO_ACCESS;
+    default:
+        return ERR_CANNOT_OPEN;
     }
+}
+
+int CMappedFileSource::Open(const std::string& fileName) {
+    int fd = -1;
+    if (const int failure = OpenPictureFile(fileName, fd); failure != 0) return failure;
+    const int result = OpenDescriptor(fd, fileName);
+    ::close(fd);
+    return result;
+}
+
+int CMappedFileSource::OpenDescriptor(int fd, const std::string& fileName) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return ERR_NO_ACCESS;
     const auto size = static_cast<size_t>(info.st_size);
     // Mapped, populated at once (far cheaper than a page fault per 4 KiB, and no copy), and
     // guarded: another program may shorten the file while it is decoded.
@@ -68,23 +75,16 @@ int CMappedFileSource::Open(const std::string& fileName) {
         if (view != MAP_FAILED) ::munmap(view, size);
         // No mapping to be had: the file is read instead.
         std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size]);
-        if (!data) {
-            ::close(fd);
-            return ERR_OUT_OF_MEMORY;
-        }
+        if (!data) return ERR_OUT_OF_MEMORY;
         size_t done = 0;
         while (done < size) {
             const ssize_t got = ::pread(fd, data.get() + done, size - done, static_cast<off_t>(done));
             if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) {
-                ::close(fd);
-                return ERR_NO_ACCESS;
-            }
+            if (got <= 0) return ERR_NO_ACCESS;
             done += static_cast<size_t>(got);
         }
         data_ = std::move(data);
     }
-    ::close(fd);
     cursor_ = view_ != nullptr ? view_ : data_.get();
     Prepare(fileName, size);
     return 0;

@@ -5,9 +5,9 @@
 //   vtimg [GLOBAL OPTIONS] info FILE...
 //   vtimg [GLOBAL OPTIONS] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]
 //                          [--quantize median|popularity|fixed] [--dither none|ordered|floyd]
-//   vtimg [GLOBAL OPTIONS] bench FILE [--runs N] [--resize WxH | --thumbnail WxH | --probe]
+//   vtimg [GLOBAL OPTIONS] bench FILE [--runs N] [--new-bitmap] [--resize WxH | --thumbnail WxH | --probe]
 //
-// Global options: --trace LEVEL FILE, --dpi N, --keep-orientation, --no-color-management.
+// Global options: --trace LEVEL FILE, --dpi N, --keep-orientation, --no-color-management, --isolated.
 //
 // formats prints one line per format the library reads: its name, its file extensions and
 // its MIME types, tab-separated (the lists space-separated). info reads each file's header
@@ -20,11 +20,17 @@
 // at 32 bits or, with --resize, of resizing the decoded picture; with --thumbnail, of
 // decoding it for at least WxH (the scaled decoding a thumbnail asks for) and resizing it to
 // WxH, as the thumbnail list does; with --probe, of reading its header as info does.
+// Decodes of bench reuse one bitmap, as the viewer once kept one for its current picture;
+// with --new-bitmap each run decodes into a new one.
 //
 // --dpi renders metafiles at N dots per inch instead of the screen's (96 without one).
 // Decodes turn pictures upright by their Exif orientation and convert their colours to sRGB
 // from their colour profile or PNG gamma; --keep-orientation keeps the stored orientation
 // and --no-color-management the stored colours. info reports the header as stored either way.
+//
+// --isolated decodes (and probes) in a decoder helper process, as the viewer does, instead of
+// in vtimg's own: the helper vtview-decoder is found beside vtimg or named by the environment
+// variable VT_DECODER_HELPER. A helper that crashes or hangs fails that file with code 2.
 //
 // Exit status: 0 on success, 1 when the library reports an error, 2 on wrong usage.
 
@@ -32,11 +38,14 @@
 #include "codecs/format_registry.h"
 #include "codecs/metafile_decoder.h"
 #include "imagelib/decode_context.h"
+#include "imagelib/dib_section_bitmap.h"
 #include "imagelib/image_encoder.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/quantize_filter.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
+#include "isolation/decoder_pool.h"
+#include "isolation/memfd_bitmap.h"
 
 #include <QGuiApplication>
 
@@ -86,8 +95,9 @@ int Usage() {
                "       vtimg [GLOBAL OPTIONS] info FILE...\n"
                "       vtimg [GLOBAL OPTIONS] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]\n"
                "                 [--quantize median|popularity|fixed] [--dither none|ordered|floyd]\n"
-               "       vtimg [GLOBAL OPTIONS] bench FILE [--runs N] [--resize WxH | --thumbnail WxH | --probe]\n"
-               "global options: --trace LEVEL FILE, --dpi N, --keep-orientation, --no-color-management\n",
+               "       vtimg [GLOBAL OPTIONS] bench FILE [--runs N] [--new-bitmap] [--resize WxH | --thumbnail WxH |\n"
+               "                 --probe]\n"
+               "global options: --trace LEVEL FILE, --dpi N, --keep-orientation, --no-color-management, --isolated\n",
                stderr);
     return kUsageError;
 }
@@ -96,8 +106,47 @@ int Usage() {
 struct DecodeOptions {
     bool keepOrientation = false;
     bool noColourManagement = false;
+    bool isolated = false;
 };
 DecodeOptions g_decodeOptions;
+
+// Decodes in this process, or with --isolated through a decoder helper process.
+class CToolDecoder {
+public:
+    CToolDecoder() : helpers_(g_decodeOptions.isolated ? CDecoderPool::Shared() : nullptr) {}
+
+    bool Isolated() const { return helpers_ != nullptr; }
+
+    ImageInfo Probe(const std::string& file, const CDecodeContext& context, ImageFormat& format) {
+        if (helpers_) return helpers_->ProbeFile(file, context, &format);
+        const ImageInfo info = local_.ProbeFile(file, &context);
+        format = local_.LastFormat();
+        return info;
+    }
+
+    // The decoded picture: into itself in this process, a bitmap over the helper's memory
+    // otherwise (valid until the next Decode).
+    CImageBitmap& Decode(const std::string& file, const CDecodeContext& context, int depth, CImageBitmap& into) {
+        if (!helpers_) {
+            local_.DecodeFile(file, into, context, depth);
+            return into;
+        }
+        isolated_ = helpers_->DecodeFile(file, context, depth);
+        return *isolated_;
+    }
+    // Lets the last picture go, so that a timed decode does not pay for unmapping it.
+    void Forget() { isolated_.reset(); }
+
+private:
+    CAutoDecoder local_;
+    std::shared_ptr<CDecoderPool> helpers_;
+    std::shared_ptr<CMemfdBitmap> isolated_;
+};
+
+// Only the process that decodes needs fonts.
+void ProvideFontsUnlessIsolated(const std::string& file) {
+    if (!g_decodeOptions.isolated) ProvideFontsFor(file);
+}
 
 CDecodeContext MakeContext() {
     CDecodeContext context;
@@ -138,16 +187,17 @@ int Formats() {
 int Info(const std::vector<std::string>& files) {
     if (files.empty()) return Usage();
     int status = 0;
-    CAutoDecoder decoder;
+    CToolDecoder decoder;
     for (const std::string& file : files) {
         try {
-            ProvideFontsFor(file);
-            const ImageInfo info = decoder.ProbeFile(file);
+            ProvideFontsUnlessIsolated(file);
+            ImageFormat format = ImageFormat::None;
+            const ImageInfo info = decoder.Probe(file, CDecodeContext(), format);
             std::string extras;
             if (info.frameCount > 1) extras += FormatText(", %d frames", info.frameCount);
             if (info.orientation != 1) extras += FormatText(", orientation %d", info.orientation);
             if (info.hasColourProfile) extras += ", colour profile";
-            std::printf("%s: %s %d x %d, %d bits per pixel, %s%s\n", file.c_str(), FormatName(decoder.LastFormat()),
+            std::printf("%s: %s %d x %d, %d bits per pixel, %s%s\n", file.c_str(), FormatName(format),
                         info.width, info.height, info.bitsPerPixel, info.hasAlpha ? "alpha" : "no alpha",
                         extras.c_str());
         } catch (const CTextException& e) {
@@ -218,9 +268,9 @@ int Convert(const std::vector<std::string>& args) {
     }
     const bool resize = options.newWidth > 0;
     try {
-        ProvideFontsFor(files[0]);
-        CAutoDecoder decoder;
-        CMemBitmap decoded;
+        ProvideFontsUnlessIsolated(files[0]);
+        CToolDecoder decoder;
+        CMemBitmap target;
         // Resizing and quantizing need true colour; 1 bit is made from whatever the file
         // holds; otherwise the decoder gives the wanted depth where the file allows it (a
         // palette file asked for 8 bits keeps its own palette).
@@ -228,7 +278,7 @@ int Convert(const std::vector<std::string>& args) {
         CDecodeContext context = MakeContext();
         context.minWidth = options.newWidth;
         context.minHeight = options.newHeight;
-        decoder.DecodeFile(files[0], decoded, context, decodeDepth);
+        CImageBitmap& decoded = decoder.Decode(files[0], context, decodeDepth, target);
         CMemBitmap resized;
         CImageBitmap* picture = &decoded;
         if (resize) {
@@ -262,6 +312,7 @@ int Bench(const std::vector<std::string>& args) {
     enum class Measure { kDecode, kResize, kThumbnail, kProbe };
     std::string file;
     int runs = 10;
+    bool newBitmap = false;
     Measure measure = Measure::kDecode;
     int newWidth = 0;
     int newHeight = 0;
@@ -269,6 +320,8 @@ int Bench(const std::vector<std::string>& args) {
         const bool choosing = measure == Measure::kDecode;  // at most one of the measure options
         if (args[i] == "--runs" && i + 1 < args.size()) {
             if (!ParseInt(args[++i], runs) || runs < 1) return Usage();
+        } else if (args[i] == "--new-bitmap") {
+            newBitmap = true;
         } else if ((args[i] == "--resize" || args[i] == "--thumbnail") && choosing && i + 1 < args.size()) {
             measure = args[i] == "--resize" ? Measure::kResize : Measure::kThumbnail;
             if (!ParseSize(args[++i], newWidth, newHeight)) return Usage();
@@ -289,38 +342,48 @@ int Bench(const std::vector<std::string>& args) {
         times.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
     };
     try {
-        ProvideFontsFor(file);
-        CAutoDecoder decoder;
+        ProvideFontsUnlessIsolated(file);
+        CToolDecoder decoder;
         const CDecodeContext context = MakeContext();
-        // One bitmap for every run, as the viewer keeps one for the current picture.
+        // A helper's start-up is no part of a decode: one is started before the clock runs.
+        ImageFormat format = ImageFormat::None;
+        if (decoder.Isolated()) decoder.Probe(file, context, format);
+        // One bitmap for every run, as the viewer kept one for the current picture.
         CMemBitmap bitmap;
         switch (measure) {
         case Measure::kDecode:
-            for (int i = 0; i < runs; ++i) timed([&] { decoder.DecodeFile(file, bitmap, context, 32); });
+            for (int i = 0; i < runs; ++i) {
+                decoder.Forget();
+                if (newBitmap) {
+                    CDIBSectionBitmap fresh;
+                    timed([&] { decoder.Decode(file, context, 32, fresh); });
+                } else {
+                    timed([&] { decoder.Decode(file, context, 32, bitmap); });
+                }
+            }
             break;
-        case Measure::kResize:
-            decoder.DecodeFile(file, bitmap, context, 32);
+        case Measure::kResize: {
+            CImageBitmap& picture = decoder.Decode(file, context, 32, bitmap);
             // A fresh destination each run: its creation is part of resizing.
             for (int i = 0; i < runs; ++i) {
                 CMemBitmap resized;
-                timed([&] { resized.ResizeFrom(bitmap, newWidth, newHeight); });
+                timed([&] { resized.ResizeFrom(picture, newWidth, newHeight); });
             }
             break;
+        }
         case Measure::kThumbnail: {
             CDecodeContext scaled = context;
             scaled.minWidth = newWidth;
             scaled.minHeight = newHeight;
             for (int i = 0; i < runs; ++i) {
                 CMemBitmap thumbnail;
-                timed([&] {
-                    decoder.DecodeFile(file, bitmap, scaled, 32);
-                    thumbnail.ResizeFrom(bitmap, newWidth, newHeight);
-                });
+                decoder.Forget();
+                timed([&] { thumbnail.ResizeFrom(decoder.Decode(file, scaled, 32, bitmap), newWidth, newHeight); });
             }
             break;
         }
         case Measure::kProbe:
-            for (int i = 0; i < runs; ++i) timed([&] { decoder.ProbeFile(file, &context); });
+            for (int i = 0; i < runs; ++i) timed([&] { decoder.Probe(file, context, format); });
             break;
         }
     } catch (const CTextException& e) {
@@ -357,6 +420,9 @@ int main(int argc, char** argv) {
             args.erase(args.begin());
         } else if (args[0] == "--no-color-management") {
             g_decodeOptions.noColourManagement = true;
+            args.erase(args.begin());
+        } else if (args[0] == "--isolated") {
+            g_decodeOptions.isolated = true;
             args.erase(args.begin());
         } else {
             return Usage();

@@ -1,8 +1,9 @@
 #include "viewer/picture_loader.h"
 
-#include "codecs/auto_decoder.h"
 #include "imagelib/dib_section_bitmap.h"
 #include "imagelib/text_exception.h"
+#include "isolation/decoder_pool.h"
+#include "isolation/memfd_bitmap.h"
 #include "viewer/display_layout.h"
 
 #include <QFile>
@@ -24,17 +25,10 @@ qint64 BytesOf(const CPictureLoader::Picture& picture) {
 
 }  // namespace
 
-void MakeOpaque(CImageBitmap& picture) {
-    if (picture.BitsPerPixel() != 32 || picture.HasAlpha()) return;
-    for (int y = 0; y < picture.Height(); ++y) {
-        BGRA* row = picture.PixelLine(y);
-        for (int x = 0; x < picture.Width(); ++x) row[x].a = 255;
-    }
-}
-
 CPictureLoader::CPictureLoader(qint64 preloadBudget, QObject* parent)
     : QObject(parent), preloadBudget_(preloadBudget) {
     pool_.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+    CDecoderPool::Shared()->Prestart();
 }
 
 CPictureLoader::~CPictureLoader() {
@@ -98,13 +92,13 @@ void CPictureLoader::Start(const QString& path, int priority) {
     pool_.start(
         [this, path, generation, context, fit, client, stretchState] {
             QImage scaled;
-            auto picture = std::make_shared<CDIBSectionBitmap>();
+            Picture picture;
             int errorCode = 0;
             QString error;
             try {
-                CAutoDecoder decoder;
-                decoder.DecodeFile(QFile::encodeName(path).toStdString(), *picture, context, 32);
-                MakeOpaque(*picture);
+                // Decoded by a helper process, opaque alpha bytes included, so that the
+                // viewer only maps the pixels and never writes them.
+                picture = CDecoderPool::Shared()->DecodeFile(QFile::encodeName(path).toStdString(), context, 32, true);
                 // The view's scaled copy, ready before the picture is asked for.
                 if (fit && !picture->HasAlpha()) {
                     const QSize target =

@@ -2,6 +2,7 @@
 
 #include "browser/display_mode.h"
 #include "imagelib/decode_context.h"
+#include "isolation/opaque_alpha.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -17,11 +18,8 @@
 class CDIBSectionBitmap;
 class CImageBitmap;
 
-// Sets every alpha byte of a 32-bit picture without transparency to 255 (32-bit files often
-// store 0 there), so that it can be drawn as it is. Run on the worker that decoded it.
-void MakeOpaque(CImageBitmap& picture);
-
-// Decodes the document's pictures on worker threads: the picture to show, and ahead of it
+// Decodes the document's pictures on worker threads, each through a helper process of the
+// decoder pool (the pixels arrive in shared memory): the picture to show, and ahead of it
 // the pictures the user is likely to ask for next, so that they show at once.
 //
 // Load names the picture to show; the newest call wins: decodes nobody wants any more are

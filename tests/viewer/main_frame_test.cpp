@@ -226,6 +226,8 @@ TEST_F(Viewer, StoredSizesBelowTheMinimumLoadAsTheMinimum) {
 TEST_F(Viewer, CommandLineFileOpensAsTheFirstDocument) {
     const QString path = Picture("Meadow.bmp");
     ASSERT_TRUE(Start({path}));
+    // The picture is decoded in a helper process: it shows once that has answered.
+    ASSERT_TRUE(WaitForPicture(*app->Document()));
     EXPECT_TRUE(Model().g_bImageLoaded);
     EXPECT_EQ(Frame().windowTitle(), QStringLiteral("Meadow.bmp - Vantoro Software Image Viewer 5.0.0"));
     EXPECT_EQ(app->Document()->Bitmap().size(), QSize(64, 48));

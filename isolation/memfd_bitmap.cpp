@@ -1,0 +1,123 @@
+#include "isolation/memfd_bitmap.h"
+
+#include "imagelib/storage_limit.h"
+#include "imagelib/text_exception.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+struct MappedRegion {
+    void* start;
+    size_t bytes;
+};
+
+void UnmapRegion(void* info) {
+    const auto* region = static_cast<MappedRegion*>(info);
+    ::munmap(region->start, region->bytes);
+    delete region;
+}
+
+[[noreturn]] void OutOfMemory() { throw CTextException(ERR_OUT_OF_MEMORY, "Out of memory creating bitmap."); }
+
+bool WriteAll(int fd, std::span<const uint8_t> data, off_t offset) {
+    while (!data.empty()) {
+        const ssize_t done = ::pwrite(fd, data.data(), data.size(), offset);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return false;
+        data = data.subspan(static_cast<size_t>(done));
+        offset += done;
+    }
+    return true;
+}
+
+}  // namespace
+
+CMemfdBitmap::CMemfdBitmap() = default;
+
+CMemfdBitmap::~CMemfdBitmap() { Unmap(); }
+
+void CMemfdBitmap::AllocateStorage(int width, int height, int depth, bool hasAlpha) {
+    const size_t bytes = static_cast<size_t>(height) * PaddedLineBytes(width, depth);
+    CUniqueFd memfd(::memfd_create("vtview-pixels", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (!memfd.Valid() || ::ftruncate(memfd.Get(), static_cast<off_t>(bytes)) != 0) OutOfMemory();
+    // Populated at once: the decoder writes every row, and one call maps the pages far
+    // cheaper than a fault for each.
+    void* rows = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, memfd.Get(), 0);
+    if (rows == MAP_FAILED) OutOfMemory();
+    memfd_ = std::move(memfd);
+    Adopt(rows, bytes, width, height, depth, hasAlpha);
+}
+
+void CMemfdBitmap::Adopt(void* rows, size_t bytes, int width, int height, int depth, bool hasAlpha) {
+    mapped_ = rows;
+    mappedBytes_ = bytes;
+    header_ = std::make_unique<uint8_t[]>(kDibInfoHeaderSize + ColourTableBytes(depth));
+    FillInfoHeader(header_.get(), width, height, depth);
+    SetInfoAndBits(header_.get(), static_cast<uint8_t*>(rows));
+    LocatePaletteAndBits();
+    FinishCreate(width, height, depth, hasAlpha);
+}
+
+void CMemfdBitmap::FreeStorage() {
+    CDIBSectionBitmap::FreeStorage();
+    Unmap();
+    header_.reset();
+}
+
+void CMemfdBitmap::Unmap() {
+    if (mapped_ != nullptr) ::munmap(mapped_, mappedBytes_);
+    mapped_ = nullptr;
+    mappedBytes_ = 0;
+    memfd_.Reset();
+}
+
+CUniqueFd CMemfdBitmap::ReleaseSealed(std::span<const uint8_t> trailer) {
+    if (!memfd_.Valid()) OutOfMemory();
+    CUniqueFd memfd = std::move(memfd_);
+    const size_t rows = mappedBytes_;
+    // A memfd cannot be sealed against writing while a shared writable mapping of it exists.
+    Create(16, 16, 8, false);
+    if (!trailer.empty() && (::ftruncate(memfd.Get(), static_cast<off_t>(rows + trailer.size())) != 0 ||
+                             !WriteAll(memfd.Get(), trailer, static_cast<off_t>(rows))))
+        OutOfMemory();
+    if (::fcntl(memfd.Get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0)
+        OutOfMemory();
+    return memfd;
+}
+
+std::shared_ptr<CMemfdBitmap> CMemfdBitmap::Map(int memfd, int width, int height, int depth, bool hasAlpha,
+                                                std::span<const BGRA> palette) {
+    const size_t bytes = static_cast<size_t>(height) * PaddedLineBytes(width, depth);
+    // The helper's pages themselves, no copy, mapped as they are first read (a picture shown
+    // at natural size may never touch most of them). Private: a write would copy only the
+    // page it touches.
+    void* rows = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE, memfd, 0);
+    if (rows == MAP_FAILED) OutOfMemory();
+    auto bitmap = std::make_shared<CMemfdBitmap>();
+    bitmap->FreeStorage();
+    bitmap->ClearFields();
+    bitmap->Adopt(rows, bytes, width, height, depth, hasAlpha);
+    if (!palette.empty()) bitmap->LoadPalette(palette.data());
+    return bitmap;
+}
+
+QImage CMemfdBitmap::ReleaseBitmapHandle() {
+    if (mapped_ == nullptr) return CDIBSectionBitmap::ReleaseBitmapHandle();
+    auto region = std::make_unique<MappedRegion>(MappedRegion{mapped_, mappedBytes_});
+    QImage handle = WrapRows(static_cast<uint8_t*>(mapped_), UnmapRegion, region.get());
+    if (!handle.isNull()) {
+        static_cast<void>(region.release());
+        mapped_ = nullptr;
+        mappedBytes_ = 0;
+    }
+    FreeStorage();
+    ClearFields();
+    AllocateStorage(16, 16, 8, false);
+    return handle;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "imagelib/dib_section_bitmap.h"
+#include "isolation/unique_fd.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+// A 32-, 8- or 1-bit window-system bitmap whose rows live in a memfd, so that the picture a
+// helper process decodes reaches the viewer without a copy.
+//
+// In the helper every Create puts the rows into a new memfd mapped shared and writable;
+// ReleaseSealed then hands that memfd over, sealed against any change, with the palette and
+// the profile behind the rows. In the viewer Map maps such a memfd privately: the bitmap
+// reads the pages the helper wrote, and a write (which the viewer does not make) would only
+// copy the page it touches. A Create in the viewer gives ordinary rows in a memfd of its own.
+class CMemfdBitmap : public CDIBSectionBitmap {
+public:
+    CMemfdBitmap();
+    ~CMemfdBitmap() override;
+
+    // Unmaps the rows, writes trailer (palette and profile) behind them and seals the memfd
+    // against shrinking, growing and writing. The bitmap is left 16 x 16 x 8. Raises code 10
+    // when the memfd cannot be finished.
+    CUniqueFd ReleaseSealed(std::span<const uint8_t> trailer);
+
+    // A bitmap over the rows of memfd: height rows of stride bytes from its start; the
+    // palette, when depth has one, is given separately. The caller has checked the shape.
+    static std::shared_ptr<CMemfdBitmap> Map(int memfd, int width, int height, int depth, bool hasAlpha,
+                                             std::span<const BGRA> palette);
+
+    size_t RowBytes() const { return mappedBytes_; }
+    QImage ReleaseBitmapHandle() override;
+
+protected:
+    void AllocateStorage(int width, int height, int depth, bool hasAlpha) override;
+    void FreeStorage() override;
+
+private:
+    void Unmap();
+    void Adopt(void* rows, size_t bytes, int width, int height, int depth, bool hasAlpha);
+
+    std::unique_ptr<uint8_t[]> header_;
+    CUniqueFd memfd_;
+    void* mapped_ = nullptr;
+    size_t mappedBytes_ = 0;
+};
