@@ -77,8 +77,8 @@ public:
             if (!outline_.screen) RaiseError(ERR_END_OF_DATA, "GIF decoder: the data ends inside the screen descriptor.");
             if (outline_.frames.empty()) RaiseError(ERR_BAD_DATA, "GIF decoder: the file holds no image.");
             canvas_ = CanvasFor(outline_.width, outline_.height, outline_.frames.front().placement);
-            CheckGifCanvas(outline_.width, outline_.height, canvas_, data_.size());
             CheckBitmapStorage(canvas_.width, canvas_.height, 32, PaddedLineBytes(canvas_.width, 32));
+            CheckGifCanvas(outline_.width, outline_.height, canvas_, data_.size());
         });
         // The extension counts repeats after the first play; without it the animation plays once.
         const int loops = !outline_.hasLoopExtension ? 1 : outline_.repeats == 0 ? 0 : outline_.repeats + 1;

@@ -108,10 +108,11 @@ void CGIFDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
     if (!empty && !ownLzw && DGifGetImageDesc(gif) != GIF_OK) Fail(input, gif->Error);
 
     const GifCanvas canvas = CanvasFor(gif->SWidth, gif->SHeight, raw.placement);
-    CheckGifCanvas(gif->SWidth, gif->SHeight, canvas, source.DataSize());
     depth = depth == 32 ? 32 : 8;
-    // At 32 bits the picture is built at 8 and converted: refuse it before either exists.
+    // At 32 bits the picture is built at 8 and converted: refuse it before either exists,
+    // and as too large before asking whether the data could fill it.
     if (depth == 32) CheckBitmapStorage(canvas.width, canvas.height, 32, PaddedLineBytes(canvas.width, 32));
+    CheckGifCanvas(gif->SWidth, gif->SHeight, canvas, source.DataSize());
     CMemBitmap indexed;
     CImageBitmap& screen = depth == 32 ? indexed : bitmap;
     screen.Create(canvas.width, canvas.height, 8, false);

@@ -47,6 +47,7 @@ struct ErrorManager {
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
     int code;                    // the library's error code for message
+    DeclaredSize declared;       // the frame's size, when the failure is about it
     std::exception_ptr pending;  // a failure of our own code called from libjpeg
 };
 static_assert(std::is_standard_layout_v<ErrorManager>, "libjpeg's manager must be the first member");
@@ -67,6 +68,14 @@ ErrorManager& Errors(j_common_ptr cinfo) { return *reinterpret_cast<ErrorManager
         std::snprintf(errors.message, sizeof errors.message,
                       "The JPEG stream's coefficient buffers would exceed the storage limit.");
         break;
+    case JERR_IMAGE_TOO_BIG: {
+        // libjpeg's own limit of 65500 pixels a side: a picture over a limit like any other.
+        const auto* decompressor = reinterpret_cast<j_decompress_ptr>(cinfo);
+        errors.code = ERR_OUT_OF_MEMORY;
+        errors.declared = {decompressor->image_width, decompressor->image_height};
+        (*cinfo->err->format_message)(cinfo, errors.message);
+        break;
+    }
     default:
         errors.code = ERR_FEATURE_UNAVAILABLE;
         (*cinfo->err->format_message)(cinfo, errors.message);
@@ -224,7 +233,7 @@ struct CJPEGDecoder::Codec {
 
     [[noreturn]] void Fail() {
         if (errors.pending) std::rethrow_exception(std::exchange(errors.pending, nullptr));
-        RaiseError(errors.code, std::string(errors.message) + "\n");
+        RaiseError(errors.code, std::string(errors.message) + "\n", errors.declared);
     }
 
     // Reads the stream that starts at the source's position up to its first scan, keeping

@@ -114,9 +114,15 @@ void CMetafileDecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder& palette, 
     CDecodeContext withPictures = outer;
     if (withPictures.embeddedPictureDecoder == nullptr) withPictures.embeddedPictureDecoder = &DecodeEmbeddedPicture;
     CDecodeScope scope(&withPictures);
-    const metafile::RenderedMetafile rendered = metafile::RenderMetafile(
-        std::span<const uint8_t>(data, size), enhanced ? metafile::MetafileKind::Emf : metafile::MetafileKind::Wmf,
-        outer.dotsPerInch);
+    const auto kind = enhanced ? metafile::MetafileKind::Emf : metafile::MetafileKind::Wmf;
+    const std::span<const uint8_t> bytes(data, size);
+    // Pictures inside may take four times the metafile's own picture, and 64 MiB besides so
+    // that a small drawing may still carry a photograph.
+    const metafile::MetafileMeasure measure = metafile::MeasureMetafile(bytes, kind, outer.dotsPerInch);
+    const metafile::EmbeddedPictureBudget budget(4 * 4 * static_cast<uint64_t>(std::max(measure.width, 0)) *
+                                                     static_cast<uint64_t>(std::max(measure.height, 0)) +
+                                                 (uint64_t{64} << 20));
+    const metafile::RenderedMetafile rendered = metafile::RenderMetafile(bytes, kind, outer.dotsPerInch);
 
     const bool withPalette = !rendered.palette.empty() && rendered.palette.size() < 256;
     if (depth == 0) depth = withPalette ? 8 : 32;

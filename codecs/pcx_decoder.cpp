@@ -4,6 +4,7 @@
 
 #include "imagelib/byte_order.h"
 #include "imagelib/byte_source.h"
+#include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
 #include "imagelib/work_budget.h"
@@ -65,11 +66,13 @@ void CheckLayout(const PcxHeader& h) {
 // Image bytes of all rows and planes, as the run-length data expands to.
 uint64_t ImageBytes(const PcxHeader& h) { return static_cast<uint64_t>(h.planes) * h.bytesPerLine * static_cast<uint64_t>(h.height); }
 
-// The header, checked as far as it can be before the pixels: its plane layout, and whether
-// the data after it could hold the image at the best compression.
+// The header, checked as far as it can be before the pixels: its plane layout, whether the
+// picture (always decoded at 32 bits) fits the storage limit, and whether the data after it
+// could hold the image at the best compression.
 PcxHeader ReadHeader(CByteSource& source) {
     const PcxHeader h = ReadFields(source);
     CheckLayout(h);
+    CheckBitmapStorage(h.width, h.height, 32, PaddedLineBytes(h.width, 32));
     if (ImageBytes(h) / kBestCompression > source.Available())
         throw CTextException(ERR_END_OF_DATA, "End of file reached while decoding.\n");
     return h;

@@ -3,19 +3,22 @@
 #include "source_cursor.h"
 
 #include "imagelib/byte_source.h"
+#include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
 #include "imagelib/work_budget.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 namespace {
 
 constexpr int kEnd = -1;
 constexpr uint32_t kMaxGrey = 65535;
-// Numbers saturate here: any value above every limit checked later would do.
-constexpr uint64_t kNumberCap = uint64_t{1} << 30;
+// Numbers saturate here, one above the largest side a bitmap can have: a larger number is
+// a size no picture can have, whatever its digits.
+constexpr uint64_t kNumberCap = uint64_t{INT32_MAX} + 1;
 
 const char kBadSignature[] = "PGM decoder: Is not the correct identifier P5 or P2.";
 
@@ -156,6 +159,9 @@ PgmHeader ReadHeader(CByteSource& source, CSourceCursor& in, PgmText& text, bool
     ReadNumbers(text, h);
     if (h.width == 0 || h.height == 0)
         RaiseError(ERR_BAD_DATA, FormatText("PGM decoder: the image of %u x %u pixels is empty.", h.width, h.height));
+    // Sizes no bitmap can have, then sizes over the storage limit (at the smallest depth the
+    // decode makes), are told as such before the data is weighed against them.
+    CheckBitmapStorage(h.width, h.height, 8, PaddedLineBytes(h.width, 8));
     const uint64_t samples = uint64_t{h.width} * h.height;
     if (h.plain) {
         const uint64_t bytes = (text.Lookahead() == kEnd ? 0 : 1) + in.Left();

@@ -187,6 +187,9 @@ PngHeader ReadHeader(PngReader& reader, PngContext& context, CByteSource& source
     PngHeader h;
     if (!RunGuarded(context.jump, [&] {
             png_set_read_fn(reader.png, &context, ReadRoutine);
+            // libpng's own cap of a million pixels a side would refuse honest panoramas as
+            // damaged; the storage limit decides what is too large, as for every format.
+            png_set_user_limits(reader.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
             png_read_info(reader.png, reader.info);
             png_get_IHDR(reader.png, reader.info, &h.width, &h.height, &h.bitDepth, &h.colourType, &h.interlace,
                          nullptr, nullptr);

@@ -4,6 +4,7 @@
 
 #include "imagelib/byte_order.h"
 #include "imagelib/byte_source.h"
+#include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
 #include "imagelib/trace.h"
 #include "imagelib/work_budget.h"
@@ -83,7 +84,9 @@ bool StoresAlpha(PixelKind kind) { return kind == PixelKind::Rgb16 || kind == Pi
 // the image type, the pixel size, the colour map's entry size, and whether the data can hold
 // the pixels (for uncompressed files exactly, for run-length ones at the best compression).
 // Leaves the source at the colour map.
-TgaHeader ReadHeader(CByteSource& source) {
+// wantedDepth is the depth the decode asks for (0 for its own): a picture that would take
+// more than the storage limit there is refused as too large before its data is weighed.
+TgaHeader ReadHeader(CByteSource& source, int wantedDepth) {
     const uint8_t* b = source.Read(kHeaderSize);
     TgaHeader h;
     h.idLength = b[0];
@@ -101,6 +104,8 @@ TgaHeader ReadHeader(CByteSource& source) {
     const size_t mapBytes = HasColourMap(h) ? static_cast<size_t>(h.mapEntryBits + 7) / 8 * static_cast<size_t>(h.mapLength) : 0;
     if (HasColourMap(h)) MapEntryKind(h);
     if (h.width == 0 || h.height == 0) RaiseError(ERR_BAD_DATA, FormatText("TGA decoder: the image of %d x %d pixels is empty.", h.width, h.height));
+    const int depth = h.kind == PixelKind::Index8 && wantedDepth != 32 ? 8 : 32;
+    CheckBitmapStorage(h.width, h.height, depth, PaddedLineBytes(h.width, depth));
     const uint64_t pixels = static_cast<uint64_t>(h.width) * static_cast<uint64_t>(h.height);
     const uint64_t minimum = mapBytes + (h.RunLength() ? pixels / kMaxPacketPixels : pixels * h.PixelBytes());
     if (minimum > source.Available()) EndOfData();
@@ -247,7 +252,7 @@ private:
 
 void CTGADecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, CByteSource& source) {
     Trace(2, "Decoding TGA.\n");
-    const TgaHeader h = ReadHeader(source);
+    const TgaHeader h = ReadHeader(source, depth);
     BGRA table[256];
     ReadColourTable(source, h, table);
 
@@ -282,7 +287,7 @@ void CTGADecoder::DecodeInto(CImageBitmap& bitmap, PaletteHolder&, int& depth, C
 }
 
 void CTGADecoder::ProbeSource(CByteSource& source, ImageInfo& info) {
-    const TgaHeader h = ReadHeader(source);
+    const TgaHeader h = ReadHeader(source, 0);
     info.width = h.width;
     info.height = h.height;
     info.bitsPerPixel = h.pixelBits;

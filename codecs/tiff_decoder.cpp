@@ -2,6 +2,7 @@
 
 #include "tiff_memory_client.h"
 
+#include "imagelib/byte_order.h"
 #include "imagelib/byte_source.h"
 #include "imagelib/colour_management.h"
 #include "imagelib/decode_context.h"
@@ -23,6 +24,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -614,6 +616,32 @@ struct OpenedTiff {
     std::unique_ptr<TIFF, CloseTiff> tiff;
 };
 
+// ImageWidth and ImageLength of a classic TIFF's first directory, read by hand (TIFF 6.0,
+// section 2): libtiff refuses sizes that overflow its strip arithmetic with messages about
+// strips, and only the size fields themselves say what is wrong.
+std::optional<std::pair<uint32_t, uint32_t>> FirstDirectorySize(const uint8_t* data, size_t size) {
+    if (size < 8 || data[0] != data[1] || (data[0] != 'I' && data[0] != 'M')) return std::nullopt;
+    const bool little = data[0] == 'I';
+    const auto u16 = [&](size_t at) { return little ? ReadLE16(data + at) : ReadBE16(data + at); };
+    const auto u32 = [&](size_t at) { return little ? ReadLE32(data + at) : ReadBE32(data + at); };
+    if (u16(2) != 42) return std::nullopt;
+    const size_t directory = u32(4);
+    if (directory > size - 2) return std::nullopt;
+    const size_t entries = std::min<size_t>(u16(directory), (size - directory - 2) / 12);
+    std::optional<uint32_t> width, height;
+    for (size_t i = 0; i < entries; ++i) {
+        const size_t entry = directory + 2 + 12 * i;
+        const uint16_t tag = u16(entry), type = u16(entry + 2);
+        constexpr uint16_t kShort = 3, kLong = 4;
+        if ((tag != TIFFTAG_IMAGEWIDTH && tag != TIFFTAG_IMAGELENGTH) || u32(entry + 4) != 1) continue;
+        if (type != kShort && type != kLong) continue;
+        const uint32_t value = type == kShort ? u16(entry + 8) : u32(entry + 8);
+        (tag == TIFFTAG_IMAGEWIDTH ? width : height) = value;
+    }
+    if (!width || !height) return std::nullopt;
+    return std::pair{*width, *height};
+}
+
 void OpenTiff(CByteSource& source, OpenedTiff& opened) {
     std::unique_ptr<TIFFOpenOptions, FreeOptions> options(TIFFOpenOptionsAlloc());
     if (!options) RaiseError(ERR_OUT_OF_MEMORY, "Out of memory opening the TIFF data.");
@@ -622,7 +650,14 @@ void OpenTiff(CByteSource& source, OpenedTiff& opened) {
     // No single buffer of libtiff's may exceed what one bitmap may take.
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(std::min<uint64_t>(BitmapStorageLimit(), INT64_MAX)));
     opened.tiff.reset(TiffMemoryOpen(source.RemainingData(), source.Available(), options.get()));
-    if (!opened.tiff) RaiseError(ERR_NOT_THIS_FORMAT, opened.messages.LastError());
+    if (opened.tiff) return;
+    // A size no picture can have, or one over the storage limit at the fewest bits a pixel
+    // is stored in, is told as such rather than as data that is not TIFF.
+    if (const auto size = FirstDirectorySize(source.RemainingData(), source.Available())) {
+        CheckDimensions(size->first, size->second);
+        CheckBitmapStorage(size->first, size->second, 1, PaddedLineBytes(size->first, 1));
+    }
+    RaiseError(ERR_NOT_THIS_FORMAT, opened.messages.LastError());
 }
 
 // Which of the three ways an image is read, as the header and the wanted depth decide.

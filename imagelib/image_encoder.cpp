@@ -15,9 +15,12 @@ size_t CImageEncoder::EncodedSize(const CImageBitmap& bitmap) const {
 }
 
 void CImageEncoder::EncodeFile(const std::string& fileName, CImageBitmap& bitmap) {
+    // The file is streamed through a buffer of this size: a file as large as the picture
+    // never has to be held in memory beside it.
+    constexpr size_t kStreamBuffer = size_t{1} << 20;
     CFileOutputSink sink;
     Trace(1, FormatText("--- Encoding file %s. ---\n", fileName.c_str()));
-    if (const int result = sink.Open(fileName, EncodedSize(bitmap)); result != 0)
+    if (const int result = sink.Open(fileName, std::min(EncodedSize(bitmap), kStreamBuffer)); result != 0)
         RaiseError(result, FormatText("Opening %s failed", fileName.c_str()));
     Encode(bitmap, sink);
     sink.Commit();

@@ -7,8 +7,8 @@
 
 class COutputSink;
 
-// Encodes a bitmap into a sink's memory buffer; EncodeFile writes the result to a file in
-// one piece and is the entry point callers use. Failures are CTextExceptions.
+// Encodes a bitmap into a sink's memory buffer; EncodeFile streams the result to a file and
+// is the entry point callers use. Failures are CTextExceptions.
 class CImageEncoder : public CPLObject {
 public:
     ~CImageEncoder() override = default;

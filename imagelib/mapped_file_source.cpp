@@ -35,7 +35,11 @@ CMappedFileSource::~CMappedFileSource() {
 }
 
 int OpenPictureFile(const std::string& fileName, int& fd) {
-    // Without O_NONBLOCK a FIFO would wait for a writer before anything could be checked.
+    // Some devices act on being opened (a tape rewinds, a modem hangs up): only regular
+    // files are opened at all.
+    if (struct stat before {}; ::stat(fileName.c_str(), &before) == 0 && !S_ISREG(before.st_mode)) return ERR_NO_ACCESS;
+    // Something else may take the name meanwhile. Without O_NONBLOCK a FIFO would wait for
+    // a writer before it could be checked.
     fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd >= 0) return 0;
     switch (errno) {

@@ -23,9 +23,13 @@ void COutputSink::Close() {
 }
 
 void COutputSink::Write(size_t count, const void* bytes) {
-    if (count > capacity_ - used_) throw CTextException(ERR_END_OF_DATA, "Buffer overflow while encoding.\n");
+    if (count > capacity_ - used_) return Overflow(count, bytes);
     if (count != 0) std::memcpy(buffer_ + used_, bytes, count);
     used_ += count;
+}
+
+void COutputSink::Overflow(size_t, const void*) {
+    throw CTextException(ERR_END_OF_DATA, "Buffer overflow while encoding.\n");
 }
 
 CFileOutputSink::~CFileOutputSink() { Close(); }
@@ -52,14 +56,24 @@ int CFileOutputSink::Open(const std::string& fileName, size_t capacity) {
     return 0;
 }
 
+void CFileOutputSink::Overflow(size_t count, const void* bytes) {
+    if (std::fwrite(Buffer(), 1, Used(), file_.get()) != Used()) Fail();
+    Drained();
+    if (count <= Capacity()) return Write(count, bytes);
+    if (std::fwrite(bytes, 1, count, file_.get()) != count) Fail();
+}
+
+void CFileOutputSink::Fail() {
+    const std::string name = fileName_;
+    Close();
+    RaiseError(ERR_CANNOT_CREATE, FormatText("Writing %s failed", name.c_str()));
+}
+
 void CFileOutputSink::Commit() {
     const bool written = std::fwrite(Buffer(), 1, Used(), file_.get()) == Used();
     const bool flushed = std::fflush(file_.get()) == 0;
     const bool closed = std::fclose(file_.release()) == 0;
-    if (!written || !flushed || !closed || std::rename(tempName_.c_str(), fileName_.c_str()) != 0) {
-        Close();
-        RaiseError(ERR_CANNOT_CREATE, FormatText("Writing %s failed", fileName_.c_str()));
-    }
+    if (!written || !flushed || !closed || std::rename(tempName_.c_str(), fileName_.c_str()) != 0) Fail();
     tempName_.clear();
     Close();
 }

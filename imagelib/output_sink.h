@@ -9,7 +9,7 @@
 #include <string>
 
 // A bounded memory buffer an encoder writes into; Write fails with code 11 when the bytes
-// would not fit.
+// would not fit, unless the sink can pass its bytes on (Overflow).
 class COutputSink : public CPLObject {
 public:
     ~COutputSink() override = default;
@@ -23,6 +23,12 @@ public:
     const uint8_t* Buffer() const { return buffer_; }
     const std::string& Name() const { return name_; }
 
+protected:
+    // Write's bytes do not fit behind the Used() bytes held: the plain sink fails; a sink that
+    // passes its bytes on takes both (and empties the buffer with Drained).
+    virtual void Overflow(size_t count, const void* bytes);
+    void Drained() { used_ = 0; }
+
 private:
     uint8_t* buffer_ = nullptr;
     size_t used_ = 0;
@@ -30,9 +36,10 @@ private:
     size_t capacity_ = 0;
 };
 
-// A sink that owns its buffer and writes it to a file in one piece. The file is written
-// under a temporary name and renamed into place by Commit, so a failed encode never leaves
-// a truncated or half-replaced file behind.
+// A sink that owns a buffer of at most `capacity` bytes and streams to a file whenever it is
+// full, so a picture of any size is written with little memory. The file is written under a
+// temporary name and renamed into place by Commit, so a failed encode never leaves a
+// truncated or half-replaced file behind.
 class CFileOutputSink : public COutputSink {
 public:
     ~CFileOutputSink() override;
@@ -44,7 +51,12 @@ public:
     // Discards what was encoded and removes the temporary file.
     void Close() override;
 
+protected:
+    void Overflow(size_t count, const void* bytes) override;
+
 private:
+    void Fail();
+
     std::unique_ptr<FILE, int (*)(FILE*)> file_{nullptr, &std::fclose};
     std::unique_ptr<uint8_t[]> ownBuffer_;
     std::string fileName_;

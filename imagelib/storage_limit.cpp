@@ -36,6 +36,7 @@ uint64_t CheckBitmapStorage(int64_t width, int64_t height, int depth, uint64_t l
         throw CTextException(ERR_OUT_OF_MEMORY,
                              FormatText("A bitmap of %lld x %lld pixels at %d bits exceeds the storage limit of %llu MiB.",
                                         static_cast<long long>(width), static_cast<long long>(height), depth,
-                                        static_cast<unsigned long long>(limit >> 20)));
+                                        static_cast<unsigned long long>(limit >> 20)),
+                             DeclaredSize{width, height});
     return static_cast<uint64_t>(height) * lineBytes;
 }

@@ -2,4 +2,5 @@
 
 #include <utility>
 
-CTextException::CTextException(int code, std::string text) : code_(code), text_(std::move(text)) {}
+CTextException::CTextException(int code, std::string text, DeclaredSize declared)
+    : code_(code), text_(std::move(text)), declared_(declared) {}

@@ -2,6 +2,7 @@
 
 #include "pl_object.h"
 
+#include <cstdint>
 #include <exception>
 #include <string>
 
@@ -21,17 +22,26 @@ enum ErrorCode : int {
     ERR_CANCELLED = 12,           // the caller cancelled the decode ("Decoding was cancelled.")
 };
 
+// The picture size a header declared, carried by a failure about that size (a picture over
+// a limit, code 10) so that the user can be told how large it is; 0 x 0 when unknown.
+struct DeclaredSize {
+    int64_t width = 0;
+    int64_t height = 0;
+};
+
 // The one failure signal of the image library: a code and a message a person can act on.
 // Thrown by value, caught by reference.
 class CTextException : public CPLObject, public std::exception {
 public:
-    CTextException(int code, std::string text);
+    CTextException(int code, std::string text, DeclaredSize declared = {});
 
     virtual int Code() const { return code_; }
     virtual const std::string& Text() const { return text_; }
     const char* what() const noexcept override { return text_.c_str(); }
+    DeclaredSize Declared() const { return declared_; }
 
 private:
     int code_;
     std::string text_;
+    DeclaredSize declared_;
 };

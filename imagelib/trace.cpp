@@ -67,10 +67,12 @@ std::string FormatText(const char* format, ...) {
     return result;
 }
 
-void RaiseError(int code, std::string_view text) {
+void RaiseError(int code, std::string_view text) { RaiseError(code, text, DeclaredSize{}); }
+
+void RaiseError(int code, std::string_view text, DeclaredSize declared) {
     std::string message = "Decoder error: ";
     message.append(text);
     message.push_back('\n');
     Trace(0, message);
-    throw CTextException(code, std::move(message));
+    throw CTextException(code, std::move(message), declared);
 }

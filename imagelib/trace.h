@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text_exception.h"
+
 #include <string>
 #include <string_view>
 
@@ -19,3 +21,5 @@ std::string FormatText(const char* format, ...) __attribute__((format(printf, 1,
 
 // Traces "Decoder error: <text>\n" at level 0 and throws CTextException(code, that line).
 [[noreturn]] void RaiseError(int code, std::string_view text);
+// The same for a failure about the picture's size, which the exception carries along.
+[[noreturn]] void RaiseError(int code, std::string_view text, DeclaredSize declared);

@@ -56,6 +56,11 @@ void CPictureLoader::Preload(const QStringList& paths) {
     preloads_.removeAll(wanted_);
     Trim();
     for (const QString& path : preloads_) {
+        if (const auto big = overBudget_.find(path); big != overBudget_.end()) {
+            const QFileInfo info(path);
+            if (info.lastModified() == big->second.first && info.size() == big->second.second) continue;
+            overBudget_.erase(big);
+        }
         auto found = entries_.find(path);
         if (found != entries_.end() && !Unchanged(path, found->second)) Drop(found);
         if (!entries_.contains(path)) Start(path, kPreloadPriority);
@@ -68,6 +73,7 @@ void CPictureLoader::SetFitSize(QSize client, DisplayMode mode) {
 }
 
 void CPictureLoader::Forget() {
+    overBudget_.clear();
     for (auto entry = entries_.begin(); entry != entries_.end();) Drop(entry++);
 }
 
@@ -170,7 +176,9 @@ void CPictureLoader::Trim() {
     for (auto path = preloads_.crbegin(); path != preloads_.crend() && bytes > preloadBudget_; ++path) {
         const auto found = entries_.find(*path);
         if (found == entries_.end() || !found->second.done) continue;
-        bytes -= BytesOf(found->second.picture);
+        const qint64 picture = BytesOf(found->second.picture);
+        if (picture > preloadBudget_) overBudget_[*path] = {found->second.modified, found->second.size};
+        bytes -= picture;
         Drop(found);
     }
 }

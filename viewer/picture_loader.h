@@ -13,6 +13,7 @@
 #include <QThreadPool>
 
 #include <map>
+#include <utility>
 #include <memory>
 
 class CDIBSectionBitmap;
@@ -83,6 +84,10 @@ private:
     void Answer(const QString& path, const Entry& entry);
 
     std::map<QString, Entry> entries_;
+    // Preloads let go as larger than the budget alone, with the file's modification time and
+    // size then: not decoded ahead again (a 3 GB picture beside the one shown would be decoded
+    // and dropped on every step) until the file changes or it is asked for.
+    std::map<QString, std::pair<QDateTime, qint64>> overBudget_;
     QString wanted_;   // the picture Load asked for and has not answered
     QString shown_;    // the picture last answered, kept while it shows
     QStringList preloads_;

@@ -6,6 +6,7 @@
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
+#include "imagelib/trace.h"
 
 #include <algorithm>
 #include <array>
@@ -117,10 +118,14 @@ void DecodeRows(CRecordReader& in, const DibInfoHeader& h, const std::array<BGRA
 // The picture is kept only when it decodes. Source rectangles count its rows as the
 // header's height says, as for any other bitmap.
 DibImage DecodeEmbedded(const CRecordReader& bits, const DibInfoHeader& h) {
-    QImage picture = DecodeEmbeddedPicture(bits.Data(), h.compression == kDibPng ? ImageFormat::PNG : ImageFormat::JPEG);
-    if (picture.isNull()) return {};
     const QSize size(static_cast<int>(h.width), static_cast<int>(h.Rows()));
-    if (picture.size() != size) picture = picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QImage picture = DecodeEmbeddedPicture(bits.Data(), h.compression == kDibPng ? ImageFormat::PNG : ImageFormat::JPEG, size);
+    if (picture.isNull()) return {};
+    if (picture.size() != size) {
+        if (EmbeddedPictureBudget* budget = EmbeddedPictureBudget::Active())
+            budget->Charge(static_cast<uint64_t>(size.width()) * static_cast<uint64_t>(size.height()) * 4);
+        picture = picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
     DibImage result;
     result.image = picture.convertToFormat(QImage::Format_ARGB32);
     result.bottomUp = h.height > 0;
@@ -171,16 +176,45 @@ DibImage DecodePackedDib(CRecordReader packed, const DibColourSource& colours) {
     }
 }
 
-QImage DecodeEmbeddedPicture(std::span<const uint8_t> bytes, ImageFormat format) {
+namespace {
+thread_local EmbeddedPictureBudget* t_budget = nullptr;
+}
+
+EmbeddedPictureBudget::EmbeddedPictureBudget(uint64_t bytes) : left_(bytes), outer_(t_budget) { t_budget = this; }
+
+EmbeddedPictureBudget::~EmbeddedPictureBudget() { t_budget = outer_; }
+
+EmbeddedPictureBudget* EmbeddedPictureBudget::Active() { return t_budget; }
+
+void EmbeddedPictureBudget::Charge(uint64_t bytes) {
+    if (bytes > left_)
+        RaiseError(ERR_OUT_OF_MEMORY, FormatText("The metafile's embedded pictures would take more than the %llu MiB its "
+                                                 "size allows them.",
+                                                 static_cast<unsigned long long>(left_ >> 20)));
+    left_ -= bytes;
+}
+
+QImage DecodeEmbeddedPicture(std::span<const uint8_t> bytes, ImageFormat format, QSize drawn) {
     const CDecodeContext* context = ActiveDecodeContext();
     if (context == nullptr || context->embeddedPictureDecoder == nullptr) return {};
+    // The decode shares the outer one's cancel flag; its bitmap and the copy made of it below
+    // must both fit in what the budget has left.
+    CDecodeContext nested = *context;
+    nested.minWidth = std::max(drawn.width(), 1);
+    nested.minHeight = std::max(drawn.height(), 1);
+    EmbeddedPictureBudget* budget = EmbeddedPictureBudget::Active();
+    if (budget != nullptr) nested.storageLimit = std::min(nested.storageLimit, budget->Left() / 2);
     CMemBitmap bitmap;
     try {
+        const CDecodeScope scope(&nested);
         context->embeddedPictureDecoder(bytes, format, bitmap);
     } catch (const CTextException& e) {
         if (e.Code() == ERR_CANCELLED) throw;
+        // Over the budget is the metafile's failure, not a picture to leave out.
+        if (e.Code() == ERR_OUT_OF_MEMORY && budget != nullptr && nested.storageLimit < context->storageLimit) throw;
         if (bitmap.Width() <= 0 || bitmap.BitsPerPixel() != 32) return {};
     }
+    if (budget != nullptr) budget->Charge(2 * static_cast<uint64_t>(bitmap.Width()) * static_cast<uint64_t>(bitmap.Height()) * 4);
     // The rows follow each other top-down. Both ways copy them out of the bitmap; turning
     // RGB32 into ARGB32 sets every alpha byte, so an opaque picture's are never read.
     const bool alpha = bitmap.HasAlpha();

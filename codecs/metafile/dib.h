@@ -6,7 +6,9 @@
 #include "imagelib/image_format.h"
 
 #include <QImage>
+#include <QSize>
 
+#include <cstdint>
 #include <span>
 
 namespace metafile {
@@ -46,11 +48,34 @@ DibImage DecodeDib(CRecordReader header, CRecordReader bits, const DibColourSour
 DibImage DecodePackedDib(CRecordReader packed, const DibColourSource& colours);
 
 // Decodes an embedded JPEG or PNG picture into an ARGB32 image through the active decode
-// context's embedded-picture decoder. A picture that fails once its bitmap exists is drawn
-// as far as it decoded (writers have been seen to get the chunks after a PNG's image data
-// wrong); one that fails before, or any without a decoder in the context, gives a null image
-// and is left out. A cancelled decode stays cancelled.
-QImage DecodeEmbeddedPicture(std::span<const uint8_t> bytes, ImageFormat format);
+// context's embedded-picture decoder, asking for a picture of at least drawn's size (a
+// format that can decode smaller does). A picture that fails once its bitmap exists is
+// drawn as far as it decoded (writers have been seen to get the chunks after a PNG's image
+// data wrong); one that fails before, or any without a decoder in the context, gives a null
+// image and is left out. A cancelled decode stays cancelled; a picture beyond the thread's
+// EmbeddedPictureBudget fails the whole decode with code 10.
+QImage DecodeEmbeddedPicture(std::span<const uint8_t> bytes, ImageFormat format, QSize drawn);
+
+// The memory the embedded pictures of one metafile may take together, for the decodes on
+// the constructing thread while the budget lives. A picture of a few kilobytes can declare
+// gigapixels; bounded by the metafile's own picture, a small drawing cannot cost gigabytes.
+class EmbeddedPictureBudget {
+public:
+    explicit EmbeddedPictureBudget(uint64_t bytes);
+    ~EmbeddedPictureBudget();
+    EmbeddedPictureBudget(const EmbeddedPictureBudget&) = delete;
+    EmbeddedPictureBudget& operator=(const EmbeddedPictureBudget&) = delete;
+
+    // The budget of the calling thread, or nullptr when none lives.
+    static EmbeddedPictureBudget* Active();
+    uint64_t Left() const { return left_; }
+    // Takes bytes from what is left; raises code 10 when they are not there.
+    void Charge(uint64_t bytes);
+
+private:
+    uint64_t left_;
+    EmbeddedPictureBudget* outer_;
+};
 
 // A source rectangle in the bitmap's own coordinates (counted from the bottom row in a
 // bottom-up bitmap) as a rectangle of the top-down image.

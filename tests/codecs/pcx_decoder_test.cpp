@@ -230,8 +230,10 @@ TEST(PcxDecoder, BrokenHeadersAndLayoutsAreRefused) {
 
 TEST(PcxDecoder, DataShorterThanTheImageFailsBeforeAllocating) {
     EXPECT_EQ(ErrorOf(PcxFile({8, 3, 4, 4, 4}, Literals(Bytes(40, 1)))), ERR_END_OF_DATA);
-    // 65536 x 65536 x 3 planes would be 48 GiB of pixels; the file is far too short for it.
-    EXPECT_EQ(ErrorOf(PcxFile({8, 3, 65536, 65536, 65535}, Bytes(1000, 0xFF))), ERR_END_OF_DATA);
+    // Within the storage limit, but far more than the data can hold at the best compression.
+    EXPECT_EQ(ErrorOf(PcxFile({8, 3, 20000, 20000, 20000}, Bytes(1000, 0xFF))), ERR_END_OF_DATA);
+    // 65536 x 65536 would be 16 GiB of pixels: over the storage limit, which is told first.
+    EXPECT_EQ(ErrorOf(PcxFile({8, 3, 65536, 65536, 65535}, Bytes(1000, 0xFF))), ERR_OUT_OF_MEMORY);
 }
 
 // The probe reads the header the decode reads and refuses what it refuses before pixels.

@@ -2,12 +2,14 @@
 #include "imagelib/byte_order.h"
 #include "imagelib/image_encoder.h"
 #include "imagelib/mem_bitmap.h"
+#include "imagelib/output_sink.h"
 #include "imagelib/text_exception.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 namespace {
 
@@ -123,5 +125,22 @@ TEST(BmpEncoderTest, DecodeEncodeDecodeKeepsThePixels) {
         if (original->BitsPerPixel() != 1) {
             EXPECT_EQ(ReadBytes(path), ReadBytes(dir.File("again.bmp")));
         }
+    }
+}
+
+// Files are streamed through a buffer far smaller than a large picture's file; the bytes
+// must be those of the whole file encoded in one memory block.
+TEST(BmpEncoderTest, StreamedFilesEqualTheWholeFileEncodedInMemory) {
+    TempDir dir;
+    for (const auto [width, height, depth] : {std::tuple{1001, 700, 32}, {1203, 1500, 8}, {4097, 1100, 1}, {3, 2, 32}}) {
+        SCOPED_TRACE(testing::Message() << width << " x " << height << " at " << depth);
+        CMemBitmap bitmap;
+        CreatePattern(bitmap, width, height, depth);
+        std::vector<uint8_t> memory(64 + 1024 + static_cast<size_t>(height) * (static_cast<size_t>(width) * 3 + 4));
+        COutputSink sink;
+        sink.Open("memory", memory.data(), memory.size());
+        CBMPEncoder().Encode(bitmap, sink);
+        memory.resize(sink.Used());
+        EXPECT_EQ(Encode(bitmap, dir), memory);
     }
 }

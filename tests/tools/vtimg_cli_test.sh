@@ -102,4 +102,16 @@ usage=$("$vtimg" --upright info "$dir/in.bmp" 2>&1); status=$?
 set -e
 [ $status -eq 2 ] || fail "an unknown global option exited $status"
 case $usage in *"--keep-orientation"*"--no-color-management"*) ;; *) fail "the usage text misses the global options: $usage" ;; esac
+# Special files named like pictures are refused at once: nothing waits for a FIFO's writer.
+mkfifo "$dir/fifo.bmp"
+set +e
+msg=$(timeout 20 "$vtimg" info "$dir/fifo.bmp" 2>&1 >/dev/null); status=$?
+timeout 20 "$vtimg" convert "$dir/fifo.bmp" "$dir/fifo-out.bmp" 2>/dev/null; convert_status=$?
+timeout 20 "$vtimg" info /dev/null 2>/dev/null; device_status=$?
+set -e
+[ $status -eq 1 ] || fail "info of a FIFO exited $status (124: it waited)"
+case $msg in *"code 5:"*) ;; *) fail "FIFO message: $msg" ;; esac
+[ $convert_status -eq 1 ] || fail "convert of a FIFO exited $convert_status"
+[ ! -e "$dir/fifo-out.bmp" ] || fail "convert of a FIFO wrote a file"
+[ $device_status -eq 1 ] || fail "info of a device exited $device_status"
 echo "vtimg end-to-end: ok"
