@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imagelib/animation_reader.h"
+#include "platform/thread_hand_off.h"
 
 #include <QObject>
 #include <QString>
@@ -64,5 +65,7 @@ private:
     int currentDelay_ = 0;
     std::deque<Decoded> ahead_;
     QTimer timer_;
+    // Declared before the worker, so that it is done before frames read are dropped.
+    CThreadInbox inbox_;
     QThreadPool worker_;
 };

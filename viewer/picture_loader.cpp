@@ -33,7 +33,7 @@ void MakeOpaque(CImageBitmap& picture) {
 }
 
 CPictureLoader::CPictureLoader(qint64 preloadBudget, QObject* parent)
-    : QObject(parent), preloadBudget_(preloadBudget) {
+    : QObject(parent), preloadBudget_(preloadBudget), inbox_(this) {
     pool_.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
 }
 
@@ -95,7 +95,8 @@ void CPictureLoader::Start(const QString& path, int priority) {
     const bool fit = fitState_ == STRETCH_FILL || fitState_ == STRETCH_PROPORTIONAL;
     const QSize client = fitClient_;
     const int stretchState = fitState_;
-    pool_.start(
+    StartOnPool(
+        pool_,
         [this, path, generation, context, fit, client, stretchState] {
             QImage scaled;
             auto picture = std::make_shared<CDIBSectionBitmap>();
@@ -121,12 +122,9 @@ void CPictureLoader::Start(const QString& path, int priority) {
                 error = QString::fromLocal8Bit(failure.what());
             }
             if (errorCode != 0) picture.reset();
-            QMetaObject::invokeMethod(
-                this,
-                [this, path, generation, picture, scaled, errorCode, error] {
-                    Finished(path, generation, picture, scaled, errorCode, error);
-                },
-                Qt::QueuedConnection);
+            inbox_.Post([this, path, generation, picture, scaled, errorCode, error] {
+                Finished(path, generation, picture, scaled, errorCode, error);
+            });
         },
         priority);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imagelib/decode_context.h"
+#include "platform/thread_hand_off.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -91,5 +92,7 @@ private:
     const qint64 preloadBudget_;
     QSize fitClient_;
     int fitState_ = 0;
+    // Declared before the pool, so that the workers are done before results are dropped.
+    CThreadInbox inbox_;
     QThreadPool pool_;
 };
