@@ -53,10 +53,7 @@ public:
     // Run or not, the event is deleted on the inbox's thread.
     ~CCallEvent() override { MarkAcquired(this); }
 
-    void Run() {
-        MarkAcquired(this);
-        call_();
-    }
+    void Run() { call_(); }
 
 private:
     std::function<void()> call_;
@@ -79,6 +76,8 @@ void CThreadInbox::Post(std::function<void()> call) {
 void CThreadInbox::DiscardPending() { QCoreApplication::removePostedEvents(this, CallEventType()); }
 
 void CThreadInbox::customEvent(QEvent* event) {
+    // Even its type was written by the posting thread.
+    MarkAcquired(event);
     if (event->type() == CallEventType())
         static_cast<CCallEvent*>(event)->Run();
     else

@@ -22,7 +22,8 @@ CAnimationPlayer::~CAnimationPlayer() {
 void CAnimationPlayer::Play(const QString& path) {
     Stop();
     const quint64 session = session_;
-    const CDecodeContext context;
+    context_ = CDecodeContext();
+    const CDecodeContext context = context_;
     StartOnPool(worker_, [this, session, path, context] {
         std::shared_ptr<CAnimationReader> reader;
         try {
@@ -30,13 +31,13 @@ void CAnimationPlayer::Play(const QString& path) {
         } catch (const CTextException&) {
             // The still decode already said what there is to say about the file.
         }
-        inbox_.Post([this, session, reader] { Opened(session, reader); });
+        inbox_.Post([this, session, reader = std::move(reader)] { Opened(session, reader); });
     });
 }
 
 void CAnimationPlayer::Stop() {
     ++session_;
-    if (reader_) reader_->Context().Cancel();
+    context_.Cancel();
     reader_.reset();
     ahead_.clear();
     timer_.stop();
@@ -75,7 +76,7 @@ void CAnimationPlayer::ReadAhead() {
     reading_ = true;
     const quint64 session = session_;
     const std::shared_ptr<CAnimationReader> reader = reader_;
-    StartOnPool(worker_, [this, session, reader] {
+    StartOnPool(worker_, [this, session, reader]() mutable {
         Decoded frame;
         frame.bitmap = std::make_shared<CDIBSectionBitmap>();
         try {
@@ -90,7 +91,9 @@ void CAnimationPlayer::ReadAhead() {
         } catch (const CTextException&) {
             frame.bitmap.reset();
         }
-        inbox_.Post([this, session, frame] { FrameRead(session, frame); });
+        // The reader goes back with the frame: it is only ever let go on this object's thread,
+        // which reads it too.
+        inbox_.Post([this, session, frame, reader = std::move(reader)] { FrameRead(session, frame); });
     });
 }
 

@@ -56,6 +56,8 @@ private:
     void ShowNext();
     qint64 BytesAhead() const;
 
+    // The animation's decode context: the reader and the reads share its cancel flag.
+    CDecodeContext context_;
     std::shared_ptr<CAnimationReader> reader_;
     quint64 session_ = 0;
     bool reading_ = false;

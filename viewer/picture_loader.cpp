@@ -122,9 +122,9 @@ void CPictureLoader::Start(const QString& path, int priority) {
                 error = QString::fromLocal8Bit(failure.what());
             }
             if (errorCode != 0) picture.reset();
-            inbox_.Post([this, path, generation, picture, scaled, errorCode, error] {
-                Finished(path, generation, picture, scaled, errorCode, error);
-            });
+            // Handed over whole: the worker keeps nothing of what it made.
+            inbox_.Post([this, path, generation, picture = std::move(picture), scaled = std::move(scaled), errorCode,
+                         error = std::move(error)] { Finished(path, generation, picture, scaled, errorCode, error); });
         },
         priority);
 }
