@@ -1,7 +1,5 @@
 #include "platform/thread_hand_off.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QRunnable>
 
 #if defined(__SANITIZE_THREAD__)
@@ -11,7 +9,7 @@
 namespace {
 
 // Everything this thread wrote before MarkReleased(object) happens before whatever another
-// thread does after MarkAcquired(object): what Qt's own synchronisation guarantees there.
+// thread does after MarkAcquired(object): what the pool's own synchronisation guarantees.
 void MarkReleased(const void* object) {
 #if defined(__SANITIZE_THREAD__)
     __tsan_release(const_cast<void*>(object));
@@ -42,23 +40,6 @@ private:
     std::function<void()> job_;
 };
 
-QEvent::Type CallEventType() {
-    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return type;
-}
-
-class CCallEvent final : public QEvent {
-public:
-    explicit CCallEvent(std::function<void()> call) : QEvent(CallEventType()), call_(std::move(call)) {}
-    // Run or not, the event is deleted on the inbox's thread.
-    ~CCallEvent() override { MarkAcquired(this); }
-
-    void Run() { call_(); }
-
-private:
-    std::function<void()> call_;
-};
-
 }  // namespace
 
 void StartOnPool(QThreadPool& pool, std::function<void()> job, int priority) {
@@ -67,19 +48,33 @@ void StartOnPool(QThreadPool& pool, std::function<void()> job, int priority) {
     pool.start(runnable, priority);
 }
 
+// The calls are dropped under the lock too: the owner waits for its workers through Qt, which
+// a sanitized build cannot see, and the lock shows that the last poster is done with the queue.
+CThreadInbox::~CThreadInbox() { DiscardPending(); }
+
 void CThreadInbox::Post(std::function<void()> call) {
-    auto* event = new CCallEvent(std::move(call));
-    MarkReleased(event);
-    QCoreApplication::postEvent(this, event);
+    // The wake-up is posted under the lock as well, so that the destructor's lock shows this
+    // thread done with the inbox. By name: Qt makes and frees the event, which holds nothing of
+    // ours.
+    const std::lock_guard lock(mutex_);
+    pending_.push_back(std::move(call));
+    QMetaObject::invokeMethod(this, "RunNext", Qt::QueuedConnection);
 }
 
-void CThreadInbox::DiscardPending() { QCoreApplication::removePostedEvents(this, CallEventType()); }
+void CThreadInbox::DiscardPending() {
+    std::deque<std::function<void()>> dropped;
+    const std::lock_guard lock(mutex_);
+    dropped.swap(pending_);
+}
 
-void CThreadInbox::customEvent(QEvent* event) {
-    // Even its type was written by the posting thread.
-    MarkAcquired(event);
-    if (event->type() == CallEventType())
-        static_cast<CCallEvent*>(event)->Run();
-    else
-        QObject::customEvent(event);
+void CThreadInbox::RunNext() {
+    std::function<void()> call;
+    {
+        const std::lock_guard lock(mutex_);
+        // Discarded since its wake-up was posted.
+        if (pending_.empty()) return;
+        call = std::move(pending_.front());
+        pending_.pop_front();
+    }
+    call();
 }
