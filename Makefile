@@ -25,11 +25,17 @@ build: configure
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
-# The library's concurrent decodes under ThreadSanitizer (a build of its own).
+# Work on several threads under ThreadSanitizer, in builds of their own: the library's
+# concurrent decodes, then the viewer's and the browser's worker threads (label "threads").
 tsan-test: deps
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVT_TSAN=ON -DVT_LIBRARY_ONLY=ON
 	cmake --build build-tsan -j $(JOBS) --target codecs_tests
 	cd build-tsan && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R 'Concurrent'
+	cmake -S . -B build-tsan-gui -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVT_TSAN=ON
+	cmake --build build-tsan-gui -j $(JOBS) --target viewer_tests browser_tests
+	cd build-tsan-gui && QT_QPA_PLATFORM=offscreen \
+	    TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/support/tsan_qt_internals.supp" \
+	    ctest --output-on-failure -j $(JOBS) -L threads
 
 # Opens the viewer on the first picture of the samples folder.
 run: build
@@ -45,4 +51,4 @@ install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) build-tsan
+	rm -rf $(BUILD) build-tsan build-tsan-gui

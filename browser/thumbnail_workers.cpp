@@ -50,7 +50,12 @@ QImage Resized(CImageBitmap& picture, QSize size) {
 
 CThumbnailWorkers::CThumbnailWorkers(QStringList paths, QSize cell, QColor background, CThumbnailCache cache,
                                      QObject* parent)
-    : QObject(parent), paths_(std::move(paths)), cell_(cell), background_(background), cache_(std::move(cache)) {}
+    : QObject(parent),
+      paths_(std::move(paths)),
+      cell_(cell),
+      background_(background),
+      cache_(std::move(cache)),
+      inbox_(this) {}
 
 CThumbnailWorkers::~CThumbnailWorkers() { Cancel(); }
 
@@ -81,6 +86,7 @@ void CThumbnailWorkers::Cancel() {
     }
     for (std::thread& thread : threads_) thread.join();
     threads_.clear();
+    inbox_.DiscardPending();
 }
 
 bool CThumbnailWorkers::Register(const CDecodeContext& context) {
@@ -118,9 +124,9 @@ void CThumbnailWorkers::Run() {
         Unregister(context);
         if (context.IsCancelled()) return;
         if (failed)
-            emit Failed(index);
+            inbox_.Post([this, index] { emit Failed(index); });
         else
-            emit Made(index, thumbnail);
+            inbox_.Post([this, index, thumbnail] { emit Made(index, thumbnail); });
     }
 }
 

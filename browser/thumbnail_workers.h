@@ -1,6 +1,7 @@
 #pragma once
 
 #include "browser/thumbnail_cache.h"
+#include "platform/thread_hand_off.h"
 
 #include <QColor>
 #include <QImage>
@@ -25,8 +26,8 @@ class CImageBitmap;
 // a reduced scale where that still covers the cache size) and written back to the cache.
 // Files that fail are recorded in the cache and not decoded again until they change.
 //
-// Made and Failed are emitted on the worker threads, once per file index; connect them
-// queued. Cancel stops the running decodes and waits for every thread to end.
+// Made and Failed come once per file index, on the thread that made the workers, from its
+// event loop. Cancel stops the running decodes and waits for every thread to end.
 class CThumbnailWorkers : public QObject {
     Q_OBJECT
 public:
@@ -66,5 +67,7 @@ private:
     std::mutex mutex_;
     bool cancelled_ = false;                 // guarded by mutex_
     std::vector<const CDecodeContext*> running_;  // guarded by mutex_
+    // Carries each thumbnail from its worker to the thread that made the workers.
+    CThreadInbox inbox_;
     std::vector<std::thread> threads_;
 };

@@ -7,7 +7,7 @@
 
 #include <QFile>
 
-CAnimationPlayer::CAnimationPlayer(QObject* parent) : QObject(parent) {
+CAnimationPlayer::CAnimationPlayer(QObject* parent) : QObject(parent), inbox_(this) {
     // One reader is read by one thread at a time: a single worker reads every frame.
     worker_.setMaxThreadCount(1);
     timer_.setSingleShot(true);
@@ -22,21 +22,22 @@ CAnimationPlayer::~CAnimationPlayer() {
 void CAnimationPlayer::Play(const QString& path) {
     Stop();
     const quint64 session = session_;
-    const CDecodeContext context;
-    worker_.start([this, session, path, context] {
+    context_ = CDecodeContext();
+    const CDecodeContext context = context_;
+    StartOnPool(worker_, [this, session, path, context] {
         std::shared_ptr<CAnimationReader> reader;
         try {
             reader = OpenAnimation(QFile::encodeName(path).toStdString(), context);
         } catch (const CTextException&) {
             // The still decode already said what there is to say about the file.
         }
-        QMetaObject::invokeMethod(this, [this, session, reader] { Opened(session, reader); }, Qt::QueuedConnection);
+        inbox_.Post([this, session, reader = std::move(reader)] { Opened(session, reader); });
     });
 }
 
 void CAnimationPlayer::Stop() {
     ++session_;
-    if (reader_) reader_->Context().Cancel();
+    context_.Cancel();
     reader_.reset();
     ahead_.clear();
     timer_.stop();
@@ -75,7 +76,7 @@ void CAnimationPlayer::ReadAhead() {
     reading_ = true;
     const quint64 session = session_;
     const std::shared_ptr<CAnimationReader> reader = reader_;
-    worker_.start([this, session, reader] {
+    StartOnPool(worker_, [this, session, reader]() mutable {
         Decoded frame;
         frame.bitmap = std::make_shared<CDIBSectionBitmap>();
         try {
@@ -90,7 +91,9 @@ void CAnimationPlayer::ReadAhead() {
         } catch (const CTextException&) {
             frame.bitmap.reset();
         }
-        QMetaObject::invokeMethod(this, [this, session, frame] { FrameRead(session, frame); }, Qt::QueuedConnection);
+        // The reader goes back with the frame: it is only ever let go on this object's thread,
+        // which reads it too.
+        inbox_.Post([this, session, frame, reader = std::move(reader)] { FrameRead(session, frame); });
     });
 }
 

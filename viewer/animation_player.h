@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imagelib/animation_reader.h"
+#include "platform/thread_hand_off.h"
 
 #include <QObject>
 #include <QString>
@@ -55,6 +56,8 @@ private:
     void ShowNext();
     qint64 BytesAhead() const;
 
+    // The animation's decode context: the reader and the reads share its cancel flag.
+    CDecodeContext context_;
     std::shared_ptr<CAnimationReader> reader_;
     quint64 session_ = 0;
     bool reading_ = false;
@@ -64,5 +67,7 @@ private:
     int currentDelay_ = 0;
     std::deque<Decoded> ahead_;
     QTimer timer_;
+    // Declared before the worker, so that it is done before frames read are dropped.
+    CThreadInbox inbox_;
     QThreadPool worker_;
 };

@@ -26,7 +26,7 @@ qint64 BytesOf(const CPictureLoader::Picture& picture) {
 }  // namespace
 
 CPictureLoader::CPictureLoader(qint64 preloadBudget, QObject* parent)
-    : QObject(parent), preloadBudget_(preloadBudget) {
+    : QObject(parent), preloadBudget_(preloadBudget), inbox_(this) {
     pool_.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
     CDecoderPool::Shared()->Prestart();
 }
@@ -95,7 +95,8 @@ void CPictureLoader::Start(const QString& path, int priority) {
     const bool fit = fitState_ == DisplayMode::StretchToFill() || fitState_ == DisplayMode::Proportional();
     const QSize client = fitClient_;
     const DisplayMode stretchState = fitState_;
-    pool_.start(
+    StartOnPool(
+        pool_,
         [this, path, generation, context, fit, client, stretchState] {
             QImage scaled;
             Picture picture;
@@ -121,12 +122,9 @@ void CPictureLoader::Start(const QString& path, int priority) {
                 error = QString::fromLocal8Bit(failure.what());
             }
             if (errorCode != 0) picture.reset();
-            QMetaObject::invokeMethod(
-                this,
-                [this, path, generation, picture, scaled, errorCode, error] {
-                    Finished(path, generation, picture, scaled, errorCode, error);
-                },
-                Qt::QueuedConnection);
+            // Handed over whole: the worker keeps nothing of what it made.
+            inbox_.Post([this, path, generation, picture = std::move(picture), scaled = std::move(scaled), errorCode,
+                         error = std::move(error)] { Finished(path, generation, picture, scaled, errorCode, error); });
         },
         priority);
 }

@@ -3,6 +3,7 @@
 #include "browser/display_mode.h"
 #include "imagelib/decode_context.h"
 #include "isolation/opaque_alpha.h"
+#include "platform/thread_hand_off.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -95,5 +96,7 @@ private:
     const qint64 preloadBudget_;
     QSize fitClient_;
     DisplayMode fitState_;
+    // Declared before the pool, so that the workers are done before results are dropped.
+    CThreadInbox inbox_;
     QThreadPool pool_;
 };
