@@ -122,6 +122,7 @@ void CDecodeServer::Serve(const DecodeRequest& request, WireMessage& message) {
         }
     } catch (const CTextException& failure) {
         reply.errorCode = failure.Code();
+        reply.declared = failure.Declared();
         text = failure.Text();
     } catch (const std::bad_alloc&) {
         reply.errorCode = ERR_OUT_OF_MEMORY;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imagelib/image_metadata.h"
+#include "imagelib/text_exception.h"
 #include "isolation/unique_fd.h"
 
 #include <cstddef>
@@ -72,6 +73,7 @@ struct DecodeReply {
     ImageInfo info;        // of a probe
     int32_t format = 0;    // the ImageFormat a probe recognised
     int32_t openErrno = 0;  // of a kTryOpen
+    DeclaredSize declared;  // of a failure about the picture's size
 };
 
 static_assert(std::is_trivially_copyable_v<DecodeRequest> && std::is_trivially_copyable_v<DecodeReply>);

@@ -188,7 +188,8 @@ void CDecoderProcess::Exchange(DecodeRequest request, int fd, const std::string&
     const bool framed = ParseFixed(message, reply) && reply.textBytes <= kMaxWireText &&
                         message.bytes.size() == sizeof(DecodeReply) + reply.textBytes;
     if (!framed || (reply.errorCode != 0 && !message.descriptors.empty())) Lost(name, Loss::kNonsense);
-    if (reply.errorCode != 0) throw CTextException(reply.errorCode, TextAfter(message, sizeof(DecodeReply)));
+    if (reply.errorCode != 0)
+        throw CTextException(reply.errorCode, TextAfter(message, sizeof(DecodeReply)), reply.declared);
 }
 
 std::shared_ptr<CMemfdBitmap> CDecoderProcess::Decode(int fd, const std::string& name, const CDecodeContext& context,

@@ -1,9 +1,6 @@
 #include "viewer/decode_failure_text.h"
 
-#include "codecs/auto_decoder.h"
 #include "imagelib/text_exception.h"
-
-#include <QFile>
 
 #include <limits>
 
@@ -26,12 +23,7 @@ QString DecodeFailureText(const QString& fileName, int code, QSize declaredSize)
            fileName;
 }
 
-QSize DeclaredPictureSize(const QString& path) {
-    try {
-        CAutoDecoder decoder;
-        const ImageInfo info = decoder.ProbeFile(QFile::encodeName(path).toStdString());
-        return ToSize(info.width, info.height);
-    } catch (const CTextException& failure) {
-        return ToSize(failure.Declared().width, failure.Declared().height);
-    }
+QSize DeclaredSizeOf(const CTextException& failure) {
+    if (failure.Code() != ERR_OUT_OF_MEMORY) return {};
+    return ToSize(failure.Declared().width, failure.Declared().height);
 }

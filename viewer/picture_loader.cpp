@@ -4,6 +4,7 @@
 #include "imagelib/text_exception.h"
 #include "isolation/decoder_pool.h"
 #include "isolation/memfd_bitmap.h"
+#include "viewer/decode_failure_text.h"
 #include "viewer/display_layout.h"
 
 #include <QFile>
@@ -102,6 +103,7 @@ void CPictureLoader::Start(const QString& path, int priority) {
             Picture picture;
             int errorCode = 0;
             QString error;
+            QSize declared;
             try {
                 // Decoded by a helper process, opaque alpha bytes included, so that the
                 // viewer only maps the pixels and never writes them.
@@ -116,6 +118,7 @@ void CPictureLoader::Start(const QString& path, int priority) {
             } catch (const CTextException& failure) {
                 errorCode = failure.Code();
                 error = QString::fromLocal8Bit(failure.what());
+                declared = DeclaredSizeOf(failure);
             } catch (const std::exception& failure) {
                 // Whatever else a damaged file provokes counts as damage too.
                 errorCode = ERR_BAD_DATA;
@@ -124,13 +127,15 @@ void CPictureLoader::Start(const QString& path, int priority) {
             if (errorCode != 0) picture.reset();
             // Handed over whole: the worker keeps nothing of what it made.
             inbox_.Post([this, path, generation, picture = std::move(picture), scaled = std::move(scaled), errorCode,
-                         error = std::move(error)] { Finished(path, generation, picture, scaled, errorCode, error); });
+                         error = std::move(error), declared] {
+                Finished(path, generation, picture, scaled, errorCode, error, declared);
+            });
         },
         priority);
 }
 
 void CPictureLoader::Finished(const QString& path, quint64 generation, const Picture& picture, const QImage& scaled,
-                              int errorCode, const QString& error) {
+                              int errorCode, const QString& error, QSize declared) {
     const auto found = entries_.find(path);
     // A decode that was dropped meanwhile, or replaced by a newer one of the same file.
     if (found == entries_.end() || found->second.generation != generation) return;
@@ -140,6 +145,7 @@ void CPictureLoader::Finished(const QString& path, quint64 generation, const Pic
     entry.scaled = scaled;
     entry.errorCode = errorCode;
     entry.error = error;
+    entry.declared = declared;
     if (path == wanted_) {
         Answer(path, entry);
         Trim();
@@ -158,7 +164,8 @@ void CPictureLoader::Answer(const QString& path, const Entry& entry) {
     const QImage scaled = entry.scaled;
     const int errorCode = entry.errorCode;
     const QString error = entry.error;
-    emit Loaded(path, picture, scaled, errorCode, error);
+    const QSize declared = entry.declared;
+    emit Loaded(path, picture, scaled, errorCode, error, declared);
 }
 
 void CPictureLoader::Trim() {

@@ -54,9 +54,10 @@ public:
     qint64 PreloadedBytes() const;
 
 signals:
-    // The picture Load asked for: decoded, or null with the library's error code and text.
+    // The picture Load asked for: decoded, or null with the library's error code and text,
+    // and for a picture over a limit the size its header declares (else empty).
     void Loaded(const QString& path, const CPictureLoader::Picture& picture, const QImage& scaled, int errorCode,
-                const QString& error);
+                const QString& error, QSize declared);
     // A decode Preload asked for ended: the picture is kept if the budget allows, and a
     // failure is kept for Load to report at once.
     void Preloaded(const QString& path);
@@ -70,13 +71,14 @@ private:
         QImage scaled;  // the picture at the size it shows at in a stretch mode, or null
         int errorCode = 0;
         QString error;
+        QSize declared;
         QDateTime modified;  // of the file when the decode started
         qint64 size = -1;
     };
 
     void Start(const QString& path, int priority);
     void Finished(const QString& path, quint64 generation, const Picture& picture, const QImage& scaled, int errorCode,
-                  const QString& error);
+                  const QString& error, QSize declared);
     // Drops the entries neither shown nor preloaded, cancelling their decodes, then the
     // preloaded pictures beyond the budget (the last named first).
     void Trim();

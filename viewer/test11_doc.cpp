@@ -6,6 +6,7 @@
 #include "platform/modal_seam.h"
 #include "viewer/command_ids.h"
 #include "viewer/command_table.h"
+#include "viewer/decode_failure_text.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,8 +21,8 @@ CTest11Doc::CTest11Doc(CViewerModel& model, QObject* parent) : QObject(parent), 
         waitCursorShown_ = true;
     });
     connect(&loader_, &CPictureLoader::Loaded, this,
-            [this](const QString& path, const CPictureLoader::Picture& picture, const QImage& scaled, int,
-                   const QString&) { OnLoaded(path, picture, scaled); });
+            [this](const QString& path, const CPictureLoader::Picture& picture, const QImage& scaled, int errorCode,
+                   const QString&, QSize declared) { OnLoaded(path, picture, scaled, errorCode, declared); });
     connect(&animation_, &CAnimationPlayer::FrameShown, this, [this](const CAnimationPlayer::Frame& frame) {
         const QImage handle = frame->BitmapHandle();
         if (handle.isNull() || !model_.g_bImageLoaded) return;
@@ -53,6 +54,9 @@ bool CTest11Doc::OpenForReading(const QString& path) {
     QString reason;
     if (info.isDir()) {
         reason = QStringLiteral("it is a folder");
+    } else if (info.exists() && !info.isFile()) {
+        // Opening a FIFO would wait for a writer; a device may act on being opened.
+        reason = QStringLiteral("it is not a regular file");
     } else {
         QFile file(path);
         if (file.open(QIODevice::ReadOnly)) return true;
@@ -83,7 +87,8 @@ void CTest11Doc::StopWaitCursor() {
     waitCursorShown_ = false;
 }
 
-void CTest11Doc::OnLoaded(const QString& path, const CPictureLoader::Picture& picture, const QImage& scaled) {
+void CTest11Doc::OnLoaded(const QString& path, const CPictureLoader::Picture& picture, const QImage& scaled,
+                          int errorCode, QSize declared) {
     StopWaitCursor();
     QImage handle;
     if (picture) {
@@ -97,8 +102,9 @@ void CTest11Doc::OnLoaded(const QString& path, const CPictureLoader::Picture& pi
             handle = QImage();
         }
     } else if (!model_.g_bSlideShowInFrame && !model_.g_bSlideShowFullScreen) {
-        // The message names the file: a folder may hold many that look alike.
-        ViewerMessageBox(QStringLiteral("This file has invalid data.\n%1").arg(QDir::toNativeSeparators(path)));
+        // The message names the file (a folder may hold many that look alike), and tells a
+        // picture too large to show from a damaged one.
+        ViewerMessageBox(DecodeFailureText(QDir::toNativeSeparators(path), errorCode, declared));
     }
     model_.g_bImageLoaded = !handle.isNull();
     frame_.reset();

@@ -96,7 +96,8 @@ signals:
 
 private:
     bool OpenForReading(const QString& path);
-    void OnLoaded(const QString& path, const CPictureLoader::Picture& picture, const QImage& scaled);
+    void OnLoaded(const QString& path, const CPictureLoader::Picture& picture, const QImage& scaled, int errorCode,
+                  QSize declared);
     void StopWaitCursor();
     void StartNextTurn();
     void OnEditCopy();

@@ -1,12 +1,16 @@
-// The message of a failed decode: a picture over a limit says how large it is, read from the
-// file's header; everything else is invalid data. The file's name always follows.
+// The message of a failed decode: a picture over a limit says how large its header declares
+// it; everything else is invalid data. The file's name always follows.
 
+#include "browser/viewer_model.h"
 #include "imagelib/text_exception.h"
 #include "support/test_files.h"
 #include "viewer/decode_failure_text.h"
+#include "viewer/test11_doc.h"
+#include "viewer_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <QSignalSpy>
 #include <QString>
 
 namespace {
@@ -24,20 +28,32 @@ TEST(DecodeFailureText, TooLargeIsToldApartFromDamage) {
             << code;
 }
 
-TEST(DecodeFailureText, TheDeclaredSizeComesFromTheHeaderEvenWhenTheProbeRefusesIt) {
+TEST(DecodeFailureText, TheDocumentTellsTheSizeTheHeaderDeclaresAndTheFile) {
     TempDir folder;
-    // Over the storage limit: the probe refuses it, and the refusal carries the size.
+    CRecordingSeam seam;
+    CViewerModel model;
+    CTest11Doc document{model};
+    // Over the storage limit: refused before anything is allocated, the size carried back
+    // from the decoder's process.
+    const QString huge = Q(folder.File("huge.pgm"));
     WriteBytes(folder.File("huge.pgm"), {'P', '5', ' ', '7', '0', '0', '0', '0', ' ', '9', '0', '0', '0', '0', ' ', '2',
                                          '5', '5', '\n', 1, 2, 3});
-    EXPECT_EQ(DeclaredPictureSize(Q(folder.File("huge.pgm"))), QSize(70000, 90000));
-    WriteBytes(folder.File("small.pgm"), {'P', '5', ' ', '3', ' ', '2', ' ', '2', '5', '5', '\n', 1, 2, 3, 4, 5, 6});
-    EXPECT_EQ(DeclaredPictureSize(Q(folder.File("small.pgm"))), QSize(3, 2));
-    // No size to tell.
-    WriteBytes(folder.File("junk.png"), {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'});
-    EXPECT_TRUE(DeclaredPictureSize(Q(folder.File("junk.png"))).isEmpty());
+    QSignalSpy loaded(&document.Loader(), &CPictureLoader::Loaded);
+    ASSERT_TRUE(OpenAndWait(document, huge));
+    ASSERT_EQ(loaded.size(), 1);
+    EXPECT_EQ(loaded[0][3].toInt(), ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(loaded[0][5].toSize(), QSize(70000, 90000));
+    EXPECT_EQ(seam.messages,
+              QStringList{QString::fromUtf8("This picture is too large to show (70000 \u00D7 90000 pixels).\n") + huge});
+    EXPECT_FALSE(model.g_bImageLoaded);
+
+    // Sizes no picture can have are damage, and say nothing of a size.
+    seam.messages.clear();
+    const QString absurd = Q(folder.File("absurd.pgm"));
     WriteBytes(folder.File("absurd.pgm"), {'P', '5', ' ', '9', '9', '9', '9', '9', '9', '9', '9', '9', '9', '9', ' ', '2',
                                            ' ', '2', '5', '5', '\n', 1, 2, 3});
-    EXPECT_TRUE(DeclaredPictureSize(Q(folder.File("absurd.pgm"))).isEmpty());
+    ASSERT_TRUE(OpenAndWait(document, absurd));
+    EXPECT_EQ(seam.messages, QStringList{QStringLiteral("This file has invalid data.\n") + absurd});
 }
 
 }  // namespace

@@ -94,9 +94,10 @@ TEST_F(FaultyHelpers, TheDocumentSaysInvalidDataAndShowsTheNextFile) {
     CRecordingSeam seam;
     CViewerModel model;
     CTest11Doc document{model};
-    ASSERT_TRUE(OpenAndWait(document, Write("fault-crash.bmp", qRgb(1, 1, 1))));
+    const QString crashing = Write("fault-crash.bmp", qRgb(1, 1, 1));
+    ASSERT_TRUE(OpenAndWait(document, crashing));
     EXPECT_FALSE(model.g_bImageLoaded);
-    EXPECT_EQ(seam.messages, QStringList{QStringLiteral("This file has invalid data.")});
+    EXPECT_EQ(seam.messages, QStringList{QStringLiteral("This file has invalid data.\n") + crashing});
     ASSERT_TRUE(OpenAndWait(document, Write("next.bmp", qRgb(9, 90, 190))));
     EXPECT_TRUE(model.g_bImageLoaded);
     EXPECT_EQ(document.Bitmap().pixel(3, 3), qRgb(9, 90, 190));

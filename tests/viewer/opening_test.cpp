@@ -34,6 +34,8 @@
 #include <QUrl>
 
 #include <fstream>
+
+#include <sys/stat.h>
 #include <memory>
 
 namespace {
@@ -203,6 +205,17 @@ TEST_F(Opening, BrokenFileCanStillBeDeletedAndSteppedPast) {
         EXPECT_TRUE(Commands().IsEnabled(id)) << id;
     ASSERT_TRUE(Commands().Execute(ID_NEXT_IMAGE));
     EXPECT_TRUE(Shown(Path("c.bmp")));
+}
+
+TEST_F(Opening, FifoOnTheCommandLineIsRefusedAtOnce) {
+    const QString fifo = Path("pipe.bmp");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    // Nothing writes to the FIFO: a program that opened it would wait here for good.
+    ASSERT_TRUE(Start({fifo}));
+    EXPECT_EQ(seam.messages, QStringList{QStringLiteral("Cannot open %1:\nit is not a regular file.").arg(fifo)});
+    EXPECT_FALSE(Model().g_bImageLoaded);
+    EXPECT_EQ(ListedFolder(), Folder()) << "its folder is listed all the same";
+    EXPECT_EQ(Names().count(), 3) << "special files are not listed";
 }
 
 TEST_F(Opening, FullScreenShowsThePictureOnBlackUntilEscape) {
