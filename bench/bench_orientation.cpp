@@ -5,6 +5,7 @@
 //
 // usage: bench_orientation [ROUNDS]
 
+#include "bench_pattern.h"
 #include "bench_timing.h"
 #include "imagelib/mem_bitmap.h"
 #include "imagelib/orientation.h"
@@ -21,10 +22,7 @@ int main(int argc, char** argv) {
     constexpr int kHeight = 4000;
     CMemBitmap picture;
     picture.Create(kWidth, kHeight, 32, false);
-    for (int y = 0; y < kHeight; ++y) {
-        uint32_t* row = reinterpret_cast<uint32_t*>(picture.Line(y));
-        for (int x = 0; x < kWidth; ++x) row[x] = static_cast<uint32_t>(x * 2654435761u ^ y * 40503u);
-    }
+    FillWithPattern(picture, kWidth, kHeight);
     const size_t bytes = size_t{kWidth} * kHeight * 4;
     std::vector<uint8_t> from(bytes, 1);
     std::vector<uint8_t> to(bytes, 2);

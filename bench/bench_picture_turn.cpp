@@ -5,6 +5,7 @@
 //
 // usage: bench_picture_turn [ROUNDS]
 
+#include "bench_pattern.h"
 #include "bench_timing.h"
 #include "imagelib/dib_section_bitmap.h"
 #include "viewer/picture_turn.h"
@@ -21,10 +22,7 @@ int main(int argc, char** argv) {
     constexpr int kHeight = 4000;
     CDIBSectionBitmap picture;
     picture.Create(kWidth, kHeight, 32, false);
-    for (int y = 0; y < kHeight; ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(picture.Line(y));
-        for (int x = 0; x < kWidth; ++x) row[x] = static_cast<uint32_t>(x * 2654435761u ^ y * 40503u);
-    }
+    FillWithPattern(picture, kWidth, kHeight);
     const size_t bytes = size_t{kWidth} * kHeight * 4;
     std::vector<uint8_t> from(bytes, 1);
     std::vector<uint8_t> to(bytes, 2);
