@@ -60,7 +60,10 @@ public:
             mounted_ = mountPoint;
             top_ = mountPoint;
             folder_ = mountPoint / "pictures";
-        } else if (Device("/dev/shm") != 0 && Device("/dev/shm") != Device(mountPoint)) {
+        } else if (Device("/dev/shm") != 0 && Device("/dev/shm") != Device(mountPoint) &&
+                   Device("/dev/shm") != Device("/dev")) {
+            // /dev/shm is a volume of its own only where it is mounted (not in a chroot that
+            // binds /dev without its submounts).
             top_ = "/dev/shm";
             char pattern[] = "/dev/shm/vt-trash-XXXXXX";
             if (::mkdtemp(pattern) != nullptr) folder_ = pattern;
