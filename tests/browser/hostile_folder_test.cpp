@@ -213,7 +213,13 @@ TEST_F(HostileFolder, ThreeHundredFilesAreListedShownAndThumbnailed) {
     const long peakMiB = usage.ru_maxrss / 1024;
     RecordProperty("peak_rss_mib", static_cast<int>(peakMiB));
     std::printf("peak resident memory: %ld MiB, %lld files kept\n", peakMiB, static_cast<long long>(kept.size()));
-    EXPECT_LT(peakMiB, 512) << "no damaged file may claim memory for the picture its header promises";
+#if defined(VT_SANITIZED_BUILD)
+    // The sanitizers keep freed memory in quarantine (256 MiB) and shadow what is in use.
+    constexpr long kPeakLimitMiB = 768;
+#else
+    constexpr long kPeakLimitMiB = 512;
+#endif
+    EXPECT_LT(peakMiB, kPeakLimitMiB) << "no damaged file may claim memory for the picture its header promises";
 }
 
 }  // namespace
