@@ -173,12 +173,7 @@ void CMainFrame::RestoreGeometry() {
         frame.setSize(frame.size().boundedTo(area.size()));
         frame.moveLeft(std::clamp(frame.left(), area.left(), area.right() - frame.width() + 1));
         frame.moveTop(std::clamp(frame.top(), area.top(), area.bottom() - frame.height() + 1));
-        if (frame != frameGeometry()) {
-            const QMargins border(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
-                                  frameGeometry().right() - geometry().right(),
-                                  frameGeometry().bottom() - geometry().bottom());
-            setGeometry(frame.marginsRemoved(border));
-        }
+        if (frame != frameGeometry()) SetFrameGeometry(frame);
     }
     if (Profile::GetInt(section, QStringLiteral("WindowMaximized"), 0) != 0) setWindowState(Qt::WindowMaximized);
     restoredGeometry_ = true;
@@ -190,10 +185,13 @@ void CMainFrame::PlaceOnWorkArea() {
     // The whole work area, whatever its origin: a panel at the top or left must not push
     // the window's far edges off the screen. Once the window manager's frame is known,
     // the frame rather than the client fills the work area.
-    const QRect area = screen->availableGeometry();
-    const QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
-                         frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
-    setGeometry(area.marginsRemoved(frame));
+    SetFrameGeometry(screen->availableGeometry());
+}
+
+void CMainFrame::SetFrameGeometry(const QRect& frame) {
+    const QMargins border(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                          frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+    setGeometry(frame.marginsRemoved(border));
 }
 
 void CMainFrame::SetDocumentTitle(const QString& name) {
@@ -512,8 +510,9 @@ bool CMainFrame::ReopenLastPicture() {
 void CMainFrame::SelectFileRow(const QString& path) {
     CImageFileList* names = fileList_->NamesList();
     int row = -1;
+    const QString wanted = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     for (int i = 0; i < names->count() && row < 0; ++i)
-        if (QFileInfo(names->PathAt(i)) == QFileInfo(path)) row = i;
+        if (QDir::cleanPath(names->PathAt(i)) == wanted) row = i;
     if (row < 0 || row == names->SelectedIndex()) {
         // Not listed (a name the list leaves out), or selected already: opened directly.
         emit OpenDocumentRequested(path);
@@ -563,11 +562,15 @@ void CMainFrame::dropEvent(QDropEvent* event) {
     QTimer::singleShot(0, this, [this, path] { OpenPath(path); });
 }
 
+std::array<QWidget*, 4> CMainFrame::FullScreenBars() {
+    return {directoryBar_, fileListBar_, toolBar_, statusBar()};
+}
+
 void CMainFrame::EnterFullScreen() {
     if (fullScreen_.active) return;
     fullScreen_.active = true;
-    QWidget* bars[4] = {directoryBar_, fileListBar_, toolBar_, statusBar()};
-    for (int i = 0; i < 4; ++i) {
+    const auto bars = FullScreenBars();
+    for (size_t i = 0; i < bars.size(); ++i) {
         fullScreen_.barsShown[i] = !bars[i]->isHidden();
         bars[i]->hide();
     }
@@ -594,8 +597,8 @@ void CMainFrame::LeaveFullScreen() {
     fullScreen_.active = false;
     fullScreenView_ = false;
     leaveFullScreen_->setEnabled(false);
-    QWidget* bars[4] = {directoryBar_, fileListBar_, toolBar_, statusBar()};
-    for (int i = 0; i < 4; ++i)
+    const auto bars = FullScreenBars();
+    for (size_t i = 0; i < bars.size(); ++i)
         if (fullScreen_.barsShown[i]) bars[i]->show();
     if (auto* view = qobject_cast<QAbstractScrollArea*>(centralWidget())) {
         view->setPalette(fullScreen_.viewPalette);

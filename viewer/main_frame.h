@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <array>
 #include <memory>
 
 class CDirectoryTreeBar;
@@ -110,6 +111,10 @@ protected:
 
 private:
     void PlaceOnWorkArea();
+    // Places the window so that its frame, the window manager's border included, is frame.
+    void SetFrameGeometry(const QRect& frame);
+    // The bars full screen hides: directory, file list, toolbar, status bar.
+    std::array<QWidget*, 4> FullScreenBars();
     void RestoreGeometry();
     void OpenFileDialog();
     void FillRecentMenu();
@@ -155,8 +160,8 @@ private:
     QAction* leaveFullScreen_ = nullptr;
     // The picture to select once its folder is listed, instead of the folder's first.
     QString pendingFile_;
-    // What full screen hid or changed, given back when it ends: the directory, file list,
-    // tool and status bars, the window's state and the view's looks.
+    // What full screen hid or changed, given back when it ends: the bars of FullScreenBars,
+    // the window's state and the view's looks.
     struct FullScreenState {
         bool active = false;
         bool barsShown[4] = {};
