@@ -1,9 +1,9 @@
 #include "browser/properties_dialog.h"
 
 #include "browser/namespace_access.h"
-#include "codecs/auto_decoder.h"
-#include "imagelib/mem_bitmap.h"
+#include "codecs/format_registry.h"
 #include "imagelib/text_exception.h"
+#include "isolation/decoder_pool.h"
 #include "platform/file_manager.h"
 #include "platform/modal_seam.h"
 
@@ -36,7 +36,8 @@ QString Date(const QDateTime& time) {
 
 }  // namespace
 
-CPropertiesDialog::CPropertiesDialog(const QString& path, QWidget* parent) : QDialog(parent), form_(new QFormLayout) {
+CPropertiesDialog::CPropertiesDialog(const QString& path, QWidget* parent)
+    : QDialog(parent), form_(new QFormLayout), inbox_(this) {
     const QFileInfo info(path);
     setWindowTitle(QStringLiteral("%1 Properties").arg(info.fileName().isEmpty() ? path : info.fileName()));
     auto* layout = new QVBoxLayout(this);
@@ -59,32 +60,59 @@ CPropertiesDialog::CPropertiesDialog(const QString& path, QWidget* parent) : QDi
     AddRow(QStringLiteral("Modified"), Date(info.lastModified()));
     AddRow(QStringLiteral("Accessed"), Date(info.lastRead()));
     AddRow(QStringLiteral("Permissions"), Permissions(info));
-    if (info.isFile()) AddPictureRows(path);
+    if (info.isFile()) StartPictureProbe(path);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
 }
 
-void CPropertiesDialog::AddPictureRows(const QString& path) {
-    CAutoDecoder decoder;
-    CMemBitmap bitmap;
-    try {
-        decoder.DecodeFile(QFile::encodeName(path).toStdString(), bitmap, 0);
-    } catch (const CTextException& error) {
-        AddRow(QStringLiteral("Picture"), QStringLiteral("not readable: %1").arg(QString::fromStdString(error.Text()).trimmed()));
-        return;
-    }
-    AddRow(QStringLiteral("Picture"), QString::fromLatin1(FormatName(decoder.LastFormat())));
-    AddRow(QStringLiteral("Dimensions"), QStringLiteral("%1 x %2 pixels").arg(bitmap.Width()).arg(bitmap.Height()));
-    AddRow(QStringLiteral("Depth"), QStringLiteral("%1 bits per pixel").arg(bitmap.BitsPerPixel()));
+CPropertiesDialog::~CPropertiesDialog() {
+    probe_.Cancel();
+    worker_.waitForDone();
 }
 
-void CPropertiesDialog::AddRow(const QString& label, const QString& value) {
-    if (value.isEmpty()) return;
+void CPropertiesDialog::StartPictureProbe(const QString& path) {
+    const QString reading = QStringLiteral("Reading...");
+    picture_ = AddRow(QStringLiteral("Picture"), reading);
+    dimensions_ = AddRow(QStringLiteral("Dimensions"), reading);
+    depth_ = AddRow(QStringLiteral("Depth"), reading);
+    const CDecodeContext context = probe_;
+    StartOnPool(worker_, [this, path, context] {
+        QString format, dimensions, depth;
+        try {
+            ImageFormat recognised{};
+            const ImageInfo info =
+                CDecoderPool::Shared()->ProbeFile(QFile::encodeName(path).toStdString(), context, &recognised);
+            format = QString::fromLatin1(FormatName(recognised));
+            dimensions = QStringLiteral("%1 x %2 pixels").arg(info.width).arg(info.height);
+            depth = QStringLiteral("%1 bits per pixel").arg(info.bitsPerPixel);
+        } catch (const CTextException& error) {
+            format = QStringLiteral("not readable: %1").arg(QString::fromStdString(error.Text()).trimmed());
+        }
+        inbox_.Post([this, format, dimensions, depth] {
+            picture_->setText(format);
+            if (!dimensions.isEmpty()) {
+                dimensions_->setText(dimensions);
+                depth_->setText(depth);
+            }
+            if (dimensions.isEmpty()) {
+                // An unreadable file has no size or depth to tell.
+                form_->removeRow(dimensions_);
+                form_->removeRow(depth_);
+                dimensions_ = depth_ = nullptr;
+            }
+            emit PictureRead();
+        });
+    });
+}
+
+QLabel* CPropertiesDialog::AddRow(const QString& label, const QString& value) {
+    if (value.isEmpty()) return nullptr;
     auto* field = new QLabel(value, this);
     field->setTextInteractionFlags(Qt::TextSelectableByMouse);
     form_->addRow(label + QLatin1Char(':'), field);
+    return field;
 }
 
 QString CPropertiesDialog::Value(const QString& label) const {

@@ -92,8 +92,7 @@ QHash<QByteArray, QByteArray> TextsBeforePixels(const QString& path) {
     return texts;
 }
 
-bool Matches(const QString& path, const CThumbnailCache::Key& key) {
-    const QHash<QByteArray, QByteArray> texts = TextsBeforePixels(path);
+bool Matches(const QHash<QByteArray, QByteArray>& texts, const CThumbnailCache::Key& key) {
     return texts.value(kUriKey.toLatin1()) == key.uri.toLatin1() &&
            texts.value(kMTimeKey.toLatin1()) == QByteArray::number(key.mtime);
 }
@@ -120,20 +119,22 @@ CThumbnailCache::Key CThumbnailCache::KeyOf(const QString& path) {
     return {UriOf(path), static_cast<qint64>(status.st_mtime), static_cast<qint64>(status.st_size)};
 }
 
-QImage CThumbnailCache::Read(const QString& folder, const Key& key) const {
+CThumbnailCache::Found CThumbnailCache::Read(const QString& folder, const Key& key) const {
     const QString path = folder + QLatin1Char('/') + FileNameOf(key.uri);
+    const QHash<QByteArray, QByteArray> texts = TextsBeforePixels(path);
     // A stale thumbnail is never decoded.
-    return Matches(path, key) ? QImage(path, "png") : QImage();
+    if (!Matches(texts, key)) return {};
+    return {QImage(path, "png"), texts.value(kSoftwareKey.toLatin1()) == kSoftware.toLatin1()};
 }
 
-QImage CThumbnailCache::Find(const Key& key) const {
+CThumbnailCache::Found CThumbnailCache::Find(const Key& key) const {
     if (key.uri.isEmpty()) return {};
-    QImage image = Read(NormalFolder(), key);
-    return image.isNull() ? Read(root_ + QStringLiteral("/large"), key) : image;
+    Found found = Read(NormalFolder(), key);
+    return found.thumbnail.isNull() ? Read(root_ + QStringLiteral("/large"), key) : found;
 }
 
 bool CThumbnailCache::HasFailed(const Key& key) const {
-    return !key.uri.isEmpty() && Matches(FailFolder() + QLatin1Char('/') + FileNameOf(key.uri), key);
+    return !key.uri.isEmpty() && Matches(TextsBeforePixels(FailFolder() + QLatin1Char('/') + FileNameOf(key.uri)), key);
 }
 
 bool CThumbnailCache::Store(const Key& key, const QImage& thumbnail) const {

@@ -35,8 +35,14 @@ public:
     QString NormalFolder() const { return root_ + QStringLiteral("/normal"); }
     QString FailFolder() const { return root_ + QStringLiteral("/fail/vantoro-image-viewer"); }
 
-    // The cached thumbnail of key, from "normal" or else "large"; null when none is valid.
-    QImage Find(const Key& key) const;
+    struct Found {
+        QImage thumbnail;  // null when none is valid
+        // Written by this viewer, which decoded the file to make it; another program's
+        // thumbnail says nothing about whether this viewer can read the file.
+        bool madeHere = false;
+    };
+    // The cached thumbnail of key, from "normal" or else "large".
+    Found Find(const Key& key) const;
     // Writes thumbnail (at most 128 pixels on its long side) into "normal"; false when the
     // cache cannot be written.
     bool Store(const Key& key, const QImage& thumbnail) const;
@@ -45,7 +51,7 @@ public:
     void RecordFailure(const Key& key) const;
 
 private:
-    QImage Read(const QString& folder, const Key& key) const;
+    Found Read(const QString& folder, const Key& key) const;
     bool Write(const QString& folder, const Key& key, const QImage& image, bool withSize) const;
 
     QString root_;

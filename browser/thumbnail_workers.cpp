@@ -1,6 +1,5 @@
 #include "browser/thumbnail_workers.h"
 
-#include "codecs/auto_decoder.h"
 #include "imagelib/decode_context.h"
 #include "imagelib/dib_section_bitmap.h"
 #include "imagelib/text_exception.h"
@@ -102,8 +101,6 @@ void CThumbnailWorkers::Unregister(const CDecodeContext& context) {
 }
 
 void CThumbnailWorkers::Run() {
-    // Decoders keep state between files and are never shared between threads.
-    CAutoDecoder decoder;
     for (int index = next_++; index < paths_.size(); index = next_++) {
         CDecodeContext context;
         // Thumbnails in the shared cache are sRGB, whatever profile the monitor has.
@@ -115,7 +112,7 @@ void CThumbnailWorkers::Run() {
         bool failed = cache_.HasFailed(key);
         if (!failed) {
             try {
-                thumbnail = Make(decoder, context, path, key);
+                thumbnail = Make(context, path, key);
             } catch (const CTextException&) {
                 failed = !context.IsCancelled();
                 if (failed) cache_.RecordFailure(key);
@@ -130,19 +127,18 @@ void CThumbnailWorkers::Run() {
     }
 }
 
-QImage CThumbnailWorkers::Make(CAutoDecoder& decoder, const CDecodeContext& context, const QString& path,
-                               const CThumbnailCache::Key& key) {
+QImage CThumbnailWorkers::Make(const CDecodeContext& context, const QString& path, const CThumbnailCache::Key& key) {
     const std::string file = QFile::encodeName(path).toStdString();
-    if (const QImage cached = cache_.Find(key); !cached.isNull()) {
-        // A cached thumbnail needs no helper: the header probe that says the viewer can show
-        // the file reads a few bytes here, and the cache's picture is read by Qt.
-        decoder.ProbeFile(file, &context);
+    const std::shared_ptr<CDecoderPool> helpers = CDecoderPool::Shared();
+    if (const CThumbnailCache::Found cached = cache_.Find(key); !cached.thumbnail.isNull()) {
+        // This viewer's own thumbnail needs no helper: it exists because the file was decoded.
+        // Another program's only shows once the header probe says this viewer reads the file.
+        if (!cached.madeHere) helpers->ProbeFile(file, context);
         CDIBSectionBitmap picture;
-        LoadBitmap(cached, background_, picture);
+        LoadBitmap(cached.thumbnail, background_, picture);
         return IntoCell(picture);
     }
 
-    const std::shared_ptr<CDecoderPool> helpers = CDecoderPool::Shared();
     const ImageInfo info = helpers->ProbeFile(file, context);
     QSize stored(info.width, info.height);
     const QSize shown = Transposed(info.orientation) ? stored.transposed() : stored;

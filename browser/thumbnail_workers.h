@@ -14,16 +14,16 @@
 #include <thread>
 #include <vector>
 
-class CAutoDecoder;
 class CDecodeContext;
 class CImageBitmap;
 
 // The thumbnails of a list of files, made on worker threads: each thread takes the next file
 // until none is left. A file's thumbnail is its picture fitted proportionally into the cell
-// and centred on the background colour. The shared cache is read first (only for files the
-// library's header probe reads, so that every thumbnail stands for a file the viewer can
-// show); other files are probed and decoded by the decoder pool's helper processes (JPEG at
-// a reduced scale where that still covers the cache size) and written back to the cache.
+// and centred on the background colour. The shared cache is read first (another program's
+// thumbnail only for files the header probe reads, so that every thumbnail stands for a
+// file the viewer can show); other files are probed and decoded by the decoder pool's
+// helper processes (JPEG at a reduced scale where that still covers the cache size) and
+// written back to the cache.
 // Files that fail are recorded in the cache and not decoded again until they change.
 //
 // Made and Failed come once per file index, on the thread that made the workers, from its
@@ -52,8 +52,7 @@ signals:
 private:
     void Run();
     // One file; raises CTextException when it cannot be read.
-    QImage Make(CAutoDecoder& decoder, const CDecodeContext& context, const QString& path,
-                const CThumbnailCache::Key& key);
+    QImage Make(const CDecodeContext& context, const QString& path, const CThumbnailCache::Key& key);
     // The picture fitted and centred in the cell, scaled with the library's filter.
     QImage IntoCell(CImageBitmap& picture) const;
     bool Register(const CDecodeContext& context);

@@ -28,9 +28,11 @@ namespace {
 // The helper finds its socket here.
 constexpr int kHelperSocket = 3;
 // Past its own watchdog a helper gets this long before the viewer kills it, and a cancelled
-// decode this long to notice its cancel flag.
+// decode this long to notice its cancel flag. The library looks at the flag every few rows,
+// and a thread may be waiting for the cancel (the thumbnails' Cancel waits on the
+// user-interface thread): a helper that does not answer by then is killed and replaced.
 constexpr std::chrono::milliseconds kWatchdogGrace{5000};
-constexpr std::chrono::milliseconds kCancelGrace{2000};
+constexpr std::chrono::milliseconds kCancelGrace{250};
 // A helper whose socket closed is expected to have ended within this time.
 constexpr int kExitWaitMs = 2000;
 // The longest colour profile a picture may carry back.

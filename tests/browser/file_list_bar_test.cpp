@@ -367,6 +367,10 @@ TEST_F(FileListBar, PropertiesOfTheCurrentFileAndFolder) {
     QStringList picture;
     seam.onDialog = [&](QDialog& dialog) {
         auto& properties = dynamic_cast<CPropertiesDialog&>(dialog);
+        if (properties.Value(QStringLiteral("Picture")) == QStringLiteral("Reading...")) {
+            QSignalSpy read(&properties, &CPropertiesDialog::PictureRead);
+            EXPECT_TRUE(read.wait(10000));
+        }
         picture = {properties.Value(QStringLiteral("Name")), properties.Value(QStringLiteral("Folder")),
                    properties.Value(QStringLiteral("Picture")), properties.Value(QStringLiteral("Dimensions")),
                    properties.Value(QStringLiteral("Kind"))};
@@ -375,16 +379,22 @@ TEST_F(FileListBar, PropertiesOfTheCurrentFileAndFolder) {
     EXPECT_EQ(seam.dialogs, QStringList{"shown.png Properties"});
     EXPECT_EQ(picture, (QStringList{"shown.png", folder, "PNG", "64 x 48 pixels", "PNG image"}));
 
+    // Bytes no decoder reads: said so, with no size or depth.
+    model.g_strCurrentFile = WriteJunk(folder + QStringLiteral("/junk.png"));
+    bar.ShowFileProperties();
+    EXPECT_TRUE(picture[2].startsWith(QStringLiteral("not readable: "))) << picture[2].toStdString();
+    EXPECT_EQ(picture[3], QString());
+
     CDirectoryTreeBar treeBar(model);
     treeBar.ShowFolderProperties();
-    ASSERT_EQ(seam.dialogs.size(), 2);
+    ASSERT_EQ(seam.dialogs.size(), 3);
     EXPECT_EQ(picture[4], QStringLiteral("Folder"));
     EXPECT_EQ(picture[2], QString()) << "a folder has no picture";
 
     // A file that is gone shows nothing.
     model.g_strCurrentFile = folder + QStringLiteral("/gone.png");
     bar.ShowFileProperties();
-    EXPECT_EQ(seam.dialogs.size(), 2);
+    EXPECT_EQ(seam.dialogs.size(), 3);
 }
 
 }  // namespace

@@ -197,6 +197,14 @@ TEST_F(ThumbnailCache, TheNextBuildReadsTheCacheUntilTheFileChanges) {
     EXPECT_TRUE(Near(CentreColour(bar.ThumbnailImages()[0]), Qt::red));
     EXPECT_EQ(QImage(cached, "png").text(QStringLiteral("Thumb::MTime")), QString::number(changed.toSecsSinceEpoch()));
     EXPECT_TRUE(seam.messages.isEmpty());
+
+    // Another program's thumbnail of a file this viewer cannot read stands for nothing.
+    const QString junk = WriteJunk(Path(QStringLiteral("junk.png")));
+    WriteThumbnail(Cached(QStringLiteral("normal"), junk), CThumbnailCache::UriOf(junk), ModifiedAt(junk), {128, 96},
+                   Qt::blue);
+    Build();
+    EXPECT_EQ(Rows(*bar.ThumbnailList()), (QStringList{"photo.jpg", "small.png"}));
+    EXPECT_EQ(seam.messages, QStringList{kFailed});
 }
 
 TEST_F(ThumbnailCache, AFailedFileIsRememberedUntilItChangesAndStillLeavesBothPages) {

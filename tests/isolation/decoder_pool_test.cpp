@@ -221,7 +221,9 @@ TEST(IsolatedDecode, ACancelledDecodeEndsEvenWhenItsHelperHangs) {
     auto decode = std::async(std::launch::async, [&] { return FailureOf(*pool, hang, context); });
     ASSERT_EQ(decode.wait_for(300ms), std::future_status::timeout);
     context.Cancel();
-    ASSERT_EQ(decode.wait_for(10s), std::future_status::ready);
+    // Whoever waits for the cancel (the thumbnails wait on the user-interface thread) is free
+    // well within a second, although the helper never answers.
+    ASSERT_EQ(decode.wait_for(1500ms), std::future_status::ready);
     EXPECT_EQ(decode.get().first, ERR_CANCELLED);
     EXPECT_EQ(FailureOf(*pool, WriteBmp(dir, "good.bmp", 32)).first, 0);
 }
