@@ -7,11 +7,14 @@
 
 #include <algorithm>
 
-std::unique_ptr<CAnimationReader> OpenAnimation(const std::string& fileName, const CDecodeContext& context) {
+namespace {
+
+// fd < 0: the file is opened by its name.
+std::unique_ptr<CAnimationReader> OpenFrom(int fd, const std::string& fileName, const CDecodeContext& context) {
     std::unique_ptr<CAnimationReader> reader;
     RunDecode(&context, [&] {
         CMappedFileSource source(nullptr);
-        if (const int result = source.Open(fileName); result != 0)
+        if (const int result = fd < 0 ? source.Open(fileName) : source.OpenDescriptor(fd, fileName); result != 0)
             RaiseError(result, FormatText("Opening %s failed", fileName.c_str()));
         const size_t size = source.DataSize();
         const uint8_t* data = source.RemainingData();
@@ -26,4 +29,14 @@ std::unique_ptr<CAnimationReader> OpenAnimation(const std::string& fileName, con
         if (reader && reader->FrameCount() < 2) reader.reset();
     });
     return reader;
+}
+
+}  // namespace
+
+std::unique_ptr<CAnimationReader> OpenAnimation(const std::string& fileName, const CDecodeContext& context) {
+    return OpenFrom(-1, fileName, context);
+}
+
+std::unique_ptr<CAnimationReader> OpenAnimation(int fd, const std::string& fileName, const CDecodeContext& context) {
+    return OpenFrom(fd, fileName, context);
 }

@@ -10,3 +10,7 @@
 // bytes under the context's limits and raises CTextException for a file that cannot be
 // read, as a decode does.
 std::unique_ptr<CAnimationReader> OpenAnimation(const std::string& fileName, const CDecodeContext& context);
+// The same over a file the caller has opened (and still owns); fileName names it in messages
+// and for the formats recognised by their extension. A process that may not open files
+// plays what another one opened for it this way.
+std::unique_ptr<CAnimationReader> OpenAnimation(int fd, const std::string& fileName, const CDecodeContext& context);

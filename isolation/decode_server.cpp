@@ -69,7 +69,9 @@ void CDecodeServer::Serve(const DecodeRequest& request, WireMessage& message) {
     DecodeReply reply;
     std::string text;
     CUniqueFd pixels;
-    CDecodeContext context;
+    const bool continues = request.kind == RequestKind::kNextFrame || request.kind == RequestKind::kRewindAnimation;
+    // A frame is read under the context its animation opened with: the cancel reaches it there.
+    CDecodeContext context = continues ? animation_.Context() : CDecodeContext();
     {
         const std::lock_guard lock(mutex_);
         running_ = true;
@@ -79,47 +81,7 @@ void CDecodeServer::Serve(const DecodeRequest& request, WireMessage& message) {
     }
     changed_.notify_all();
     try {
-        const size_t descriptors = 1 + (request.hasTargetProfile ? 1 : 0);
-        if (message.descriptors.size() != descriptors ||
-            (request.kind != RequestKind::kDecode && request.kind != RequestKind::kProbe))
-            throw CTextException(ERR_BAD_DATA, "The decoder was asked something it does not know.");
-        // The helper writes no trace file: it may not open one.
-        context.traceLevel = 0;
-        context.traceFileName.clear();
-        context.storageLimit = request.storageLimit;
-        context.dotsPerInch = request.dotsPerInch;
-        context.minWidth = request.minWidth;
-        context.minHeight = request.minHeight;
-        context.applyOrientation = request.applyOrientation != 0;
-        context.colourManagement = request.colourManagement != 0;
-        context.targetProfile.clear();
-        if (request.hasTargetProfile) context.targetProfile = ReadProfile(message.descriptors[1].Get());
-        const int file = message.descriptors[0].Get();
-        if (testFaults_) InjectFault(name);
-        if (request.kind == RequestKind::kProbe) {
-            reply.info = decoder_.ProbeDescriptor(file, name, &context);
-            reply.format = static_cast<int32_t>(decoder_.LastFormat());
-        } else {
-            CMemfdBitmap picture;
-            decoder_.DecodeDescriptor(file, name, picture, context, request.depth);
-            if (request.makeOpaque) MakeOpaque(picture);
-            const ImageMetadata& metadata = picture.Metadata();
-            reply.width = picture.Width();
-            reply.height = picture.Height();
-            reply.bitsPerPixel = picture.BitsPerPixel();
-            reply.stride = picture.BytesPerLine();
-            reply.hasAlpha = picture.HasAlpha() ? 1 : 0;
-            reply.orientation = metadata.orientation;
-            reply.frameCount = metadata.frameCount;
-            reply.scaleDenominator = metadata.scaleDenominator;
-            reply.pngColour = metadata.pngColour;
-            reply.paletteEntries = static_cast<uint32_t>(PaletteEntries(picture.BitsPerPixel()));
-            reply.iccBytes = metadata.iccProfile.size();
-            std::vector<uint8_t> trailer(reply.paletteEntries * sizeof(BGRA));
-            if (!trailer.empty()) std::memcpy(trailer.data(), picture.Palette(), trailer.size());
-            trailer.insert(trailer.end(), metadata.iccProfile.begin(), metadata.iccProfile.end());
-            pixels = picture.ReleaseSealed(trailer);
-        }
+        pixels = continues ? ContinueAnimation(request, message, reply) : Answer(request, message, name, context, reply);
     } catch (const CTextException& failure) {
         reply.errorCode = failure.Code();
         reply.declared = failure.Declared();
@@ -139,6 +101,68 @@ void CDecodeServer::Serve(const DecodeRequest& request, WireMessage& message) {
     reply.textBytes = static_cast<uint32_t>(text.size());
     const int memfd = pixels.Get();
     SendWireMessage(socket_, FixedBytes(reply), text, pixels.Valid() ? std::span(&memfd, 1) : std::span<const int>());
+}
+
+CUniqueFd CDecodeServer::Answer(const DecodeRequest& request, WireMessage& message, const std::string& name,
+                                CDecodeContext& context, DecodeReply& reply) {
+    const size_t descriptors = 1 + (request.hasTargetProfile ? 1 : 0);
+    if (message.descriptors.size() != descriptors ||
+        (request.kind != RequestKind::kDecode && request.kind != RequestKind::kProbe &&
+         request.kind != RequestKind::kOpenAnimation))
+        throw CTextException(ERR_BAD_DATA, "The decoder was asked something it does not know.");
+    // The helper writes no trace file: it may not open one.
+    context.traceLevel = 0;
+    context.traceFileName.clear();
+    context.storageLimit = request.storageLimit;
+    context.dotsPerInch = request.dotsPerInch;
+    context.minWidth = request.minWidth;
+    context.minHeight = request.minHeight;
+    context.applyOrientation = request.applyOrientation != 0;
+    context.colourManagement = request.colourManagement != 0;
+    context.targetProfile.clear();
+    if (request.hasTargetProfile) context.targetProfile = ReadProfile(message.descriptors[1].Get());
+    const int file = message.descriptors[0].Get();
+    if (testFaults_) InjectFault(name);
+    if (request.kind == RequestKind::kProbe) {
+        reply.info = decoder_.ProbeDescriptor(file, name, &context);
+        reply.format = static_cast<int32_t>(decoder_.LastFormat());
+        return {};
+    }
+    if (request.kind == RequestKind::kOpenAnimation) {
+        animation_.Open(file, name, context, request.makeOpaque != 0, reply);
+        return {};
+    }
+    CMemfdBitmap picture;
+    decoder_.DecodeDescriptor(file, name, picture, context, request.depth);
+    if (request.makeOpaque) MakeOpaque(picture);
+    const ImageMetadata& metadata = picture.Metadata();
+    reply.width = picture.Width();
+    reply.height = picture.Height();
+    reply.bitsPerPixel = picture.BitsPerPixel();
+    reply.stride = picture.BytesPerLine();
+    reply.hasAlpha = picture.HasAlpha() ? 1 : 0;
+    reply.orientation = metadata.orientation;
+    reply.frameCount = metadata.frameCount;
+    reply.scaleDenominator = metadata.scaleDenominator;
+    reply.pngColour = metadata.pngColour;
+    reply.paletteEntries = static_cast<uint32_t>(PaletteEntries(picture.BitsPerPixel()));
+    reply.iccBytes = metadata.iccProfile.size();
+    std::vector<uint8_t> trailer(reply.paletteEntries * sizeof(BGRA));
+    if (!trailer.empty()) std::memcpy(trailer.data(), picture.Palette(), trailer.size());
+    trailer.insert(trailer.end(), metadata.iccProfile.begin(), metadata.iccProfile.end());
+    return picture.ReleaseSealed(trailer);
+}
+
+CUniqueFd CDecodeServer::ContinueAnimation(const DecodeRequest& request, const WireMessage& message,
+                                           DecodeReply& reply) {
+    if (!message.descriptors.empty())
+        throw CTextException(ERR_BAD_DATA, "The decoder was asked something it does not know.");
+    if (request.kind == RequestKind::kRewindAnimation) {
+        animation_.Rewind();
+        return {};
+    }
+    if (testFaults_) InjectFrameFault(animation_.Name(), animation_.NextFrameIndex());
+    return animation_.NextFrame(reply);
 }
 
 void CDecodeServer::Control() {
@@ -186,5 +210,16 @@ void CDecodeServer::InjectFault(const std::string& name) const {
             blocks.back()[0] = 1;
         }
         throw CTextException(ERR_FEATURE_UNAVAILABLE, "The decoder's address space is not limited.");
+    }
+}
+
+void CDecodeServer::InjectFrameFault(const std::string& name, int frame) const {
+    const std::string file = name.substr(name.find_last_of('/') + 1);
+    // The second frame: the first is read when the animation opens, which InjectFault covers.
+    if (frame != 1) return;
+    if (file.starts_with("fault-frame-crash")) {
+        std::raise(SIGSEGV);
+    } else if (file.starts_with("fault-frame-hang")) {
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
     }
 }

@@ -23,6 +23,14 @@
 // carries one sealed memfd: the rows (stride x height, top row first), then the palette
 // (4 bytes an entry), then the ICC profile; a failed one the library's code and text.
 // While a decode runs the only message the viewer may send is a cancel.
+//
+// An animation is streamed: an open-animation request carries the file as a decode request
+// does, and the helper keeps the animation open for the next-frame and rewind requests that
+// follow (which carry no descriptor). The open reply gives the size every frame comes at
+// (upright, as the context asks), the frame count (0: no animation, a still picture) and the
+// loop count; a next-frame reply one sealed memfd of 32-bit rows and the frame's delay, or,
+// once the loop's frames are all read, no memfd and endOfLoop set. A cancel while a frame is
+// read stops it.
 
 constexpr uint32_t kWireMagic = 0x56544431;  // "VTD1"
 // A file name is at most a path; a failure text a few lines.
@@ -37,6 +45,9 @@ enum class RequestKind : uint32_t {
     kCancel = 3,
     // Test switch of the helper: tries to open the named file and reports the errno.
     kTryOpen = 4,
+    kOpenAnimation = 5,
+    kNextFrame = 6,
+    kRewindAnimation = 7,
 };
 
 struct DecodeRequest {
@@ -74,6 +85,9 @@ struct DecodeReply {
     int32_t format = 0;    // the ImageFormat a probe recognised
     int32_t openErrno = 0;  // of a kTryOpen
     DeclaredSize declared;  // of a failure about the picture's size
+    int32_t loopCount = 0;  // of an animation: 0 for ever
+    int32_t delay = 0;      // of a frame, in milliseconds
+    uint8_t endOfLoop = 0;  // no frame: the loop's frames were all read
 };
 
 static_assert(std::is_trivially_copyable_v<DecodeRequest> && std::is_trivially_copyable_v<DecodeReply>);

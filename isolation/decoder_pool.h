@@ -53,6 +53,8 @@ public:
 
     // Helpers started so far, the first ones included.
     int HelpersStarted() const;
+    // How this pool starts its helpers (a helper of an animation's own is started alike).
+    const DecoderHelperOptions& HelperOptions() const { return options_.helper; }
 
 private:
     template <typename Work>

@@ -154,12 +154,13 @@ void CDecoderProcess::Exchange(DecodeRequest request, int fd, const std::string&
     request.colourManagement = context.colourManagement ? 1 : 0;
     request.nameBytes = static_cast<uint32_t>(name.size());
     CUniqueFd profile;
-    if (context.colourManagement && !context.targetProfile.empty()) {
+    if (fd >= 0 && context.colourManagement && !context.targetProfile.empty()) {
         profile = ProfileMemfd(context.targetProfile);
         request.hasTargetProfile = 1;
     }
     const int descriptors[2] = {fd, profile.Get()};
-    if (!SendWireMessage(socket_.Get(), FixedBytes(request), name, std::span(descriptors, profile.Valid() ? 2 : 1)))
+    const size_t sent = fd < 0 ? 0 : profile.Valid() ? 2 : 1;
+    if (!SendWireMessage(socket_.Get(), FixedBytes(request), name, std::span(descriptors, sent)))
         Lost(name, Loss::kEnded);
 
     using Clock = std::chrono::steady_clock;
@@ -203,7 +204,11 @@ std::shared_ptr<CMemfdBitmap> CDecoderProcess::Decode(int fd, const std::string&
     WireMessage message;
     DecodeReply reply;
     Exchange(request, fd, name, context, message, reply);
+    return MapPicture(name, context, message, reply);
+}
 
+std::shared_ptr<CMemfdBitmap> CDecoderProcess::MapPicture(const std::string& name, const CDecodeContext& context,
+                                                          const WireMessage& message, const DecodeReply& reply) {
     // Nothing is mapped before the memfd is known to be sealed and to hold all it claims.
     if (message.descriptors.size() != 1 || !PlausibleShape(reply)) Lost(name, Loss::kNonsense);
     const int memfd = message.descriptors[0].Get();
@@ -243,4 +248,47 @@ ImageInfo CDecoderProcess::Probe(int fd, const std::string& name, const CDecodeC
         Lost(name, Loss::kNonsense);
     if (format != nullptr) *format = static_cast<ImageFormat>(reply.format);
     return reply.info;
+}
+
+AnimationLayout CDecoderProcess::OpenAnimation(int fd, const std::string& name, const CDecodeContext& context,
+                                               bool makeOpaque) {
+    DecodeRequest request;
+    request.kind = RequestKind::kOpenAnimation;
+    request.makeOpaque = makeOpaque ? 1 : 0;
+    WireMessage message;
+    DecodeReply reply;
+    Exchange(request, fd, name, context, message, reply);
+    const AnimationLayout layout{reply.width, reply.height, reply.frameCount, reply.loopCount};
+    const bool still = layout.frameCount == 0;
+    const bool animated = layout.frameCount >= 2 && layout.width > 0 && layout.height > 0;
+    if (!message.descriptors.empty() || (!still && !animated) || layout.loopCount < 0) Lost(name, Loss::kNonsense);
+    return layout;
+}
+
+std::shared_ptr<CMemfdBitmap> CDecoderProcess::NextFrame(const std::string& name, const CDecodeContext& context,
+                                                         const AnimationLayout& layout, int& delay) {
+    DecodeRequest request;
+    request.kind = RequestKind::kNextFrame;
+    WireMessage message;
+    DecodeReply reply;
+    Exchange(request, -1, name, context, message, reply);
+    if (reply.endOfLoop != 0) {
+        if (!message.descriptors.empty()) Lost(name, Loss::kNonsense);
+        return nullptr;
+    }
+    // Every frame is the whole canvas at 32 bits; the rest is checked as for any picture.
+    if (reply.bitsPerPixel != 32 || reply.width != layout.width || reply.height != layout.height || reply.delay < 0)
+        Lost(name, Loss::kNonsense);
+    auto frame = MapPicture(name, context, message, reply);
+    delay = reply.delay;
+    return frame;
+}
+
+void CDecoderProcess::RewindAnimation(const std::string& name, const CDecodeContext& context) {
+    DecodeRequest request;
+    request.kind = RequestKind::kRewindAnimation;
+    WireMessage message;
+    DecodeReply reply;
+    Exchange(request, -1, name, context, message, reply);
+    if (!message.descriptors.empty()) Lost(name, Loss::kNonsense);
 }

@@ -26,6 +26,15 @@ struct DecoderHelperOptions {
     std::string traceFileName;
 };
 
+// An animation the helper holds open: the size every frame comes at, the frame count (0: the
+// file holds no animation) and how often it plays (0: for ever).
+struct AnimationLayout {
+    int width = 0;
+    int height = 0;
+    int frameCount = 0;
+    int loopCount = 0;
+};
+
 // One decoder helper process and the viewer's end of its socket. One request at a time: the
 // caller (the pool) makes sure of that. A helper that crashes, hangs past its watchdog, is
 // killed or answers nonsense ends the request with CTextException and is gone afterwards
@@ -52,9 +61,20 @@ public:
     // The header probe; format, when given, receives the format recognised.
     ImageInfo Probe(int fd, const std::string& name, const CDecodeContext& context, ImageFormat* format = nullptr);
 
+    // Has the helper open the animation in the opened file fd and keep it for the calls
+    // below, its frames' alpha bytes made opaque as Decode does.
+    AnimationLayout OpenAnimation(int fd, const std::string& name, const CDecodeContext& context, bool makeOpaque);
+    // The next frame of the open animation, checked as Decode checks a picture and against
+    // layout's size before it is mapped, with its delay in milliseconds; nullptr, once the
+    // loop's frames were all read. Cancelling context stops the frame being read.
+    std::shared_ptr<CMemfdBitmap> NextFrame(const std::string& name, const CDecodeContext& context,
+                                            const AnimationLayout& layout, int& delay);
+    // The next frame is the first again.
+    void RewindAnimation(const std::string& name, const CDecodeContext& context);
+
 private:
-    // Sends the request, waits for the reply and checks its frame; a library failure in it
-    // is raised.
+    // Sends the request (with the file fd, unless it is -1), waits for the reply and checks
+    // its frame; a library failure in it is raised.
     void Exchange(DecodeRequest request, int fd, const std::string& name, const CDecodeContext& context,
                   WireMessage& message, DecodeReply& reply);
     enum class Loss {
@@ -63,6 +83,9 @@ private:
         kTooLong,    // no answer long past the helper's own watchdog
         kNonsense,   // an answer that breaks the protocol
     };
+    // The picture a successful reply carries, mapped once its memfd and shape are checked.
+    std::shared_ptr<CMemfdBitmap> MapPicture(const std::string& name, const CDecodeContext& context,
+                                             const WireMessage& message, const DecodeReply& reply);
     // Ends the helper and raises what its end means for the decode of name.
     [[noreturn]] void Lost(const std::string& name, Loss loss);
     // Kills the helper and collects it; returns the wait status.

@@ -1,14 +1,14 @@
 #include "viewer/animation_player.h"
 
-#include "codecs/animation_source.h"
-#include "imagelib/dib_section_bitmap.h"
 #include "imagelib/text_exception.h"
-#include "viewer/picture_loader.h"
+#include "isolation/decoder_pool.h"
+#include "isolation/isolated_animation.h"
+#include "isolation/memfd_bitmap.h"
 
 #include <QFile>
 
 CAnimationPlayer::CAnimationPlayer(QObject* parent) : QObject(parent), inbox_(this) {
-    // One reader is read by one thread at a time: a single worker reads every frame.
+    // One animation is read by one thread at a time: a single worker reads every frame.
     worker_.setMaxThreadCount(1);
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, &CAnimationPlayer::ShowNext);
@@ -24,20 +24,24 @@ void CAnimationPlayer::Play(const QString& path) {
     const quint64 session = session_;
     context_ = CDecodeContext();
     const CDecodeContext context = context_;
-    StartOnPool(worker_, [this, session, path, context] {
-        std::shared_ptr<CAnimationReader> reader;
+    // Started as the pool's helpers are (the tests' short watchdogs included).
+    const DecoderHelperOptions options = CDecoderPool::Shared()->HelperOptions();
+    StartOnPool(worker_, [this, session, path, context, options] {
+        Reader reader;
         try {
-            reader = OpenAnimation(QFile::encodeName(path).toStdString(), context);
+            reader = CIsolatedAnimation::Open(QFile::encodeName(path).toStdString(), context, options);
         } catch (const CTextException&) {
             // The still decode already said what there is to say about the file.
         }
-        inbox_.Post([this, session, reader = std::move(reader)] { Opened(session, reader); });
+        inbox_.Post([this, session, reader = std::move(reader)]() mutable { Opened(session, std::move(reader)); });
     });
 }
 
 void CAnimationPlayer::Stop() {
     ++session_;
+    // Reaches the helper too: the frame it reads stops.
     context_.Cancel();
+    Retire(std::move(reader_));
     reader_.reset();
     ahead_.clear();
     timer_.stop();
@@ -45,6 +49,10 @@ void CAnimationPlayer::Stop() {
     waiting_ = false;
     paused_ = false;
     loopsStarted_ = 0;
+}
+
+void CAnimationPlayer::Retire(Reader reader) {
+    if (reader) StartOnPool(worker_, [reader = std::move(reader)]() mutable { reader.reset(); });
 }
 
 void CAnimationPlayer::SetPaused(bool paused) {
@@ -58,9 +66,12 @@ void CAnimationPlayer::SetPaused(bool paused) {
     }
 }
 
-void CAnimationPlayer::Opened(quint64 session, const std::shared_ptr<CAnimationReader>& reader) {
-    if (session != session_ || !reader) return;
-    reader_ = reader;
+void CAnimationPlayer::Opened(quint64 session, Reader reader) {
+    if (session != session_ || !reader) {
+        Retire(std::move(reader));
+        return;
+    }
+    reader_ = std::move(reader);
     waiting_ = true;
     ReadAhead();
 }
@@ -75,33 +86,34 @@ void CAnimationPlayer::ReadAhead() {
     if (!reader_ || reading_ || static_cast<int>(ahead_.size()) >= kFramesAhead || BytesAhead() >= kBytesAhead) return;
     reading_ = true;
     const quint64 session = session_;
-    const std::shared_ptr<CAnimationReader> reader = reader_;
-    StartOnPool(worker_, [this, session, reader]() mutable {
+    StartOnPool(worker_, [this, session, reader = reader_]() mutable {
         Decoded frame;
-        frame.bitmap = std::make_shared<CDIBSectionBitmap>();
         try {
-            frame.delay = reader->ReadFrame(*frame.bitmap);
+            std::shared_ptr<CMemfdBitmap> bitmap;
+            frame.delay = reader->ReadFrame(bitmap);
             if (frame.delay < 0) {
                 // The end of a loop: the next one starts over from the first frame.
                 reader->Rewind();
                 frame.startsLoop = true;
-                frame.delay = reader->ReadFrame(*frame.bitmap);
+                frame.delay = reader->ReadFrame(bitmap);
             }
-            MakeOpaque(*frame.bitmap);
+            frame.bitmap = std::move(bitmap);
         } catch (const CTextException&) {
             frame.bitmap.reset();
         }
-        // The reader goes back with the frame: it is only ever let go on this object's thread,
-        // which reads it too.
-        inbox_.Post([this, session, frame, reader = std::move(reader)] { FrameRead(session, frame); });
+        // Let go of here, so that the last hold on the animation ends on this thread.
+        reader.reset();
+        inbox_.Post([this, session, frame] { FrameRead(session, frame); });
     });
 }
 
 void CAnimationPlayer::FrameRead(quint64 session, const Decoded& frame) {
     if (session != session_) return;
     reading_ = false;
-    // A frame that cannot be read ends the animation where it is.
+    // A frame that cannot be read (a helper that crashed or hung among the reasons) ends the
+    // animation where it is.
     if (!frame.bitmap || frame.delay < 0) {
+        Retire(std::move(reader_));
         reader_.reset();
         return;
     }

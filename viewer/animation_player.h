@@ -1,6 +1,6 @@
 #pragma once
 
-#include "imagelib/animation_reader.h"
+#include "imagelib/decode_context.h"
 #include "platform/thread_hand_off.h"
 
 #include <QObject>
@@ -12,12 +12,15 @@
 #include <memory>
 
 class CDIBSectionBitmap;
+class CIsolatedAnimation;
 
-// Plays an animated picture for the document: the frames are read on a worker thread a few
-// ahead of the one showing (at most kFramesAhead, and at most kBytesAhead bytes of them;
-// older frames are let go and read again on the next loop), and each is shown for the
-// delay the file gives it, looping as the file says. The user-interface thread only swaps
-// finished frames in, so a slow frame makes the animation wait, never the window.
+// Plays an animated picture for the document: the frames are read by a decoder helper of the
+// animation's own, a few ahead of the one showing (at most kFramesAhead, and at most
+// kBytesAhead bytes of them; older frames are let go and read again on the next loop), and
+// each is shown for the delay the file gives it, looping as the file says. A worker thread
+// waits for the helper; the user-interface thread only swaps finished frames in, so a slow
+// frame makes the animation wait, never the window. A helper that crashes or hangs ends the
+// animation where it is.
 class CAnimationPlayer : public QObject {
     Q_OBJECT
 public:
@@ -50,15 +53,20 @@ private:
         bool startsLoop = false;  // the first frame of a loop after the first
     };
 
-    void Opened(quint64 session, const std::shared_ptr<CAnimationReader>& reader);
+    using Reader = std::shared_ptr<CIsolatedAnimation>;
+
+    void Opened(quint64 session, Reader reader);
     void ReadAhead();
     void FrameRead(quint64 session, const Decoded& frame);
     void ShowNext();
     qint64 BytesAhead() const;
+    // Lets go of reader on the worker: ending its helper waits for the process.
+    void Retire(Reader reader);
 
     // The animation's decode context: the reader and the reads share its cancel flag.
     CDecodeContext context_;
-    std::shared_ptr<CAnimationReader> reader_;
+    // Let go of on the worker thread only (Retire).
+    Reader reader_;
     quint64 session_ = 0;
     bool reading_ = false;
     bool waiting_ = false;  // the delay ran out before the next frame was read

@@ -4,8 +4,11 @@
 //   short     a sealed memfd smaller than the rows it claims
 //   stride    rows claimed shorter than the width needs
 //   huge      a picture far over the storage limit
+//   frame-size  a picture of 64 x 32 pixels where 64 x 64 are due
 //   garbage   a message that is no reply
 //   silent    no reply at all: the helper ends
+// An animation opens well (64 x 64 pixels, three frames), so that its frames get the broken
+// replies.
 
 #include "isolation/decode_wire.h"
 
@@ -36,6 +39,15 @@ int main() {
     WireMessage request;
     while (ReceiveWireMessage(kSocket, 1 << 20, request) == ReceiveResult::kMessage) {
         if (how == "silent") return 0;
+        DecodeRequest asked;
+        if (how != "garbage" && ParseFixed(request, asked) && asked.kind == RequestKind::kOpenAnimation) {
+            DecodeReply layout;
+            layout.width = 64;
+            layout.height = 64;
+            layout.frameCount = 3;
+            SendWireMessage(kSocket, FixedBytes(layout), {}, {});
+            continue;
+        }
         DecodeReply reply;
         reply.width = 64;
         reply.height = 64;
@@ -48,6 +60,9 @@ int main() {
             memfd = Memfd(256 * 63, true);
         } else if (how == "stride") {
             reply.stride = 128;
+            memfd = Memfd(256 * 64, true);
+        } else if (how == "frame-size") {
+            reply.height = 32;
             memfd = Memfd(256 * 64, true);
         } else if (how == "huge") {
             reply.width = 1 << 20;
