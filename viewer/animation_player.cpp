@@ -42,7 +42,6 @@ void CAnimationPlayer::Stop() {
     // Reaches the helper too: the frame it reads stops.
     context_.Cancel();
     Retire(std::move(reader_));
-    reader_.reset();
     ahead_.clear();
     timer_.stop();
     reading_ = false;
@@ -114,7 +113,6 @@ void CAnimationPlayer::FrameRead(quint64 session, const Decoded& frame) {
     // animation where it is.
     if (!frame.bitmap || frame.delay < 0) {
         Retire(std::move(reader_));
-        reader_.reset();
         return;
     }
     ahead_.push_back(frame);
