@@ -36,9 +36,9 @@ struct AnimationLayout {
 };
 
 // One decoder helper process and the viewer's end of its socket. One request at a time: the
-// caller (the pool) makes sure of that. A helper that crashes, hangs past its watchdog, is
-// killed or answers nonsense ends the request with CTextException and is gone afterwards
-// (Alive() false); the next request needs a new helper.
+// caller (the pool, or the animation the helper plays) makes sure of that. A helper that
+// crashes, hangs past its watchdog, is killed or answers nonsense ends the request with
+// CTextException and is gone afterwards (Alive() false); the next request needs a new helper.
 class CDecoderProcess {
 public:
     // Starts the helper; raises CTextException code 6 when it cannot be started.
