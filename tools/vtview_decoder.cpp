@@ -4,7 +4,8 @@
 //   vtview-decoder --test-try-open PATH
 //
 // The viewer starts it with one end of a socket pair as FD and sends it opened files; the
-// helper answers with the pictures in sealed memfds (isolation/decode_wire.h). Before it
+// helper answers with the pictures in sealed memfds (isolation/decode_wire.h), or keeps an
+// animation open and answers with its frames one a request. Before it
 // serves, it loads what cannot be loaded later (Qt's offscreen platform, the font
 // database, a first font), limits its address space and enters a system-call filter that
 // leaves it no way to start a program or reach the network, and no file to open but the
@@ -14,8 +15,9 @@
 // ("opened" or the errno's name), so that the filter can be seen at work.
 //
 // With VT_DECODER_TEST_FAULTS set in its environment, files named fault-crash*, fault-hang*
-// and fault-hog* make it crash, hang or run out of address space (for tests of the viewer's
-// recovery).
+// and fault-hog* make it crash, hang or run out of address space, and animations named
+// fault-frame-crash* or fault-frame-hang* crash or hang at their second frame (for tests of
+// the viewer's recovery).
 
 #include "codecs/auto_decoder.h"
 #include "imagelib/dib_section_bitmap.h"
