@@ -245,7 +245,9 @@ TEST(GifAnimationTest, CorpusAnimationsComposeEveryFrame) {
         ++animations;
         CMemBitmap frame;
         EXPECT_GT(reader->ReadFrame(frame), 0);
-        if (entry.relPath.find("out_of_bounds") != std::string::npos) EXPECT_EQ(CompareWithReference(frame, entry), "");
+        if (entry.relPath.find("out_of_bounds") != std::string::npos) {
+            EXPECT_EQ(CompareWithReference(frame, entry), "");
+        }
         for (int i = 1; i < reader->FrameCount(); ++i) EXPECT_GT(reader->ReadFrame(frame), 0);
         EXPECT_EQ(frame.Size(), std::make_pair(reader->CanvasWidth(), reader->CanvasHeight()));
     }

@@ -163,7 +163,9 @@ TEST(WebPDecoderTest, LossyAndLosslessWithAndWithoutAlpha) {
             ASSERT_EQ(bitmap.Size(), std::make_pair(kW, kH));
             ASSERT_EQ(bitmap.BitsPerPixel(), 32);
             EXPECT_EQ(bitmap.HasAlpha(), alpha);
-            if (lossless) EXPECT_EQ(Psnr(bitmap, kSmooth), 99);
+            if (lossless) {
+                EXPECT_EQ(Psnr(bitmap, kSmooth), 99);
+            }
             EXPECT_GE(Psnr(bitmap, kSmooth), 30);
             for (int y = 0; y < kH; y += 7)
                 for (int x = 0; x < kW; x += 5) ASSERT_EQ(bitmap.PixelLine(y)[x].a, alpha ? kSmooth(x, y)[3] : 255);
