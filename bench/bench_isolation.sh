@@ -1,7 +1,8 @@
 #!/bin/sh
 # Decoding in the helper process against decoding in vtimg's own, side by side: a 24-megapixel
-# JPEG (the photo-like file of bench_codecs.sh) decoded into a new bitmap each run
-# (`vtimg bench --new-bitmap` against `vtimg --isolated bench`; target at most 1.05 x), and
+# JPEG (the photo-like file of bench_codecs.sh) decoded into a new bitmap each run and its rows
+# read once, as the first paint reads them (`vtimg bench --new-bitmap` against
+# `vtimg --isolated bench`; target at most 1.05 x), and
 # the thumbnail of a 1-megapixel JPEG, a decode scaled for at least 100 x 75 plus the resize
 # (`--thumbnail 100x75`), with the header probe the thumbnail list makes first (`--probe`;
 # target at most 3 ms more for both together). The two take turns round after round
