@@ -100,7 +100,7 @@ void CDecodeServer::Serve(const DecodeRequest& request, WireMessage& message) {
             reply.info = decoder_.ProbeDescriptor(file, name, &context);
             reply.format = static_cast<int32_t>(decoder_.LastFormat());
         } else {
-            CMemfdBitmap picture;
+            CMemfdBitmap picture(&reserve_);
             decoder_.DecodeDescriptor(file, name, picture, context, request.depth);
             if (request.makeOpaque) MakeOpaque(picture);
             const ImageMetadata& metadata = picture.Metadata();
@@ -139,6 +139,16 @@ void CDecodeServer::Serve(const DecodeRequest& request, WireMessage& message) {
     reply.textBytes = static_cast<uint32_t>(text.size());
     const int memfd = pixels.Get();
     SendWireMessage(socket_, FixedBytes(reply), text, pixels.Valid() ? std::span(&memfd, 1) : std::span<const int>());
+    if (!pixels.Valid()) return;
+    // Closed now, while the viewer still holds the picture: the last one to let it go frees
+    // its pages, and that must not be this process when the next request is already waiting.
+    pixels.Reset();
+    // While the viewer looks at this picture, the memory for the next one is made: pictures
+    // come in runs of one size (a camera's, a folder's thumbnails).
+    reserve_.Prepare(reply.stride * static_cast<size_t>(reply.height), [this] {
+        pollfd socket{socket_, POLLIN, 0};
+        return ::poll(&socket, 1, 0) != 0;
+    });
 }
 
 void CDecodeServer::Control() {

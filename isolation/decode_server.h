@@ -2,6 +2,7 @@
 
 #include "codecs/auto_decoder.h"
 #include "imagelib/decode_context.h"
+#include "isolation/pixel_memfd.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -33,6 +34,8 @@ private:
     const std::chrono::milliseconds watchdog_;
     const bool testFaults_;
     CAutoDecoder decoder_;
+    // Only the serving thread touches it.
+    CPixelMemfdReserve reserve_;
 
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -2,6 +2,7 @@
 
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
+#include "isolation/pixel_memfd.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -40,17 +41,16 @@ bool WriteAll(int fd, std::span<const uint8_t> data, off_t offset) {
 
 CMemfdBitmap::CMemfdBitmap() = default;
 
+CMemfdBitmap::CMemfdBitmap(CPixelMemfdReserve* reserve) : reserve_(reserve) {}
+
 CMemfdBitmap::~CMemfdBitmap() { Unmap(); }
 
 void CMemfdBitmap::AllocateStorage(int width, int height, int depth, bool hasAlpha) {
     const size_t bytes = static_cast<size_t>(height) * PaddedLineBytes(width, depth);
-    CUniqueFd memfd(::memfd_create("vtview-pixels", MFD_CLOEXEC | MFD_ALLOW_SEALING));
-    if (!memfd.Valid() || ::ftruncate(memfd.Get(), static_cast<off_t>(bytes)) != 0) OutOfMemory();
-    // Populated at once: the decoder writes every row, and one call maps the pages far
-    // cheaper than a fault for each.
-    void* rows = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, memfd.Get(), 0);
-    if (rows == MAP_FAILED) OutOfMemory();
-    memfd_ = std::move(memfd);
+    CPixelMemfd storage = reserve_ != nullptr ? reserve_->Take(bytes) : CPixelMemfd::Create(bytes);
+    if (!storage.Valid()) OutOfMemory();
+    uint8_t* rows = storage.Rows();
+    memfd_ = storage.Release();
     Adopt(rows, bytes, width, height, depth, hasAlpha);
 }
 
@@ -81,6 +81,8 @@ CUniqueFd CMemfdBitmap::ReleaseSealed(std::span<const uint8_t> trailer) {
     if (!memfd_.Valid()) OutOfMemory();
     CUniqueFd memfd = std::move(memfd_);
     const size_t rows = mappedBytes_;
+    // The placeholder below is no picture to spend the reserve on.
+    reserve_ = nullptr;
     // A memfd cannot be sealed against writing while a shared writable mapping of it exists.
     Create(16, 16, 8, false);
     if (!trailer.empty() && (::ftruncate(memfd.Get(), static_cast<off_t>(rows + trailer.size())) != 0 ||

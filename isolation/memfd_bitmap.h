@@ -3,6 +3,8 @@
 #include "imagelib/dib_section_bitmap.h"
 #include "isolation/unique_fd.h"
 
+class CPixelMemfdReserve;
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,7 +13,8 @@
 // A 32-, 8- or 1-bit window-system bitmap whose rows live in a memfd, so that the picture a
 // helper process decodes reaches the viewer without a copy.
 //
-// In the helper every Create puts the rows into a new memfd mapped shared and writable;
+// In the helper every Create puts the rows into a memfd mapped shared and writable, its pages
+// in place: the reserve's when the bitmap was given one and it fits, a new one otherwise.
 // ReleaseSealed then hands that memfd over, sealed against any change, with the palette and
 // the profile behind the rows. In the viewer Map maps such a memfd privately: the bitmap
 // reads the pages the helper wrote, and a write (which the viewer does not make) would only
@@ -19,6 +22,8 @@
 class CMemfdBitmap : public CDIBSectionBitmap {
 public:
     CMemfdBitmap();
+    // reserve, when given, outlives the bitmap.
+    explicit CMemfdBitmap(CPixelMemfdReserve* reserve);
     ~CMemfdBitmap() override;
 
     // Unmaps the rows, writes trailer (palette and profile) behind them and seals the memfd
@@ -42,6 +47,7 @@ private:
     void Unmap();
     void Adopt(void* rows, size_t bytes, int width, int height, int depth, bool hasAlpha);
 
+    CPixelMemfdReserve* reserve_ = nullptr;
     std::unique_ptr<uint8_t[]> header_;
     CUniqueFd memfd_;
     void* mapped_ = nullptr;
