@@ -141,14 +141,11 @@ void CDecodeServer::Serve(const DecodeRequest& request, WireMessage& message) {
     SendWireMessage(socket_, FixedBytes(reply), text, pixels.Valid() ? std::span(&memfd, 1) : std::span<const int>());
     if (!pixels.Valid()) return;
     // Closed now, while the viewer still holds the picture: the last one to let it go frees
-    // its pages, and that must not be this process when the next request is already waiting.
+    // its pages, and that should not be this process with the next request waiting.
     pixels.Reset();
     // While the viewer looks at this picture, the memory for the next one is made: pictures
     // come in runs of one size (a camera's, a folder's thumbnails).
-    reserve_.Prepare(reply.stride * static_cast<size_t>(reply.height), [this] {
-        pollfd socket{socket_, POLLIN, 0};
-        return ::poll(&socket, 1, 0) != 0;
-    });
+    reserve_.Prepare(reply.stride * static_cast<size_t>(reply.height));
 }
 
 void CDecodeServer::Control() {

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <tuple>
 
 namespace {
 
@@ -49,14 +50,11 @@ void CMemfdBitmap::AllocateStorage(int width, int height, int depth, bool hasAlp
     const size_t bytes = static_cast<size_t>(height) * PaddedLineBytes(width, depth);
     CPixelMemfd storage = reserve_ != nullptr ? reserve_->Take(bytes) : CPixelMemfd::Create(bytes);
     if (!storage.Valid()) OutOfMemory();
-    uint8_t* rows = storage.Rows();
-    memfd_ = storage.Release();
-    Adopt(rows, bytes, width, height, depth, hasAlpha);
+    storage_ = std::move(storage);
+    Adopt(storage_.Rows(), width, height, depth, hasAlpha);
 }
 
-void CMemfdBitmap::Adopt(void* rows, size_t bytes, int width, int height, int depth, bool hasAlpha) {
-    mapped_ = rows;
-    mappedBytes_ = bytes;
+void CMemfdBitmap::Adopt(void* rows, int width, int height, int depth, bool hasAlpha) {
     header_ = std::make_unique<uint8_t[]>(kDibInfoHeaderSize + ColourTableBytes(depth));
     FillInfoHeader(header_.get(), width, height, depth);
     SetInfoAndBits(header_.get(), static_cast<uint8_t*>(rows));
@@ -74,16 +72,16 @@ void CMemfdBitmap::Unmap() {
     if (mapped_ != nullptr) ::munmap(mapped_, mappedBytes_);
     mapped_ = nullptr;
     mappedBytes_ = 0;
-    memfd_.Reset();
+    storage_ = CPixelMemfd();
 }
 
 CUniqueFd CMemfdBitmap::ReleaseSealed(std::span<const uint8_t> trailer) {
-    if (!memfd_.Valid()) OutOfMemory();
-    CUniqueFd memfd = std::move(memfd_);
-    const size_t rows = mappedBytes_;
+    if (!storage_.Valid()) OutOfMemory();
+    const size_t rows = storage_.Bytes();
+    // A memfd cannot be sealed against writing while a shared writable mapping of it exists.
+    CUniqueFd memfd = storage_.UnmapAndRelease();
     // The placeholder below is no picture to spend the reserve on.
     reserve_ = nullptr;
-    // A memfd cannot be sealed against writing while a shared writable mapping of it exists.
     Create(16, 16, 8, false);
     if (!trailer.empty() && (::ftruncate(memfd.Get(), static_cast<off_t>(rows + trailer.size())) != 0 ||
                              !WriteAll(memfd.Get(), trailer, static_cast<off_t>(rows))))
@@ -96,20 +94,27 @@ CUniqueFd CMemfdBitmap::ReleaseSealed(std::span<const uint8_t> trailer) {
 std::shared_ptr<CMemfdBitmap> CMemfdBitmap::Map(int memfd, int width, int height, int depth, bool hasAlpha,
                                                 std::span<const BGRA> palette) {
     const size_t bytes = static_cast<size_t>(height) * PaddedLineBytes(width, depth);
-    // The helper's pages themselves, no copy, mapped as they are first read (a picture shown
-    // at natural size may never touch most of them). Private: a write would copy only the
-    // page it touches.
+    // The helper's pages themselves, no copy. Private: a write would copy only the page it
+    // touches. Mapped here and now, on the thread that asked for the decode, all in one call:
+    // otherwise the first paint, on the thread that shows the picture, would take a page fault
+    // for every few pages. A kernel without the call leaves them to those faults.
     void* rows = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE, memfd, 0);
     if (rows == MAP_FAILED) OutOfMemory();
+    // Read-only in place: a write fault would copy every page.
+    static_cast<void>(::madvise(rows, bytes, MADV_POPULATE_READ));
     auto bitmap = std::make_shared<CMemfdBitmap>();
     bitmap->FreeStorage();
     bitmap->ClearFields();
-    bitmap->Adopt(rows, bytes, width, height, depth, hasAlpha);
+    bitmap->mapped_ = rows;
+    bitmap->mappedBytes_ = bytes;
+    bitmap->Adopt(rows, width, height, depth, hasAlpha);
     if (!palette.empty()) bitmap->LoadPalette(palette.data());
     return bitmap;
 }
 
 QImage CMemfdBitmap::ReleaseBitmapHandle() {
+    // Its own memfd's mapping is handed over like any other; the memfd itself is not needed.
+    if (storage_.Valid()) std::tie(mapped_, mappedBytes_) = storage_.ReleaseMapping();
     if (mapped_ == nullptr) return CDIBSectionBitmap::ReleaseBitmapHandle();
     auto region = std::make_unique<MappedRegion>(MappedRegion{mapped_, mappedBytes_});
     QImage handle = WrapRows(static_cast<uint8_t*>(mapped_), UnmapRegion, region.get());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "imagelib/dib_section_bitmap.h"
+#include "isolation/pixel_memfd.h"
 #include "isolation/unique_fd.h"
 
 class CPixelMemfdReserve;
@@ -36,7 +37,7 @@ public:
     static std::shared_ptr<CMemfdBitmap> Map(int memfd, int width, int height, int depth, bool hasAlpha,
                                              std::span<const BGRA> palette);
 
-    size_t RowBytes() const { return mappedBytes_; }
+    size_t RowBytes() const { return storage_.Valid() ? storage_.Bytes() : mappedBytes_; }
     QImage ReleaseBitmapHandle() override;
 
 protected:
@@ -45,11 +46,12 @@ protected:
 
 private:
     void Unmap();
-    void Adopt(void* rows, size_t bytes, int width, int height, int depth, bool hasAlpha);
+    void Adopt(void* rows, int width, int height, int depth, bool hasAlpha);
 
     CPixelMemfdReserve* reserve_ = nullptr;
     std::unique_ptr<uint8_t[]> header_;
-    CUniqueFd memfd_;
+    // The rows are either the bitmap's own memfd or a mapping of someone else's.
+    CPixelMemfd storage_;
     void* mapped_ = nullptr;
     size_t mappedBytes_ = 0;
 };
