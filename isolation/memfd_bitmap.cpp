@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <tuple>
 
 namespace {
@@ -78,16 +79,27 @@ void CMemfdBitmap::Unmap() {
 CUniqueFd CMemfdBitmap::ReleaseSealed(std::span<const uint8_t> trailer) {
     if (!storage_.Valid()) OutOfMemory();
     const size_t rows = storage_.Bytes();
-    // A memfd cannot be sealed against writing while a shared writable mapping of it exists.
-    CUniqueFd memfd = storage_.UnmapAndRelease();
+    CPixelMemfd storage = std::move(storage_);
     // The placeholder below is no picture to spend the reserve on.
-    reserve_ = nullptr;
+    CPixelMemfdReserve* const reserve = std::exchange(reserve_, nullptr);
     Create(16, 16, 8, false);
+    int seals = F_SEAL_SHRINK | F_SEAL_GROW;
+    CUniqueFd memfd;
+    if (reserve != nullptr) {
+        // Sealed against new writes only, the rows mapped still: the reserve unmaps them once
+        // the reply is on its way, and the viewer then seals the memfd against writing.
+        memfd = storage.ReleaseMemfd();
+        seals |= F_SEAL_FUTURE_WRITE;
+    } else {
+        // A memfd cannot be sealed against writing while a shared writable mapping of it exists.
+        memfd = storage.UnmapAndRelease();
+        seals |= F_SEAL_WRITE | F_SEAL_SEAL;
+    }
     if (!trailer.empty() && (::ftruncate(memfd.Get(), static_cast<off_t>(rows + trailer.size())) != 0 ||
                              !WriteAll(memfd.Get(), trailer, static_cast<off_t>(rows))))
         OutOfMemory();
-    if (::fcntl(memfd.Get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0)
-        OutOfMemory();
+    if (::fcntl(memfd.Get(), F_ADD_SEALS, seals) != 0) OutOfMemory();
+    if (reserve != nullptr) reserve->Retire(std::move(storage));
     return memfd;
 }
 

@@ -16,8 +16,9 @@ class CPixelMemfdReserve;
 //
 // In the helper every Create puts the rows into a memfd mapped shared and writable, its pages
 // in place: the reserve's when the bitmap was given one and it fits, a new one otherwise.
-// ReleaseSealed then hands that memfd over, sealed against any change, with the palette and
-// the profile behind the rows. In the viewer Map maps such a memfd privately: the bitmap
+// ReleaseSealed then hands that memfd over, sealed against any change in size and against
+// writes (or, from a bitmap with a reserve, against new writes, the reserve unmapping the rows
+// later), with the palette and the profile behind the rows. In the viewer Map maps such a memfd privately: the bitmap
 // reads the pages the helper wrote, and a write (which the viewer does not make) would only
 // copy the page it touches. A Create in the viewer gives ordinary rows in a memfd of its own.
 class CMemfdBitmap : public CDIBSectionBitmap {
@@ -27,9 +28,11 @@ public:
     explicit CMemfdBitmap(CPixelMemfdReserve* reserve);
     ~CMemfdBitmap() override;
 
-    // Unmaps the rows, writes trailer (palette and profile) behind them and seals the memfd
-    // against shrinking, growing and writing. The bitmap is left 16 x 16 x 8. Raises code 10
-    // when the memfd cannot be finished.
+    // Writes trailer (palette and profile) behind the rows and seals the memfd against
+    // shrinking and growing, and against writing: with a reserve only against new writes
+    // (F_SEAL_FUTURE_WRITE), the reserve keeping the rows mapped until its next Prepare, so
+    // that the reply need not wait for their unmapping; without one, fully, the rows unmapped
+    // first. The bitmap is left 16 x 16 x 8. Raises code 10 when the memfd cannot be finished.
     CUniqueFd ReleaseSealed(std::span<const uint8_t> trailer);
 
     // A bitmap over the rows of memfd: height rows of stride bytes from its start; the

@@ -137,6 +137,11 @@ CUniqueFd CPixelMemfd::UnmapAndRelease() {
     return std::move(memfd_);
 }
 
+CUniqueFd CPixelMemfd::ReleaseMemfd() {
+    Settle();
+    return std::move(memfd_);
+}
+
 std::pair<uint8_t*, size_t> CPixelMemfd::ReleaseMapping() {
     Settle();
     const std::pair mapping{std::exchange(rows_, nullptr), std::exchange(bytes_, 0)};
@@ -161,7 +166,10 @@ CPixelMemfd CPixelMemfdReserve::Take(size_t bytes) {
     return made;
 }
 
+void CPixelMemfdReserve::Retire(CPixelMemfd handedOut) { retired_ = std::move(handedOut); }
+
 void CPixelMemfdReserve::Prepare(size_t bytes) {
+    retired_ = CPixelMemfd();
     if (held_.Valid() && held_.Bytes() == bytes) return;
     held_ = CPixelMemfd();
     held_ = CPixelMemfd::Create(bytes);

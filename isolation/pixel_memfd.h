@@ -37,6 +37,8 @@ public:
 
     // Unmaps the rows and hands over the memfd.
     CUniqueFd UnmapAndRelease();
+    // Hands over the memfd and keeps the rows mapped until this goes.
+    CUniqueFd ReleaseMemfd();
     // Closes the memfd and hands over the mapping (Rows(), Bytes() long): the caller unmaps it.
     std::pair<uint8_t*, size_t> ReleaseMapping();
 
@@ -72,13 +74,18 @@ public:
     // up and the new one tried again.
     CPixelMemfd Take(size_t bytes);
 
-    // Makes ahead a memfd of bytes for the next picture, which is most likely of the last
-    // one's size; any other it holds is given back first. Returns at once: large pages are
-    // put in place by a thread of their own.
+    // Keeps the rows of a picture handed to the viewer mapped until Prepare: unmapping a
+    // large picture takes milliseconds the viewer need not wait for.
+    void Retire(CPixelMemfd handedOut);
+
+    // Unmaps the rows retired, then makes ahead a memfd of bytes for the next picture, which
+    // is most likely of the last one's size; any other it holds is given back first. Returns
+    // at once: large pages are put in place by a thread of their own.
     void Prepare(size_t bytes);
 
     size_t Bytes() const { return held_.Bytes(); }
 
 private:
     CPixelMemfd held_;
+    CPixelMemfd retired_;
 };
