@@ -2,7 +2,7 @@
 
 #include "codecs/auto_decoder.h"
 #include "imagelib/decode_context.h"
-#include "isolation/pixel_memfd.h"
+#include "isolation/pixel_memfd_reserve.h"
 
 #include <chrono>
 #include <condition_variable>

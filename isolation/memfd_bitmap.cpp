@@ -2,7 +2,7 @@
 
 #include "imagelib/storage_limit.h"
 #include "imagelib/text_exception.h"
-#include "isolation/pixel_memfd.h"
+#include "isolation/pixel_memfd_reserve.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -10,8 +10,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <utility>
 #include <tuple>
+#include <utility>
 
 namespace {
 

@@ -117,7 +117,7 @@ bool CPixelMemfd::Resize(size_t bytes) {
         bytes_ = bytes;
         placing_->placed = placed;
         // The pages past the new end go back to the system.
-        return ::ftruncate(memfd_.Get(), static_cast<off_t>(bytes)) == 0;
+        return ::ftruncate(memfd_.Get(), static_cast<off_t>(bytes)) == 0 && Place(placed);
     }
     void* rows = MAP_FAILED;
     if (::ftruncate(memfd_.Get(), static_cast<off_t>(bytes)) != 0 ||
@@ -148,29 +148,4 @@ std::pair<uint8_t*, size_t> CPixelMemfd::ReleaseMapping() {
     placing_.reset();
     memfd_.Reset();
     return mapping;
-}
-
-CPixelMemfd CPixelMemfdReserve::Take(size_t bytes) {
-    if (held_.Valid() && held_.Bytes() / 2 <= bytes) {
-        CPixelMemfd taken = std::move(held_);
-        if (taken.Resize(bytes)) return taken;
-        // Memory is short: the reserve's pages go back before a new memfd is tried.
-        taken = CPixelMemfd();
-        return CPixelMemfd::Create(bytes);
-    }
-    CPixelMemfd made = CPixelMemfd::Create(bytes);
-    if (!made.Valid() && held_.Valid()) {
-        held_ = CPixelMemfd();
-        made = CPixelMemfd::Create(bytes);
-    }
-    return made;
-}
-
-void CPixelMemfdReserve::Retire(CPixelMemfd handedOut) { retired_ = std::move(handedOut); }
-
-void CPixelMemfdReserve::Prepare(size_t bytes) {
-    retired_ = CPixelMemfd();
-    if (held_.Valid() && held_.Bytes() == bytes) return;
-    held_ = CPixelMemfd();
-    held_ = CPixelMemfd::Create(bytes);
 }

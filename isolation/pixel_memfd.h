@@ -62,30 +62,3 @@ private:
     std::unique_ptr<Placing> placing_;
     std::thread placer_;
 };
-
-// The decoder helper's pixel memory for the next picture, made while it waits for the next
-// request, so that a decode finds its pages in place. It holds one picture's memory at most,
-// never pixels of a picture it handed out.
-class CPixelMemfdReserve {
-public:
-    // Rows for a picture of bytes: the memfd made ahead when it is no more than twice as large
-    // (cut to size) or smaller (grown), a new one otherwise; empty when memory is short. A new
-    // one may be refused for the address space the reserve occupies; the reserve is then given
-    // up and the new one tried again.
-    CPixelMemfd Take(size_t bytes);
-
-    // Keeps the rows of a picture handed to the viewer mapped until Prepare: unmapping a
-    // large picture takes milliseconds the viewer need not wait for.
-    void Retire(CPixelMemfd handedOut);
-
-    // Unmaps the rows retired, then makes ahead a memfd of bytes for the next picture, which
-    // is most likely of the last one's size; any other it holds is given back first. Returns
-    // at once: large pages are put in place by a thread of their own.
-    void Prepare(size_t bytes);
-
-    size_t Bytes() const { return held_.Bytes(); }
-
-private:
-    CPixelMemfd held_;
-    CPixelMemfd retired_;
-};

@@ -3,7 +3,7 @@
 
 #include "imagelib/mem_bitmap.h"
 #include "isolation/memfd_bitmap.h"
-#include "isolation/pixel_memfd.h"
+#include "isolation/pixel_memfd_reserve.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>
