@@ -5,7 +5,8 @@
 //   vtimg [GLOBAL OPTIONS] info FILE...
 //   vtimg [GLOBAL OPTIONS] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]
 //                          [--quantize median|popularity|fixed] [--dither none|ordered|floyd]
-//   vtimg [GLOBAL OPTIONS] bench FILE [--runs N] [--new-bitmap] [--resize WxH | --thumbnail WxH | --probe]
+//   vtimg [GLOBAL OPTIONS] bench FILE [--runs N] [--new-bitmap] [--pause MS]
+//                          [--resize WxH | --thumbnail WxH | --probe]
 //
 // Global options: --trace LEVEL FILE, --dpi N, --keep-orientation, --no-color-management, --isolated.
 //
@@ -21,7 +22,8 @@
 // decoding it for at least WxH (the scaled decoding a thumbnail asks for) and resizing it to
 // WxH, as the thumbnail list does; with --probe, of reading its header as info does.
 // Decodes of bench reuse one bitmap, as the viewer once kept one for its current picture;
-// with --new-bitmap each run decodes into a new one.
+// with --new-bitmap each run decodes into a new one. --pause waits MS milliseconds between
+// runs, off the clock, as a person looking at each picture does.
 //
 // --dpi renders metafiles at N dots per inch instead of the screen's (96 without one).
 // Decodes turn pictures upright by their Exif orientation and convert their colours to sRGB
@@ -58,6 +60,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -96,8 +99,8 @@ int Usage() {
                "       vtimg [GLOBAL OPTIONS] info FILE...\n"
                "       vtimg [GLOBAL OPTIONS] convert INPUT OUTPUT.bmp [--depth 0|1|8|32] [--resize WxH]\n"
                "                 [--quantize median|popularity|fixed] [--dither none|ordered|floyd]\n"
-               "       vtimg [GLOBAL OPTIONS] bench FILE [--runs N] [--new-bitmap] [--resize WxH | --thumbnail WxH |\n"
-               "                 --probe]\n"
+               "       vtimg [GLOBAL OPTIONS] bench FILE [--runs N] [--new-bitmap] [--pause MS]\n"
+               "                 [--resize WxH | --thumbnail WxH | --probe]\n"
                "global options: --trace LEVEL FILE, --dpi N, --keep-orientation, --no-color-management, --isolated\n",
                stderr);
     return kUsageError;
@@ -331,6 +334,7 @@ int Bench(const std::vector<std::string>& args) {
     std::string file;
     int runs = 10;
     bool newBitmap = false;
+    int pauseMs = 0;
     Measure measure = Measure::kDecode;
     int newWidth = 0;
     int newHeight = 0;
@@ -340,6 +344,8 @@ int Bench(const std::vector<std::string>& args) {
             if (!ParseInt(args[++i], runs) || runs < 1) return Usage();
         } else if (args[i] == "--new-bitmap") {
             newBitmap = true;
+        } else if (args[i] == "--pause" && i + 1 < args.size()) {
+            if (!ParseInt(args[++i], pauseMs) || pauseMs < 0) return Usage();
         } else if ((args[i] == "--resize" || args[i] == "--thumbnail") && choosing && i + 1 < args.size()) {
             measure = args[i] == "--resize" ? Measure::kResize : Measure::kThumbnail;
             if (!ParseSize(args[++i], newWidth, newHeight)) return Usage();
@@ -355,7 +361,8 @@ int Bench(const std::vector<std::string>& args) {
     std::vector<double> times;
     // Printed nowhere; it only keeps the reads of the rows from being optimised away.
     volatile uint64_t checksum = 0;
-    auto timed = [&times](auto&& work) {
+    auto timed = [&times, pauseMs](auto&& work) {
+        if (!times.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
         const auto start = std::chrono::steady_clock::now();
         work();
         const auto stop = std::chrono::steady_clock::now();
