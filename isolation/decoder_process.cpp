@@ -65,12 +65,14 @@ CUniqueFd ProfileMemfd(const std::vector<uint8_t>& profile) {
 
 // Seals memfd against writing for good. A helper that sealed it only against new writes
 // unmaps its rows (bytes long) right after replying, and until it has, the seal is refused;
-// one that keeps them mapped past a generous allowance is answering nonsense.
+// one that keeps them mapped past a generous allowance (a second, and a millisecond per MiB,
+// where unmapping takes about a millisecond per 10 MiB) is answering nonsense.
 bool SealAgainstWriting(int memfd, uint64_t bytes) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(1) + std::chrono::milliseconds(bytes >> 20);
+    using Clock = std::chrono::steady_clock;
+    const auto giveUp = Clock::now() + std::chrono::seconds(1) + std::chrono::milliseconds(bytes >> 20);
     for (;;) {
         if (::fcntl(memfd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SEAL) == 0) return true;
-        if (errno != EBUSY || std::chrono::steady_clock::now() > giveUp) return false;
+        if (errno != EBUSY || Clock::now() > giveUp) return false;
         // Nothing announces the unmapping: a short nap, and the seal is tried again.
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
@@ -233,9 +235,8 @@ std::shared_ptr<CMemfdBitmap> CDecoderProcess::Decode(int fd, const std::string&
         static_cast<uint64_t>(info.st_size) < rows + paletteBytes + reply.iccBytes)
         Lost(name, Loss::kNonsense);
     auto picture = CMemfdBitmap::Map(memfd, reply.width, reply.height, reply.bitsPerPixel, reply.hasAlpha != 0, {});
-    // Mapping the pages took as long as the helper's unmapping of its own; only now can the
-    // memfd be sealed against writing, and until then nothing is read from it and the
-    // picture goes nowhere.
+    // While these pages were mapped the helper unmapped its own; only now can the memfd be
+    // sealed against writing. Until it is, nothing is read from it and the picture goes nowhere.
     if ((seals & F_SEAL_WRITE) == 0 && !SealAgainstWriting(memfd, rows)) Lost(name, Loss::kNonsense);
     std::vector<BGRA> palette(reply.paletteEntries);
     ImageMetadata metadata;

@@ -112,7 +112,7 @@ std::shared_ptr<CMemfdBitmap> CMemfdBitmap::Map(int memfd, int width, int height
     // for every few pages. A kernel without the call leaves them to those faults.
     void* rows = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE, memfd, 0);
     if (rows == MAP_FAILED) OutOfMemory();
-    // Read-only in place: a write fault would copy every page.
+    // Put in place for reading: for writing, every page of this private mapping would be copied.
     static_cast<void>(::madvise(rows, bytes, MADV_POPULATE_READ));
     auto bitmap = std::make_shared<CMemfdBitmap>();
     bitmap->FreeStorage();

@@ -4,12 +4,12 @@
 #include "isolation/pixel_memfd.h"
 #include "isolation/unique_fd.h"
 
-class CPixelMemfdReserve;
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
+
+class CPixelMemfdReserve;
 
 // A 32-, 8- or 1-bit window-system bitmap whose rows live in a memfd, so that the picture a
 // helper process decodes reaches the viewer without a copy.
@@ -18,9 +18,9 @@ class CPixelMemfdReserve;
 // in place: the reserve's when the bitmap was given one and it fits, a new one otherwise.
 // ReleaseSealed then hands that memfd over, sealed against any change in size and against
 // writes (or, from a bitmap with a reserve, against new writes, the reserve unmapping the rows
-// later), with the palette and the profile behind the rows. In the viewer Map maps such a memfd privately: the bitmap
-// reads the pages the helper wrote, and a write (which the viewer does not make) would only
-// copy the page it touches. A Create in the viewer gives ordinary rows in a memfd of its own.
+// later), with the palette and the profile behind the rows. In the viewer Map maps such a
+// memfd privately: the bitmap reads the pages the helper wrote, and a write (which the viewer
+// does not make) would only copy the page it touches. A Create in the viewer gives ordinary rows in a memfd of its own.
 class CMemfdBitmap : public CDIBSectionBitmap {
 public:
     CMemfdBitmap();

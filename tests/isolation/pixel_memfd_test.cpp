@@ -91,12 +91,14 @@ TEST(PixelMemfdReserve, AFinishedPictureIsSealedAndItsRowsLetGoBeforeTheNextIsMa
     ASSERT_TRUE(memfd.Valid());
     EXPECT_EQ(SizeOf(memfd.Get()), static_cast<off_t>(rows + trailer.size()));
     EXPECT_EQ(ReadFromMemfd(memfd.Get(), trailer.size(), static_cast<off_t>(rows)), trailer);
-    const std::vector<uint8_t> lastRow = ReadFromMemfd(memfd.Get(), pattern.BytesPerLine(), static_cast<off_t>(rows - pattern.BytesPerLine()));
+    const size_t stride = pattern.BytesPerLine();
+    const std::vector<uint8_t> lastRow = ReadFromMemfd(memfd.Get(), stride, static_cast<off_t>(rows - stride));
     EXPECT_EQ(std::memcmp(lastRow.data(), pattern.Line(pattern.Height() - 1), lastRow.size()), 0);
 
     // Its size can no longer change, and no new write reaches it.
     const int seals = ::fcntl(memfd.Get(), F_GET_SEALS);
-    EXPECT_EQ(seals & (F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_FUTURE_WRITE), F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_FUTURE_WRITE);
+    const int bounded = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_FUTURE_WRITE;
+    EXPECT_EQ(seals & bounded, bounded);
     EXPECT_NE(::ftruncate(memfd.Get(), 4096), 0);
     EXPECT_NE(::pwrite(memfd.Get(), "x", 1, 0), 1);
     EXPECT_EQ(::mmap(nullptr, rows, PROT_READ | PROT_WRITE, MAP_SHARED, memfd.Get(), 0), MAP_FAILED);
