@@ -23,6 +23,8 @@
 
 namespace {
 
+// How long a helper with no request keeps the memory it made for the next picture.
+constexpr std::chrono::milliseconds kReserveKeptIdle{5000};
 // A target profile larger than this is no monitor's.
 constexpr off_t kMaxTargetProfile = off_t{64} << 20;
 
@@ -48,7 +50,13 @@ CDecodeServer::CDecodeServer(int socket, std::chrono::milliseconds watchdog, boo
 int CDecodeServer::Run() {
     std::thread control([this] { Control(); });
     WireMessage message;
-    while (ReceiveWireMessage(socket_, sizeof(DecodeRequest) + kMaxWireText, message) == ReceiveResult::kMessage) {
+    for (;;) {
+        if (reserve_.Bytes() > 0) {
+            // Memory made ahead is for a run of pictures; a helper left waiting gives it back.
+            pollfd socket{socket_, POLLIN, 0};
+            if (::poll(&socket, 1, static_cast<int>(kReserveKeptIdle.count())) == 0) reserve_.Release();
+        }
+        if (ReceiveWireMessage(socket_, sizeof(DecodeRequest) + kMaxWireText, message) != ReceiveResult::kMessage) break;
         DecodeRequest request;
         if (!ParseFixed(message, request) || message.bytes.size() != sizeof(DecodeRequest) + request.nameBytes) break;
         // A cancel that came after its decode had ended.
@@ -101,6 +109,13 @@ void CDecodeServer::Serve(const DecodeRequest& request, WireMessage& message) {
     reply.textBytes = static_cast<uint32_t>(text.size());
     const int memfd = pixels.Get();
     SendWireMessage(socket_, FixedBytes(reply), text, pixels.Valid() ? std::span(&memfd, 1) : std::span<const int>());
+    if (!pixels.Valid()) return;
+    // Closed now, while the viewer still holds the picture: the last one to let it go frees
+    // its pages, and that should not be this process with the next request waiting.
+    pixels.Reset();
+    // While the viewer looks at this picture, the memory for the next one is made: pictures
+    // come in runs of one size (a camera's, a folder's thumbnails).
+    reserve_.Prepare(reply.stride * static_cast<size_t>(reply.height));
 }
 
 CUniqueFd CDecodeServer::Answer(const DecodeRequest& request, WireMessage& message, const std::string& name,
@@ -132,7 +147,7 @@ CUniqueFd CDecodeServer::Answer(const DecodeRequest& request, WireMessage& messa
         animation_.Open(file, name, context, request.makeOpaque != 0, reply);
         return {};
     }
-    CMemfdBitmap picture;
+    CMemfdBitmap picture(&reserve_);
     decoder_.DecodeDescriptor(file, name, picture, context, request.depth);
     if (request.makeOpaque) MakeOpaque(picture);
     const ImageMetadata& metadata = picture.Metadata();

@@ -3,6 +3,7 @@
 #include "codecs/auto_decoder.h"
 #include "imagelib/decode_context.h"
 #include "isolation/animation_session.h"
+#include "isolation/pixel_memfd_reserve.h"
 #include "isolation/unique_fd.h"
 
 #include <chrono>
@@ -47,6 +48,8 @@ private:
     const bool testFaults_;
     CAutoDecoder decoder_;
     CAnimationSession animation_;
+    // Only the serving thread touches it.
+    CPixelMemfdReserve reserve_;
 
     std::mutex mutex_;
     std::condition_variable changed_;

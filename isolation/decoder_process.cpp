@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -62,6 +63,21 @@ CUniqueFd ProfileMemfd(const std::vector<uint8_t>& profile) {
     }
     if (!memfd.Valid()) RaiseError(ERR_OUT_OF_MEMORY, "Out of memory handing the colour profile to the decoder.");
     return memfd;
+}
+
+// Seals memfd against writing for good. A helper that sealed it only against new writes
+// unmaps its rows (bytes long) right after replying, and until it has, the seal is refused;
+// one that keeps them mapped past a generous allowance (a second, and a millisecond per MiB,
+// where unmapping takes about a millisecond per 10 MiB) is answering nonsense.
+bool SealAgainstWriting(int memfd, uint64_t bytes) {
+    using Clock = std::chrono::steady_clock;
+    const auto giveUp = Clock::now() + std::chrono::seconds(1) + std::chrono::milliseconds(bytes >> 20);
+    for (;;) {
+        if (::fcntl(memfd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SEAL) == 0) return true;
+        if (errno != EBUSY || Clock::now() > giveUp) return false;
+        // Nothing announces the unmapping: a short nap, and the seal is tried again.
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
 }
 
 // The reply describes a picture the viewer can hold: sides, depth and row length agree, and
@@ -209,7 +225,8 @@ std::shared_ptr<CMemfdBitmap> CDecoderProcess::Decode(int fd, const std::string&
 
 std::shared_ptr<CMemfdBitmap> CDecoderProcess::MapPicture(const std::string& name, const CDecodeContext& context,
                                                           const WireMessage& message, const DecodeReply& reply) {
-    // Nothing is mapped before the memfd is known to be sealed and to hold all it claims.
+    // Nothing is mapped before the memfd is known to be sealed against any change of size and
+    // to hold all it claims.
     if (message.descriptors.size() != 1 || !PlausibleShape(reply)) Lost(name, Loss::kNonsense);
     const int memfd = message.descriptors[0].Get();
     const uint64_t rows = static_cast<uint64_t>(reply.height) * reply.stride;
@@ -217,23 +234,28 @@ std::shared_ptr<CMemfdBitmap> CDecoderProcess::MapPicture(const std::string& nam
         RaiseError(ERR_OUT_OF_MEMORY, FormatText("A bitmap of %d x %d pixels at %d bits exceeds the storage limit.",
                                                  reply.width, reply.height, reply.bitsPerPixel));
     const uint64_t paletteBytes = uint64_t{reply.paletteEntries} * sizeof(BGRA);
-    constexpr int kSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
+    constexpr int kBounded = F_SEAL_SHRINK | F_SEAL_GROW;
     struct stat info {};
     const int seals = ::fcntl(memfd, F_GET_SEALS);
-    if (seals < 0 || (seals & kSeals) != kSeals || ::fstat(memfd, &info) != 0 || !S_ISREG(info.st_mode) ||
+    if (seals < 0 || (seals & kBounded) != kBounded || (seals & (F_SEAL_WRITE | F_SEAL_FUTURE_WRITE)) == 0 ||
+        ::fstat(memfd, &info) != 0 || !S_ISREG(info.st_mode) ||
         static_cast<uint64_t>(info.st_size) < rows + paletteBytes + reply.iccBytes)
         Lost(name, Loss::kNonsense);
+    auto picture = CMemfdBitmap::Map(memfd, reply.width, reply.height, reply.bitsPerPixel, reply.hasAlpha != 0, {});
+    // While these pages were mapped the helper unmapped its own; only now can the memfd be
+    // sealed against writing. Until it is, nothing is read from it and the picture goes nowhere.
+    if ((seals & F_SEAL_WRITE) == 0 && !SealAgainstWriting(memfd, rows)) Lost(name, Loss::kNonsense);
     std::vector<BGRA> palette(reply.paletteEntries);
     ImageMetadata metadata;
     metadata.iccProfile.resize(reply.iccBytes);
     if (!ReadAll(memfd, palette.data(), paletteBytes, static_cast<off_t>(rows)) ||
         !ReadAll(memfd, metadata.iccProfile.data(), reply.iccBytes, static_cast<off_t>(rows + paletteBytes)))
         Lost(name, Loss::kNonsense);
+    if (!palette.empty()) picture->LoadPalette(palette.data());
     metadata.orientation = reply.orientation;
     metadata.frameCount = reply.frameCount;
     metadata.scaleDenominator = reply.scaleDenominator;
     metadata.pngColour = reply.pngColour;
-    auto picture = CMemfdBitmap::Map(memfd, reply.width, reply.height, reply.bitsPerPixel, reply.hasAlpha != 0, palette);
     picture->Metadata() = std::move(metadata);
     return picture;
 }

@@ -68,7 +68,9 @@ protected:
     // picture they make show.
     void AwaitChange() {
         QSignalSpy changed(&Frame().FolderWatcher(), &CFolderWatcher::Changed);
-        ASSERT_TRUE(changed.wait(10000)) << "the change on disk was seen";
+        ASSERT_TRUE(changed.wait(10000)) << "the change on disk was seen; watched: "
+                                         << Frame().FolderWatcher().Watched().join(QLatin1Char('|')).toStdString()
+                                         << "; listed: " << Frame().Model().g_strLastDirectory.toStdString();
         ASSERT_TRUE(Settle(*app->Document()));
     }
 

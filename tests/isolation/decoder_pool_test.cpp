@@ -285,6 +285,43 @@ TEST(IsolatedDecode, BrokenRepliesAreRefusedBeforeAnythingIsMapped) {
     ::unsetenv("VT_FAKE_HELPER_REPLY");
 }
 
+TEST(IsolatedDecode, AReplyWhosePixelsStayWritableIsRefused) {
+    TempDir dir;
+    ::setenv("VT_FAKE_HELPER_REPLY", "writable", 1);
+    const auto pool = MakePool(60s, 1, VT_FAKE_HELPER);
+    const auto [code, text] = FailureOf(*pool, WriteBmp(dir, "good.bmp", 32));
+    ::unsetenv("VT_FAKE_HELPER_REPLY");
+    EXPECT_EQ(code, ERR_BAD_DATA);
+    EXPECT_NE(text.find("answered nonsense"), std::string::npos) << text;
+}
+
+TEST(IsolatedDecode, PicturesOfChangingSizesThroughOneHelperComeBackWhole) {
+    TempDir dir;
+    const auto pool = MakePool(60s, 1);
+    // Each picture's memory is made while the one before is looked at: a little smaller
+    // (cut), far smaller (made apart), far larger (grown), with a palette, large again.
+    const struct {
+        int width;
+        int height;
+        int depth;
+    } sizes[] = {{1400, 1200, 32}, {1300, 1100, 32}, {50, 40, 32}, {1500, 1000, 8}, {1500, 1000, 32}, {1400, 1200, 1}};
+    for (const auto& size : sizes) {
+        const std::string name = std::to_string(size.width) + "x" + std::to_string(size.height) + "x" +
+                                 std::to_string(size.depth) + ".bmp";
+        SCOPED_TRACE(name);
+        CMemBitmap pattern;
+        CreatePattern(pattern, size.width, size.height, size.depth);
+        CBMPEncoder().EncodeFile(dir.File(name), pattern);
+        CMemBitmap expected;
+        CAutoDecoder().DecodeFile(dir.File(name), expected, CDecodeContext(), 0);
+        const auto picture = pool->DecodeFile(dir.File(name), CDecodeContext(), 0);
+        std::string why;
+        EXPECT_TRUE(SamePixels(*picture, expected, &why)) << why;
+        EXPECT_EQ(picture->BitsPerPixel(), expected.BitsPerPixel());
+    }
+    EXPECT_EQ(pool->HelpersStarted(), 1);
+}
+
 TEST(IsolatedDecode, AMissingHelperIsReportedNotHidden) {
     TempDir dir;
     const auto pool = MakePool(60s, 1, dir.File("no-such-helper"));

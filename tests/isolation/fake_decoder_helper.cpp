@@ -1,6 +1,7 @@
 // A stand-in for the decoder helper that answers every request with one kind of broken reply,
 // named by VT_FAKE_HELPER_REPLY, so that the viewer's checks of a reply can be seen to hold:
 //   unsealed  a picture in a memfd nobody sealed
+//   writable  a memfd sealed against new writes only, its rows kept mapped writable for good
 //   short     a sealed memfd smaller than the rows it claims
 //   stride    rows claimed shorter than the width needs
 //   huge      a picture far over the storage limit
@@ -24,10 +25,10 @@ namespace {
 
 constexpr int kSocket = 3;
 
-CUniqueFd Memfd(size_t bytes, bool seal) {
+CUniqueFd Memfd(size_t bytes, bool seal, int writeSeal = F_SEAL_WRITE) {
     CUniqueFd memfd(::memfd_create("fake-pixels", MFD_CLOEXEC | MFD_ALLOW_SEALING));
     if (::ftruncate(memfd.Get(), static_cast<off_t>(bytes)) != 0) std::exit(3);
-    if (seal && ::fcntl(memfd.Get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE) != 0) std::exit(3);
+    if (seal && ::fcntl(memfd.Get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | writeSeal) != 0) std::exit(3);
     return memfd;
 }
 
@@ -56,6 +57,12 @@ int main() {
         CUniqueFd memfd;
         if (how == "unsealed") {
             memfd = Memfd(256 * 64, false);
+        } else if (how == "writable") {
+            memfd = Memfd(256 * 64, false);
+            // Never unmapped: the pixels could change under the viewer at any time.
+            if (::mmap(nullptr, 256 * 64, PROT_READ | PROT_WRITE, MAP_SHARED, memfd.Get(), 0) == MAP_FAILED ||
+                ::fcntl(memfd.Get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_FUTURE_WRITE) != 0)
+                std::exit(3);
         } else if (how == "short") {
             memfd = Memfd(256 * 63, true);
         } else if (how == "stride") {
