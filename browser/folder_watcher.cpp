@@ -1,11 +1,13 @@
 #include "browser/folder_watcher.h"
 
+#include <algorithm>
+
 CFolderWatcher::CFolderWatcher(QObject* parent) : QObject(parent) {
     settle_.setSingleShot(true);
-    settle_.setInterval(kSettleDelay);
     connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, [this](const QString& folder) {
+        if (changed_.isEmpty()) sinceFirst_.start();
         changed_.insert(folder);
-        settle_.start();
+        settle_.start(static_cast<int>(std::clamp<qint64>(kLongestDelay - sinceFirst_.elapsed(), 0, kSettleDelay)));
     });
     connect(&settle_, &QTimer::timeout, this, [this] {
         QStringList folders(changed_.begin(), changed_.end());

@@ -2,6 +2,7 @@
 // checks on what a helper answers, a helper's crash, hang and memory exhaustion, and the
 // confinement it decodes in.
 
+#include "fault_switch.h"
 #include "codecs/auto_decoder.h"
 #include "imagelib/decode_context.h"
 #include "imagelib/image_encoder.h"
@@ -75,12 +76,6 @@ std::string WriteBmp(const TempDir& dir, const std::string& name, int depth) {
 std::string WriteFaulty(const TempDir& dir, const std::string& name) {
     return WriteBmp(dir, name, 32);
 }
-
-class FaultSwitch {
-public:
-    FaultSwitch() { ::setenv("VT_DECODER_TEST_FAULTS", "1", 1); }
-    ~FaultSwitch() { ::unsetenv("VT_DECODER_TEST_FAULTS"); }
-};
 
 }  // namespace
 

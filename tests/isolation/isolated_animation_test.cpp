@@ -2,6 +2,7 @@
 // the viewer gets back against the library's own reader, the checks on each frame a helper
 // answers, and a helper that crashes, hangs or is cancelled in the middle of an animation.
 
+#include "fault_switch.h"
 #include "../codecs/gif_builder.h"
 #include "codecs/animation_source.h"
 #include "imagelib/decode_context.h"
@@ -123,12 +124,6 @@ std::string WriteWebPAnimation(const TempDir& dir, const std::string& name) {
     return dir.File(name);
 }
 #endif
-
-class FaultSwitch {
-public:
-    FaultSwitch() { ::setenv("VT_DECODER_TEST_FAULTS", "1", 1); }
-    ~FaultSwitch() { ::unsetenv("VT_DECODER_TEST_FAULTS"); }
-};
 
 }  // namespace
 
