@@ -17,6 +17,7 @@
 
 #include <QImage>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +25,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <string>
@@ -315,6 +317,46 @@ TEST(IsolatedDecode, PicturesOfChangingSizesThroughOneHelperComeBackWhole) {
         EXPECT_EQ(picture->BitsPerPixel(), expected.BitsPerPixel());
     }
     EXPECT_EQ(pool->HelpersStarted(), 1);
+}
+
+namespace {
+
+// The memfds for pixels a helper process holds open.
+int PixelMemfdsOf(pid_t pid) {
+    int count = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        std::error_code unreadable;
+        if (std::filesystem::read_symlink(entry.path(), unreadable).string().find("memfd:vtview-pixels") !=
+            std::string::npos)
+            ++count;
+    }
+    return count;
+}
+
+// Whether condition holds within limit, looked at every 20 ms.
+template <typename Condition>
+bool Within(std::chrono::milliseconds limit, Condition condition) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(IsolatedDecode, AHelperLeftWaitingGivesBackTheMemoryItMadeAhead) {
+    TempDir dir;
+    CDecoderProcess helper(CDecoderPool::DefaultOptions().helper);
+    const std::string file = WriteBmp(dir, "picture.bmp", 32);
+    const CUniqueFd opened(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(opened.Valid());
+    const auto picture = helper.Decode(opened.Get(), file, CDecodeContext(), 32, false);
+    EXPECT_TRUE(Within(5s, [&] { return PixelMemfdsOf(helper.Pid()) == 1; })) << "memory made for the next picture";
+    EXPECT_TRUE(Within(15s, [&] { return PixelMemfdsOf(helper.Pid()) == 0; })) << "and given back while nothing came";
+    EXPECT_TRUE(helper.Alive());
 }
 
 TEST(IsolatedDecode, AMissingHelperIsReportedNotHidden) {
