@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 int main(int argc, char** argv) {
@@ -24,13 +23,12 @@ int main(int argc, char** argv) {
     picture.Create(kWidth, kHeight, 32, false);
     FillWithPattern(picture, kWidth, kHeight);
     const size_t bytes = size_t{kWidth} * kHeight * 4;
-    std::vector<uint8_t> from(bytes, 1);
-    std::vector<uint8_t> to(bytes, 2);
+    CMemcpyBaseline baseline(bytes);
 
     std::vector<double> copies;
     std::vector<double> turns;
     for (int round = 0; round < rounds; ++round) {
-        copies.push_back(Milliseconds([&] { std::memcpy(to.data(), from.data(), bytes); }));
+        copies.push_back(baseline.Time());
         // Turned right and left in turn, so the picture alternates between its two shapes.
         picture.Metadata().orientation = round % 2 ? 8 : 6;
         turns.push_back(Milliseconds([&] { ApplyOrientation(picture); }));
@@ -40,5 +38,5 @@ int main(int argc, char** argv) {
     std::printf("quarter turn of %d x %d at 32 bits: %.1f ms; memcpy of its %zu MB: %.1f ms; "
                 "turn/memcpy = %.2fx   (target: at most 2.50x)\n",
                 kWidth, kHeight, turn, bytes >> 20, copy, turn / copy);
-    return to[0] == 1 ? 0 : 1;
+    return 0;
 }

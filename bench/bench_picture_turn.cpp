@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 int main(int argc, char** argv) {
@@ -24,14 +23,13 @@ int main(int argc, char** argv) {
     picture.Create(kWidth, kHeight, 32, false);
     FillWithPattern(picture, kWidth, kHeight);
     const size_t bytes = size_t{kWidth} * kHeight * 4;
-    std::vector<uint8_t> from(bytes, 1);
-    std::vector<uint8_t> to(bytes, 2);
+    CMemcpyBaseline baseline(bytes);
 
     std::vector<double> copies;
     std::vector<double> rotations;
     std::vector<double> flips;
     for (int round = 0; round < rounds; ++round) {
-        copies.push_back(Milliseconds([&] { std::memcpy(to.data(), from.data(), bytes); }));
+        copies.push_back(baseline.Time());
         rotations.push_back(Milliseconds([&] {
             TurnedPicture(picture, round % 2 ? PictureTurn::RotateLeft : PictureTurn::RotateRight);
         }));

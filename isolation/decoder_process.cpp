@@ -241,7 +241,7 @@ std::shared_ptr<CMemfdBitmap> CDecoderProcess::MapPicture(const std::string& nam
         ::fstat(memfd, &info) != 0 || !S_ISREG(info.st_mode) ||
         static_cast<uint64_t>(info.st_size) < rows + paletteBytes + reply.iccBytes)
         Lost(name, Loss::kNonsense);
-    auto picture = CMemfdBitmap::Map(memfd, reply.width, reply.height, reply.bitsPerPixel, reply.hasAlpha != 0, {});
+    auto picture = CMemfdBitmap::Map(memfd, reply.width, reply.height, reply.bitsPerPixel, reply.hasAlpha != 0);
     // While these pages were mapped the helper unmapped its own; only now can the memfd be
     // sealed against writing. Until it is, nothing is read from it and the picture goes nowhere.
     if ((seals & F_SEAL_WRITE) == 0 && !SealAgainstWriting(memfd, rows)) Lost(name, Loss::kNonsense);

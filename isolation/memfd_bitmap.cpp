@@ -103,8 +103,7 @@ CUniqueFd CMemfdBitmap::ReleaseSealed(std::span<const uint8_t> trailer) {
     return memfd;
 }
 
-std::shared_ptr<CMemfdBitmap> CMemfdBitmap::Map(int memfd, int width, int height, int depth, bool hasAlpha,
-                                                std::span<const BGRA> palette) {
+std::shared_ptr<CMemfdBitmap> CMemfdBitmap::Map(int memfd, int width, int height, int depth, bool hasAlpha) {
     const size_t bytes = static_cast<size_t>(height) * PaddedLineBytes(width, depth);
     // The helper's pages themselves, no copy. Private: a write would copy only the page it
     // touches. Mapped here and now, on the thread that asked for the decode, all in one call:
@@ -120,7 +119,6 @@ std::shared_ptr<CMemfdBitmap> CMemfdBitmap::Map(int memfd, int width, int height
     bitmap->mapped_ = rows;
     bitmap->mappedBytes_ = bytes;
     bitmap->Adopt(rows, width, height, depth, hasAlpha);
-    if (!palette.empty()) bitmap->LoadPalette(palette.data());
     return bitmap;
 }
 

@@ -35,10 +35,9 @@ public:
     // first. The bitmap is left 16 x 16 x 8. Raises code 10 when the memfd cannot be finished.
     CUniqueFd ReleaseSealed(std::span<const uint8_t> trailer);
 
-    // A bitmap over the rows of memfd: height rows of stride bytes from its start; the
-    // palette, when depth has one, is given separately. The caller has checked the shape.
-    static std::shared_ptr<CMemfdBitmap> Map(int memfd, int width, int height, int depth, bool hasAlpha,
-                                             std::span<const BGRA> palette);
+    // A bitmap over the rows of memfd: height rows of stride bytes from its start. The caller
+    // has checked the shape, and loads the palette, when depth has one, once it may read it.
+    static std::shared_ptr<CMemfdBitmap> Map(int memfd, int width, int height, int depth, bool hasAlpha);
 
     size_t RowBytes() const { return storage_.Valid() ? storage_.Bytes() : mappedBytes_; }
     QImage ReleaseBitmapHandle() override;

@@ -129,12 +129,9 @@ bool CPixelMemfd::Resize(size_t bytes) {
 }
 
 CUniqueFd CPixelMemfd::UnmapAndRelease() {
-    Settle();
-    if (rows_ != nullptr) ::munmap(rows_, bytes_);
-    rows_ = nullptr;
-    bytes_ = 0;
-    placing_.reset();
-    return std::move(memfd_);
+    CUniqueFd memfd = std::move(memfd_);
+    Reset();
+    return memfd;
 }
 
 CUniqueFd CPixelMemfd::ReleaseMemfd() {
